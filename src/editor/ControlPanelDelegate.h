@@ -21,9 +21,10 @@ public:
     virtual void controlPanelDidChangeBackgroundColorHorizontalPaddingVerticalPadding(
         ControlPanel* panel, const QColor& color, qreal horizontalPadding,
         qreal verticalPadding) = 0;
-    virtual void controlPanelDidClickEditWithPromptThemeImprovePrompt(
-        ControlPanel* panel, const QString& prompt, const std::optional<QString>& theme,
-        bool improvePrompt) = 0;
+    virtual void
+    controlPanelDidClickEditWithPromptThemeImprovePrompt(ControlPanel* panel, const QString& prompt,
+                                                         const std::optional<QString>& theme,
+                                                         bool improvePrompt) = 0;
     virtual void controlPanelDidClickCopy(ControlPanel* panel) = 0;
     virtual void controlPanelDidClickShare(ControlPanel* panel) = 0;
     virtual void controlPanelDidChangeTheme(ControlPanel* panel,

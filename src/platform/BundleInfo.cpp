@@ -12,7 +12,9 @@ std::optional<BundleInfo>& replacementSlot() {
 }
 } // namespace
 
-BundleInfo::BundleInfo(QVariantMap infoDictionary) : dictionary(std::move(infoDictionary)) {}
+BundleInfo::BundleInfo(QVariantMap infoDictionary)
+    : dictionary(std::move(infoDictionary)) {
+}
 
 BundleInfo BundleInfo::generated() {
     const auto document = QJsonDocument::fromJson(QByteArray(pixaloomGeneratedInfo));

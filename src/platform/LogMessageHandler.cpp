@@ -35,9 +35,10 @@ void handle(QtMsgType type, const QMessageLogContext& context, const QString& me
 } // namespace
 
 QString formatRecord(QtMsgType type, const char* category, const QString& message) {
-    const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-    QString line = time + QStringLiteral(" Pixaloom <") + QLatin1String(levelName(type)) +
-                   QStringLiteral(">");
+    const QString time =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    QString line =
+        time + QStringLiteral(" Pixaloom <") + QLatin1String(levelName(type)) + QStringLiteral(">");
     if (category && std::strcmp(category, "default") != 0)
         line += QLatin1Char(' ') + QString::fromUtf8(category);
     // One record, one line: a message with line breaks keeps them escaped.
@@ -46,6 +47,8 @@ QString formatRecord(QtMsgType type, const char* category, const QString& messag
     return line + QStringLiteral(": ") + flat;
 }
 
-void install() { qInstallMessageHandler(handle); }
+void install() {
+    qInstallMessageHandler(handle);
+}
 
 } // namespace LogMessageHandler

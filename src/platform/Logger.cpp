@@ -108,8 +108,8 @@ QString formatOne(const Conversion& conversion, const LogArgument& argument) {
     case 'x':
     case 'X':
     case 'o':
-        return QString::fromStdString(printfText(spec + "ll" + conversion.specifier,
-                                                 static_cast<unsigned long long>(asInteger(value))));
+        return QString::fromStdString(printfText(
+            spec + "ll" + conversion.specifier, static_cast<unsigned long long>(asInteger(value))));
     case 'f':
     case 'F':
     case 'e':
@@ -159,7 +159,8 @@ QString formatLogMessage(const char* format, std::span<const LogArgument> argume
 }
 
 Logger::Logger(const QString& subsystem, const QString& category)
-    : loggingCategory(categoryNamed((subsystem + QLatin1Char('.') + category).toUtf8())) {}
+    : loggingCategory(categoryNamed((subsystem + QLatin1Char('.') + category).toUtf8())) {
+}
 
 void Logger::write(QtMsgType type, const char* format,
                    std::initializer_list<LogArgument> args) const {

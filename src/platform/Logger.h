@@ -19,14 +19,12 @@ class Logger {
 public:
     Logger(const QString& subsystem, const QString& category);
 
-    template <typename... Args>
-    void info(const char* format, const Args&... args) const {
+    template <typename... Args> void info(const char* format, const Args&... args) const {
         if (loggingCategory->isInfoEnabled())
             write(QtInfoMsg, format, {LogArgument(args)...});
     }
 
-    template <typename... Args>
-    void error(const char* format, const Args&... args) const {
+    template <typename... Args> void error(const char* format, const Args&... args) const {
         if (loggingCategory->isCriticalEnabled())
             write(QtCriticalMsg, format, {LogArgument(args)...});
     }

@@ -5,7 +5,9 @@
 
 namespace MainQueue {
 
-void async(std::function<void()> work) { async(QCoreApplication::instance(), std::move(work)); }
+void async(std::function<void()> work) {
+    async(QCoreApplication::instance(), std::move(work));
+}
 
 void async(QObject* context, std::function<void()> work) {
     QMetaObject::invokeMethod(context, std::move(work), Qt::QueuedConnection);

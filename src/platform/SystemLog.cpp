@@ -2,4 +2,6 @@
 
 #include <QMessageLogger>
 
-void systemLog(const QString& message) { QMessageLogger().info("%s", qUtf8Printable(message)); }
+void systemLog(const QString& message) {
+    QMessageLogger().info("%s", qUtf8Printable(message));
+}

@@ -14,7 +14,7 @@ public:
     struct Report {
         enum class Kind { message, error };
         Kind kind;
-        QString message;   // for a message
+        QString message;    // for a message
         BridgedError error; // for an error
 
         bool operator==(const Report&) const = default;

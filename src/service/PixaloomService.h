@@ -18,9 +18,9 @@ class SentrySDK;
 class PixaloomService {
 public:
     struct Options {
-        QString serverUrl;                                // scheme and host, no trailing "/"
-        SentrySDK* crashReporter = nullptr;               // SentrySDK::shared() when null
-        std::chrono::milliseconds idleLimit{60'000};      // without data this long: time-out
+        QString serverUrl;                           // scheme and host, no trailing "/"
+        SentrySDK* crashReporter = nullptr;          // SentrySDK::shared() when null
+        std::chrono::milliseconds idleLimit{60'000}; // without data this long: time-out
     };
 
     static PixaloomService& shared();

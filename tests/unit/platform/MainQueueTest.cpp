@@ -11,7 +11,9 @@
 
 namespace {
 
-void drain() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void drain() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 TEST(MainQueue, RunsWorkLaterInTheOrderQueued) {
     std::vector<int> order;
@@ -40,9 +42,8 @@ TEST(MainQueue, SkipsWorkWhoseContextIsGone) {
 
 TEST(MainQueue, WorkQueuedFromAnotherThreadRunsOnTheGuiThread) {
     QThread* runOn = nullptr;
-    std::unique_ptr<QThread> worker(QThread::create([&] {
-        MainQueue::async([&] { runOn = QThread::currentThread(); });
-    }));
+    std::unique_ptr<QThread> worker(
+        QThread::create([&] { MainQueue::async([&] { runOn = QThread::currentThread(); }); }));
     worker->start();
     worker->wait();
     drain();
