@@ -1,0 +1,28 @@
+#include "platform/ApplicationKeyMonitor.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+
+std::unique_ptr<ApplicationKeyMonitor>
+ApplicationKeyMonitor::addLocalMonitorForKeyDown(Handler handler) {
+    return std::unique_ptr<ApplicationKeyMonitor>(new ApplicationKeyMonitor(std::move(handler)));
+}
+
+ApplicationKeyMonitor::ApplicationKeyMonitor(Handler handler)
+    : handler(std::move(handler)) {
+    if (auto* application = QCoreApplication::instance())
+        application->installEventFilter(this);
+}
+
+ApplicationKeyMonitor::~ApplicationKeyMonitor() {
+    if (auto* application = QCoreApplication::instance())
+        application->removeEventFilter(this);
+}
+
+bool ApplicationKeyMonitor::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || !handler)
+        return QObject::eventFilter(watched, event);
+    // Key events travel up the widget tree and meet application filters once per widget;
+    // a consumed event stops at once, a passed one is offered again unchanged.
+    return handler(static_cast<QKeyEvent&>(*event));
+}

@@ -1,0 +1,65 @@
+#include "platform/ApplicationKeyMonitor.h"
+#include "platform/KeyIdentity.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(KeyIdentity, RecognisesKeysByPositionNotCharacter) {
+    EXPECT_EQ(KeyIdentity::fromNativeScanCode(9), PhysicalKey::escape);
+    EXPECT_EQ(KeyIdentity::fromNativeScanCode(52), PhysicalKey::z);
+    EXPECT_EQ(KeyIdentity::fromNativeScanCode(29), PhysicalKey::y);
+    EXPECT_EQ(KeyIdentity::fromNativeScanCode(11), PhysicalKey::digit2);
+    EXPECT_EQ(KeyIdentity::fromNativeScanCode(36), PhysicalKey::returnKey);
+    EXPECT_EQ(KeyIdentity::fromNativeScanCode(53), PhysicalKey::other);
+    // On a German layout the key at the Z position types Y: its scan code decides.
+    const QKeyEvent german(QEvent::KeyPress, Qt::Key_Y, Qt::ControlModifier, 52, 0x79, 0,
+                           QStringLiteral("y"));
+    EXPECT_EQ(KeyIdentity::fromEvent(german), PhysicalKey::z);
+    const QKeyEvent synthetic(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    EXPECT_EQ(KeyIdentity::fromEvent(synthetic), PhysicalKey::escape);
+}
+
+TEST(ApplicationKeyMonitor, SeesKeysBeforeTheFocusedWidgetAndConsumesThem) {
+    QLineEdit field;
+    field.show();
+    field.setFocus();
+    std::vector<int> seen;
+    auto monitor = ApplicationKeyMonitor::addLocalMonitorForKeyDown([&](QKeyEvent& event) {
+        seen.push_back(event.key());
+        return event.key() == Qt::Key_A;
+    });
+    QTest::keyClick(&field, Qt::Key_A);
+    QTest::keyClick(&field, Qt::Key_B);
+    EXPECT_EQ(field.text(), "b");
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), Qt::Key_A);
+
+    monitor.reset();
+    seen.clear();
+    QTest::keyClick(&field, Qt::Key_A);
+    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(field.text(), "ba");
+}
+
+TEST(ApplicationKeyMonitor, NewestMonitorDecidesFirst) {
+    QLineEdit field;
+    field.show();
+    std::vector<std::string> order;
+    auto older = ApplicationKeyMonitor::addLocalMonitorForKeyDown([&](QKeyEvent&) {
+        order.push_back("older");
+        return true;
+    });
+    auto newer = ApplicationKeyMonitor::addLocalMonitorForKeyDown([&](QKeyEvent&) {
+        order.push_back("newer");
+        return true;
+    });
+    QTest::keyClick(&field, Qt::Key_Escape);
+    EXPECT_EQ(order, std::vector<std::string>{"newer"});
+}
+
+} // namespace
