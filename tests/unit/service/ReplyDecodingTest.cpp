@@ -129,7 +129,7 @@ TEST(ReplyDecoding, AcceptsEveryValidShape) {
          R"({"x":{"deep":[1,{"a":null}]},"success":false,"success":true,"parts":[{"type":"text","content":"c","extra":1}],"timing":{"total_ms":2,"more":"x"}})",
          {true, {ResponsePart{"text", "c"}}, TimingInfo{2, {}}, {}}},
         {"escapes and UTF-8",
-         " \xEF\xBB\xBF{\"success\":true,\"parts\":[],\"error\":\"q\\\"\\\\\\/"
+         "\xEF\xBB\xBF{\"success\":true,\"parts\":[],\"error\":\"q\\\"\\\\\\/"
          "\\n\\u00e9\\ud83c\\udfa8 \xE6\x97\xA5\"}\r\n",
          {true, {}, {}, QString::fromUtf8("q\"\\/\n\u00e9\U0001F3A8 \u65E5")}},
     };
