@@ -21,14 +21,14 @@ public:
     // "keyNotFound(parts): No value associated with key "parts"."
     QString description() const;
     QString localizedDescription() const { return description(); }
-    // Bridged as the platform's coder errors: corrupt data or a missing value.
+    // Bridged with the kind of problem as its code: corrupt data or a missing value.
     BridgedError bridged() const;
 
     const char* what() const noexcept override;
 
-    static inline const QString domain = QStringLiteral("NSCocoaErrorDomain");
-    static constexpr int coderReadCorruptError = 4864;
-    static constexpr int coderValueNotFoundError = 4865;
+    static inline const QString domain = QStringLiteral("Pixaloom.DecodingError");
+    static constexpr int coderReadCorruptError = 1;
+    static constexpr int coderValueNotFoundError = 2;
 
 private:
     Kind errorKind;
