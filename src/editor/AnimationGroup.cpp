@@ -63,6 +63,10 @@ void AnimationGroup::animate(QObject* target, const QByteArray& property, const 
     });
 }
 
+void AnimationGroup::stop(QObject* target, const QByteArray& property) {
+    stopRunning(target, property);
+}
+
 QEasingCurve AnimationGroup::curve(Timing timing) {
     QPointF first, second;
     switch (timing) {
