@@ -4,6 +4,7 @@
 #include "editor/LayerView.h"
 #include "editor/Popover.h"
 #include "editor/PopoverParts.h"
+#include "editor/ThemePopUpButton.h"
 #include "editor/ToolbarButton.h"
 #include "platform/ApplicationKeyMonitor.h"
 #include "platform/KeyIdentity.h"
@@ -63,14 +64,17 @@ void ControlPanel::buildPromptPopover() {
     connect(improvePromptCheckbox, &QCheckBox::clicked, this,
             [this] { improvePromptToggled(improvePromptCheckbox.data()); });
 
-    promptThemeSelector = new QComboBox(content);
+    auto* themeSelector = new ThemePopUpButton(content);
+    themeSelector->chevronColor = textColor;
+    promptThemeSelector = themeSelector;
     promptThemeSelector->setGeometry(20, 127, 120, 28);
     promptThemeSelector->setFont(PopoverParts::systemFont(13));
     promptThemeSelector->setView(new QListView(promptThemeSelector));
     promptThemeSelector->setStyleSheet(
         QStringLiteral("QComboBox { color: %1; background: %2; border: 1px solid %3;"
                        " border-radius: 6px; padding: 0 6px 0 8px; }"
-                       "QComboBox::drop-down { border: none; width: 16px; }"
+                       "QComboBox::drop-down { border: none; width: 20px; }"
+                       "QComboBox::down-arrow { image: none; }"
                        "QComboBox QAbstractItemView { color: %1; background: %4;"
                        " border: 1px solid %3; selection-background-color: %5; outline: none; }")
             .arg(PopoverParts::css(textColor), PopoverParts::css(textFieldBackgroundColor),
