@@ -2,6 +2,7 @@
 
 #include "editor/ControlPanelDelegate.h"
 #include "editor/Layer.h"
+#include "editor/Popover.h"
 #include "editor/ToolbarButton.h"
 #include "platform/Logger.h"
 
@@ -20,7 +21,7 @@ class ColorWell;
 class LayerView;
 class PaddingSlider;
 class PanelShadow;
-class Popover;
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
