@@ -98,7 +98,9 @@ TEST_P(ControlPanelDragging, StopsAtTheViewsEdges) {
     LayerView* handle = scene.panel->dragHandle;
     const QPoint grip = handle->mapTo(&scene.view, QPoint(24, 4));
     // The handle moves with the panel: the pointer is placed in the view's coordinates.
-    const auto pointer = [&](QPoint inView) { return handle->mapFrom(&scene.view, inView); };
+    const auto pointer = [&](QPoint inView) {
+        return handle->mapFrom(&scene.view, inView);
+    };
     QTest::mousePress(handle, Qt::LeftButton, {}, pointer(grip));
     EXPECT_TRUE(scene.panel->isDragging);
     QTest::mouseMove(handle, pointer(grip + drag.by / 2));
