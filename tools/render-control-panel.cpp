@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
     ControlPanel panel(QRect(0, 0, 160, 36), &host);
     panel.move((host.width() - panel.width()) / 2, 35);
     host.show();
-    QTest::qWaitForWindowExposed(&host);
+    if (!QTest::qWaitForWindowExposed(&host))
+        qFatal("The window never showed");
     panel.animateAppearance();
     settle();
 

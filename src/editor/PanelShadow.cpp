@@ -104,6 +104,15 @@ QImage PanelShadow::shadowImage(const QSize& casterSize, qreal ratio) {
         painter.drawImage(0, 0, alpha);
         painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
         painter.fillRect(shadow.rect(), style.color);
+        // Only around the caster: under its translucent body the shadow would darken it
+        // beyond its own alpha. Cut out here, once, rather than clipped on every paint.
+        painter.setCompositionMode(QPainter::CompositionMode_DestinationOut);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(ratio, ratio);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::black);
+        painter.drawRoundedRect(QRectF(QPointF(reach, reach) - style.offset, QSizeF(casterSize)),
+                                style.cornerRadius, style.cornerRadius);
     }
     shadow.setDevicePixelRatio(ratio);
     cached = shadow;
@@ -116,5 +125,6 @@ void PanelShadow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QVariant alpha = caster->property("alphaValue");
     painter.setOpacity(alpha.isValid() ? alpha.toReal() : 1);
-    painter.drawImage(style.offset, shadowImage(caster->size(), devicePixelRatioF()));
+    painter.drawImage(style.offset,
+                      shadowImage(caster->size(), painter.device()->devicePixelRatioF()));
 }

@@ -13,6 +13,11 @@
 
 namespace {
 
+// Animations interpolate colours in 8-bit steps: colours compare at that precision.
+QRgb rgba(const QColor& color) {
+    return color.rgba();
+}
+
 ToolbarButton* preset(ControlPanel& panel, int tag) {
     for (auto* button : panel.bgSettingsPopover->findChildren<ToolbarButton*>())
         if (button->tag == tag && button->layer.borderWidth == 1 && button->text().isEmpty())
@@ -86,7 +91,7 @@ TEST(BackgroundPopover, EachPresetIsOneReportWithTheCurrentPaddings) {
     for (const auto& [tag, color] : cases) {
         ToolbarButton* button = preset(panel, tag);
         ASSERT_TRUE(button) << tag;
-        EXPECT_EQ(button->layer.backgroundColor, color);
+        EXPECT_EQ(rgba(button->layer.backgroundColor), rgba(color));
         QTest::mouseClick(button, Qt::LeftButton);
         ASSERT_EQ(scene.recorder.backgrounds.size(), static_cast<std::size_t>(tag + 1));
         EXPECT_EQ(scene.recorder.backgrounds.back().color, color) << tag;
@@ -141,7 +146,8 @@ TEST(BackgroundPopover, ResetAllReportsWhiteWithoutPaddingClosesAndRestoresTheBu
     EXPECT_EQ(panel.colorWell->color(), QColor(Qt::white));
     // At once, and still so after the popover's own feedback would have ended.
     for (int check = 0; check < 2; ++check) {
-        EXPECT_EQ(panel.bgSettingsButton->contentTintColor(), QColor::fromRgbF(1, 1, 1, 0.9f));
+        EXPECT_EQ(rgba(panel.bgSettingsButton->contentTintColor()),
+                  rgba(QColor::fromRgbF(1, 1, 1, 0.9f)));
         EXPECT_EQ(panel.bgSettingsButton->hoverOpacity(), 0);
         waitForAnimations();
     }
