@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QColor>
+#include <QRectF>
+#include <QString>
+#include <QStringView>
+
+#include <vector>
+
+class QPainter;
+
+// The drawable state of a view: what Core Animation keeps in a view's layer. Views paint
+// themselves from it, so tests can read a view's look without reading pixels.
+class Layer {
+public:
+    QString name;
+    // Position in the owning view's coordinates; only sublayers use it.
+    QRectF frame;
+    QColor backgroundColor = Qt::transparent;
+    qreal cornerRadius = 0;
+    qreal borderWidth = 0;
+    QColor borderColor = Qt::transparent;
+    qreal opacity = 1;
+    // A uniform scale about the layer's centre: the only transform the panel uses.
+    qreal scale = 1;
+    std::vector<Layer> sublayers;
+
+    // The first sublayer with this name; unnamed sublayers never match.
+    Layer* sublayerNamed(QStringView wanted);
+    const Layer* sublayerNamed(QStringView wanted) const;
+    // Index 0 is the bottom of the stack.
+    Layer& insertSublayer(Layer sublayer, std::size_t index);
+
+    // Background and border over `bounds`, then the sublayers (in the same coordinates).
+    void paint(QPainter& painter, const QRectF& bounds) const;
+};
