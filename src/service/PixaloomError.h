@@ -26,8 +26,12 @@ public:
 
     // The case name with its values in parentheses: apiError(400, "Content blocked ...").
     QString textForm() const;
+    // What the platform says of an error that has no description texts of its own.
+    QString localizedDescription() const;
     // Domain "Pixaloom.PixaloomError", code = the case's position, no user information.
     BridgedError bridged() const;
+
+    static inline const QString domain = QStringLiteral("Pixaloom.PixaloomError");
 
     const char* what() const noexcept override;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Logger.h"
+#include "sdk/BridgedError.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -9,8 +10,13 @@
 #include <QCoro/QCoroTask>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
+class DecodingError;
+class PixaloomError;
+class QNetworkAccessManager;
+class QNetworkReply;
 class SentrySDK;
 
 // The client of the edit server. The application uses the one shared instance; tests make
@@ -25,6 +31,9 @@ public:
 
     static PixaloomService& shared();
     explicit PixaloomService(Options options);
+    ~PixaloomService();
+    PixaloomService(const PixaloomService&) = delete;
+    PixaloomService& operator=(const PixaloomService&) = delete;
 
     // Sends the image with the prompt, the optional theme key and the improve-prompt flag to
     // the edit server and returns the edited image's bytes. Throws only PixaloomError.
@@ -34,4 +43,33 @@ public:
 
     const QString& serverUrl() const;
     const QString& boundary() const;
+
+    // The request body: image (TIFF), prompt, theme (unless none or "None"), improve_prompt.
+    // Throws PixaloomError::invalidImage for an image without a TIFF representation.
+    QByteArray createMultipartFormData(const QImage& image, const QString& prompt,
+                                       const std::optional<QString>& theme,
+                                       bool improvePrompt) const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    QNetworkAccessManager& network();
+    QByteArray handleReply(QNetworkReply& reply, Clock::time_point startTime,
+                           Clock::time_point requestStart) const;
+    void logResponseHeaders(const QNetworkReply& reply) const;
+    [[noreturn]] void handleErrorReply(int statusCode, const QByteArray& body) const;
+    QByteArray decodeReply(const QByteArray& body, Clock::time_point startTime) const;
+    QByteArray runDecodingBlock(const QByteArray& body, Clock::time_point startTime) const;
+    [[noreturn]] void handleDecodingFailure(const QByteArray& body,
+                                            const QString& localizedDescription,
+                                            const QString& textForm,
+                                            const BridgedError& bridged) const;
+
+    Logger logger;
+    QString boundaryText;
+    QString serverUrlText;
+    QString endpoint; // serverUrl + "/edit", fixed for the instance
+    SentrySDK* crashReporter;
+    std::chrono::milliseconds idleLimit;
+    std::unique_ptr<QNetworkAccessManager> networkAccess; // made on the GUI thread at first use
 };

@@ -1,0 +1,329 @@
+#include "service/PixaloomService.h"
+
+#include "platform/BundleInfo.h"
+#include "sdk/SentrySDK.h"
+#include "service/Base64.h"
+#include "service/DecodingError.h"
+#include "service/PixaloomError.h"
+#include "service/ServerResponse.h"
+#include "service/TiffRepresentation.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QStringDecoder>
+#include <QUrl>
+#include <QUuid>
+
+#include <QCoro/QCoroNetworkReply>
+
+#include <algorithm>
+#include <charconv>
+
+namespace {
+
+// A failed HTTP exchange: no connection, the idle limit, a broken transfer.
+struct TransportError {
+    BridgedError error;
+};
+
+struct DeleteLater {
+    void operator()(QNetworkReply* reply) const { reply->deleteLater(); }
+};
+
+const QString transportDomain = QStringLiteral("QtNetwork.QNetworkReply");
+
+QString seconds(std::chrono::steady_clock::time_point since) {
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - since;
+    return QString::asprintf("%.2f", elapsed.count());
+}
+
+// The shortest text that reads back as the same double, with ".0" for whole numbers.
+QString shortestText(double value) {
+    char text[32];
+    const auto result = std::to_chars(std::begin(text), std::end(text), value);
+    QString written = QString::fromLatin1(text, result.ptr - text);
+    if (!written.contains(u'.') && !written.contains(u'e') && !written.contains(u'n'))
+        written += QStringLiteral(".0");
+    return written;
+}
+
+// The first `count` characters, never splitting a surrogate pair.
+QString firstCharacters(const QString& text, qsizetype count) {
+    qsizetype end = 0;
+    for (qsizetype taken = 0; end < text.size() && taken < count; ++taken)
+        end += (text.at(end).isHighSurrogate() && end + 1 < text.size()) ? 2 : 1;
+    return text.left(end);
+}
+
+std::optional<QString> utf8Text(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+// Replies carrying an HTTP status that QNetworkReply reports as errors are still HTTP
+// responses; everything else it reports is a failed exchange.
+bool isHttpStatusError(QNetworkReply::NetworkError error) {
+    const int code = error;
+    return error == QNetworkReply::NoError ||
+           error == QNetworkReply::ProtocolInvalidOperationError || (code >= 201 && code <= 299) ||
+           (code >= 401 && code <= 499);
+}
+
+TransportError transportError(const QNetworkReply& reply) {
+    // The service never aborts a request itself, so a cancelled transfer is the idle limit
+    // (the transfer timeout ends a reply exactly like abort() does).
+    const QString description = reply.error() == QNetworkReply::OperationCanceledError
+                                    ? QStringLiteral("The request timed out.")
+                                    : reply.errorString();
+    return TransportError{BridgedError{transportDomain, reply.error(), description}};
+}
+
+} // namespace
+
+PixaloomService& PixaloomService::shared() {
+    // Made once, even when first reached from several threads, and never released: replies in
+    // flight at exit must not find it gone.
+    static PixaloomService* const instance = new PixaloomService(
+        Options{BundleInfo::main().string(BundleInfo::serverUrlKey).value_or(QString())});
+    return *instance;
+}
+
+PixaloomService::PixaloomService(Options options)
+    : logger(QStringLiteral("com.app.pixaloom"), QStringLiteral("PixaloomService"))
+    , boundaryText(QStringLiteral("Boundary-") +
+                   QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())
+    , serverUrlText(std::move(options.serverUrl))
+    , endpoint(serverUrlText + QStringLiteral("/edit"))
+    , crashReporter(options.crashReporter ? options.crashReporter : &SentrySDK::shared())
+    , idleLimit(options.idleLimit) {
+    logger.info("PixaloomService initialized with server URL: %s", serverUrlText);
+}
+
+PixaloomService::~PixaloomService() = default;
+
+const QString& PixaloomService::serverUrl() const {
+    return serverUrlText;
+}
+
+const QString& PixaloomService::boundary() const {
+    return boundaryText;
+}
+
+QNetworkAccessManager& PixaloomService::network() {
+    if (!networkAccess)
+        networkAccess = std::make_unique<QNetworkAccessManager>();
+    return *networkAccess;
+}
+
+QByteArray PixaloomService::createMultipartFormData(const QImage& image, const QString& prompt,
+                                                    const std::optional<QString>& theme,
+                                                    bool improvePrompt) const {
+    const std::optional<QByteArray> tiff = TiffRepresentation::of(image);
+    if (!tiff)
+        throw PixaloomError::invalidImage();
+
+    const QByteArray delimiter = "--" + boundaryText.toUtf8() + "\r\n";
+    const QByteArray promptText = prompt.toUtf8();
+    const bool sendsTheme = theme && *theme != QStringLiteral("None");
+    const QByteArray themeText = sendsTheme ? theme->toUtf8() : QByteArray();
+
+    QByteArray body;
+    body.reserve(tiff->size() + promptText.size() + themeText.size() + 512);
+    body += delimiter;
+    body += "Content-Disposition: form-data; name=\"image\"; filename=\"image.tiff\"\r\n";
+    body += "Content-Type: image/tiff\r\n\r\n";
+    body += *tiff;
+    body += "\r\n";
+    body += delimiter;
+    body += "Content-Disposition: form-data; name=\"prompt\"\r\n\r\n";
+    body += promptText;
+    body += "\r\n";
+    if (sendsTheme) {
+        body += delimiter;
+        body += "Content-Disposition: form-data; name=\"theme\"\r\n\r\n";
+        body += themeText;
+        body += "\r\n";
+    }
+    body += delimiter;
+    body += "Content-Disposition: form-data; name=\"improve_prompt\"\r\n\r\n";
+    body += improvePrompt ? "true" : "false";
+    body += "\r\n";
+    body += "--" + boundaryText.toUtf8() + "--\r\n";
+    return body;
+}
+
+QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage originalImage,
+                                                       std::optional<QString> theme,
+                                                       bool improvePrompt) {
+    logger.info("Starting image generation with prompt: %s", from);
+    if (theme && !theme->isEmpty())
+        logger.info("Using theme: %s", *theme);
+    logger.info("Improve prompt: %{bool}d", improvePrompt);
+    const Clock::time_point startTime = Clock::now();
+    const QSizeF size = originalImage.deviceIndependentSize();
+    logger.info("Original image dimensions: %sx%s", shortestText(size.width()),
+                shortestText(size.height()));
+
+    try {
+        const QByteArray body = createMultipartFormData(originalImage, from, theme, improvePrompt);
+        logger.info("Created multipart form data with size: %ld bytes", body.size());
+
+        const QUrl url(endpoint);
+        logger.info("Request URL: %s", url.toString(QUrl::FullyEncoded));
+        QNetworkRequest request(url);
+        request.setTransferTimeout(static_cast<int>(idleLimit.count()));
+        request.setRawHeader("Content-Type",
+                             "multipart/form-data; boundary=" + boundaryText.toUtf8());
+        logger.info("Sending request to edit endpoint");
+        const Clock::time_point requestStart = Clock::now();
+
+        const std::unique_ptr<QNetworkReply, DeleteLater> reply(network().post(request, body));
+        co_await qCoro(reply.get()).waitForFinished();
+        co_return handleReply(*reply, startTime, requestStart);
+    } catch (const PixaloomError& error) {
+        logger.error("Pixaloom error: %s, duration: %s seconds", error.textForm(),
+                     seconds(startTime));
+        crashReporter->captureError(error.bridged());
+        throw;
+    } catch (const TransportError& failure) {
+        logger.error("Unexpected error: %s, duration: %s seconds", failure.error.description,
+                     seconds(startTime));
+        crashReporter->captureError(failure.error);
+        throw PixaloomError::networkError(failure.error.description);
+    }
+}
+
+QByteArray PixaloomService::handleReply(QNetworkReply& reply, Clock::time_point startTime,
+                                        Clock::time_point requestStart) const {
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!isHttpStatusError(reply.error()))
+        throw transportError(reply);
+    const QByteArray body = reply.readAll();
+
+    logger.info("Request completed in %s seconds", seconds(requestStart));
+    logger.info("Response data size: %ld bytes", body.size());
+    if (!status.isValid()) {
+        logger.error("Invalid response type received");
+        crashReporter->captureMessage(QStringLiteral("Invalid response type received"));
+        throw PixaloomError::invalidResponse(QStringLiteral("Invalid response type"));
+    }
+    const int statusCode = status.toInt();
+    logger.info("Received API response with status code: %ld", statusCode);
+    logResponseHeaders(reply);
+    if (statusCode != 200)
+        handleErrorReply(statusCode, body);
+    return decodeReply(body, startTime);
+}
+
+void PixaloomService::logResponseHeaders(const QNetworkReply& reply) const {
+    QStringList names;
+    for (const auto& [name, value] : reply.rawHeaderPairs()) {
+        const std::optional<QString> nameText = utf8Text(name);
+        if (!nameText || !utf8Text(value))
+            return;
+        names += *nameText;
+    }
+    logger.info("Response headers: %s", names.join(QStringLiteral(", ")));
+}
+
+void PixaloomService::handleErrorReply(int statusCode, const QByteArray& body) const {
+    const QString message = utf8Text(body).value_or(QStringLiteral("Unknown error"));
+    logger.error("API error (%ld): %s", statusCode, message);
+
+    QJsonParseError parseError;
+    const QJsonDocument json = QJsonDocument::fromJson(body, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        logger.error("Could not parse error response: %s", parseError.errorString());
+    } else if (json.isObject()) {
+        const QJsonObject object = json.object();
+        if (object.value(QStringLiteral("error")).isString())
+            logger.error("Detailed error: %s", object.value(QStringLiteral("error")).toString());
+        if (object.value(QStringLiteral("timing")).isObject())
+            logger.info(
+                "Error timing info: %s",
+                QString::fromUtf8(QJsonDocument(object.value(QStringLiteral("timing")).toObject())
+                                      .toJson(QJsonDocument::Compact)));
+    }
+    crashReporter->captureMessage(QStringLiteral("API error (") + QString::number(statusCode) +
+                                  QStringLiteral("): ") + message);
+    throw PixaloomError::apiError(statusCode, message);
+}
+
+QByteArray PixaloomService::decodeReply(const QByteArray& body, Clock::time_point startTime) const {
+    try {
+        return runDecodingBlock(body, startTime);
+    } catch (const DecodingError& error) {
+        handleDecodingFailure(body, error.localizedDescription(), error.description(),
+                              error.bridged());
+    } catch (const PixaloomError& error) {
+        handleDecodingFailure(body, error.localizedDescription(), error.textForm(),
+                              error.bridged());
+    }
+}
+
+QByteArray PixaloomService::runDecodingBlock(const QByteArray& body,
+                                             Clock::time_point startTime) const {
+    logger.info("Decoding response JSON");
+    const ServerResponse response = ServerResponse::decode(body);
+    logger.info("Server response: success=%{bool}d, parts count=%ld", response.success,
+                response.parts.size());
+    if (response.timing)
+        logger.info("Timing: total_ms=%f, api_ms=%f", response.timing->total_ms,
+                    response.timing->api_ms.value_or(0));
+    if (response.error)
+        logger.error("Server reported error: %s", *response.error);
+    if (!response.success) {
+        logger.error("Server reported failure: %s",
+                     response.error.value_or(QStringLiteral("No error details provided")));
+        const QString failure = QStringLiteral("Server reported failure: ") +
+                                response.error.value_or(QStringLiteral("Unknown error"));
+        crashReporter->captureMessage(failure);
+        throw PixaloomError::invalidResponse(failure);
+    }
+    for (size_t i = 0; i < response.parts.size(); ++i)
+        logger.info("Response part %ld: type=%s, content length=%ld", i, response.parts[i].type,
+                    response.parts[i].contentLength());
+
+    const auto imagePart =
+        std::find_if(response.parts.begin(), response.parts.end(),
+                     [](const ResponsePart& part) { return part.type == QStringLiteral("image"); });
+    if (imagePart == response.parts.end()) {
+        logger.error("No image part found in response");
+        crashReporter->captureMessage(QStringLiteral("No image part found in response"));
+        throw PixaloomError::noImageInResponse();
+    }
+    const std::optional<QByteArray> image =
+        Base64::decode(std::string_view(imagePart->content.constData(), imagePart->content.size()));
+    if (!image) {
+        logger.error("Invalid base64 image data in response");
+        crashReporter->captureMessage(QStringLiteral("Invalid base64 image data in response"));
+        throw PixaloomError::noImageInResponse();
+    }
+    logger.info("Successfully processed generated image data (%ld bytes) in %s seconds",
+                image->size(), seconds(startTime));
+    return *image;
+}
+
+void PixaloomService::handleDecodingFailure(const QByteArray& body,
+                                            const QString& localizedDescription,
+                                            const QString& textForm,
+                                            const BridgedError& bridged) const {
+    const std::optional<QString> text = utf8Text(body);
+    const QString bodyText = text.value_or(QStringLiteral("Could not convert to string"));
+    logger.error("Failed to decode response: %s", localizedDescription);
+    logger.error("Response prefix: %s", firstCharacters(bodyText, 200));
+    if (text && body.contains("IMAGE_SAFETY")) {
+        logger.error("Detected IMAGE_SAFETY block in response");
+        crashReporter->captureMessage(QStringLiteral("Detected IMAGE_SAFETY block in response"));
+        throw PixaloomError::apiError(400,
+                                      QStringLiteral("Content blocked due to safety concerns"));
+    }
+    crashReporter->captureError(bridged);
+    throw PixaloomError::invalidResponse(QStringLiteral("Failed to decode response: ") + textForm);
+}

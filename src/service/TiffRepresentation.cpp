@@ -1,0 +1,210 @@
+#include "service/TiffRepresentation.h"
+
+#include <libdeflate.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr qsizetype targetStripBytes = qsizetype(1) << 19;
+
+// A growable in-memory file for libtiff's client interface.
+struct MemoryFile {
+    QByteArray data;
+    qint64 position = 0;
+
+    static tmsize_t read(thandle_t handle, void* buffer, tmsize_t size) {
+        auto* file = static_cast<MemoryFile*>(handle);
+        const qint64 available = std::max<qint64>(0, file->data.size() - file->position);
+        const qint64 count = std::min<qint64>(available, size);
+        std::memcpy(buffer, file->data.constData() + file->position, static_cast<size_t>(count));
+        file->position += count;
+        return static_cast<tmsize_t>(count);
+    }
+
+    static tmsize_t write(thandle_t handle, void* buffer, tmsize_t size) {
+        auto* file = static_cast<MemoryFile*>(handle);
+        const qint64 end = file->position + size;
+        if (end > file->data.size())
+            file->data.resize(end);
+        std::memcpy(file->data.data() + file->position, buffer, static_cast<size_t>(size));
+        file->position = end;
+        return size;
+    }
+
+    static toff_t seek(thandle_t handle, toff_t offset, int whence) {
+        auto* file = static_cast<MemoryFile*>(handle);
+        qint64 base = 0;
+        if (whence == SEEK_CUR)
+            base = file->position;
+        else if (whence == SEEK_END)
+            base = file->data.size();
+        file->position = base + static_cast<qint64>(offset);
+        return static_cast<toff_t>(file->position);
+    }
+
+    static int close(thandle_t) { return 0; }
+    static toff_t size(thandle_t handle) {
+        return static_cast<toff_t>(static_cast<MemoryFile*>(handle)->data.size());
+    }
+    static int map(thandle_t, void**, toff_t*) { return 0; }
+    static void unmap(thandle_t, void*, toff_t) {}
+};
+
+struct TiffCloser {
+    void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+};
+
+struct CompressorDeleter {
+    void operator()(libdeflate_compressor* compressor) const {
+        libdeflate_free_compressor(compressor);
+    }
+};
+
+struct Layout {
+    int width = 0;
+    int height = 0;
+    int samplesPerPixel = 3;
+    int rowsPerStrip = 1;
+    int strips = 1;
+};
+
+// Rows [first, first + count) as 8-bit samples with the horizontal predictor applied, read
+// from a 32-bit (A)RGB image.
+void predictRows(const QImage& source, const Layout& layout, int first, int count,
+                 std::vector<unsigned char>& out) {
+    const int spp = layout.samplesPerPixel;
+    out.resize(static_cast<size_t>(count) * layout.width * spp);
+    unsigned char* o = out.data();
+    for (int y = first; y < first + count; ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+        unsigned char previous[4] = {0, 0, 0, 0};
+        for (int x = 0; x < layout.width; ++x) {
+            const QRgb pixel = row[x];
+            const unsigned char samples[4] = {static_cast<unsigned char>(qRed(pixel)),
+                                              static_cast<unsigned char>(qGreen(pixel)),
+                                              static_cast<unsigned char>(qBlue(pixel)),
+                                              static_cast<unsigned char>(qAlpha(pixel))};
+            for (int c = 0; c < spp; ++c) {
+                *o++ = static_cast<unsigned char>(samples[c] - previous[c]);
+                previous[c] = samples[c];
+            }
+        }
+    }
+}
+
+std::vector<QByteArray> compressStrips(const QImage& source, const Layout& layout) {
+    std::vector<QByteArray> strips(static_cast<size_t>(layout.strips));
+    std::atomic<int> next{0};
+    std::atomic<bool> failed{false};
+    const auto work = [&] {
+        std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
+            libdeflate_alloc_compressor(1));
+        if (!compressor) {
+            failed = true;
+            return;
+        }
+        std::vector<unsigned char> predicted;
+        for (int strip = next++; strip < layout.strips; strip = next++) {
+            const int first = strip * layout.rowsPerStrip;
+            const int count = std::min(layout.rowsPerStrip, layout.height - first);
+            predictRows(source, layout, first, count, predicted);
+            const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), predicted.size());
+            QByteArray& out = strips[static_cast<size_t>(strip)];
+            out.resize(static_cast<qsizetype>(bound));
+            const size_t written = libdeflate_zlib_compress(compressor.get(), predicted.data(),
+                                                            predicted.size(), out.data(), bound);
+            if (written == 0)
+                failed = true;
+            out.resize(static_cast<qsizetype>(written));
+        }
+    };
+    const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
+    const int helpers =
+        std::min<int>(std::min<int>(static_cast<int>(hardware), 8), layout.strips) - 1;
+    std::vector<std::jthread> threads;
+    for (int i = 0; i < helpers; ++i)
+        threads.emplace_back(work);
+    work();
+    threads.clear(); // joins
+    if (failed)
+        return {};
+    return strips;
+}
+
+bool writeTiff(MemoryFile& file, const Layout& layout, const std::vector<QByteArray>& strips,
+               double devicePixelRatio) {
+    std::unique_ptr<TIFF, TiffCloser> tiff(TIFFClientOpen(
+        "image.tiff", "w", &file, MemoryFile::read, MemoryFile::write, MemoryFile::seek,
+        MemoryFile::close, MemoryFile::size, MemoryFile::map, MemoryFile::unmap));
+    if (!tiff)
+        return false;
+    TIFF* t = tiff.get();
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(layout.width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(layout.height));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, layout.samplesPerPixel);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    if (layout.samplesPerPixel == 4) {
+        const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
+    }
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(layout.rowsPerStrip));
+    const float resolution = static_cast<float>(72.0 * devicePixelRatio);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, resolution);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, resolution);
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    for (size_t i = 0; i < strips.size(); ++i) {
+        // The strips are compressed already; libtiff only places them and records offsets.
+        auto* data = const_cast<char*>(strips[i].constData());
+        if (TIFFWriteRawStrip(t, static_cast<uint32_t>(i), data, strips[i].size()) < 0)
+            return false;
+    }
+    return TIFFWriteDirectory(t) != 0;
+}
+
+} // namespace
+
+std::optional<QByteArray> TiffRepresentation::of(const QImage& image) {
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
+        return std::nullopt;
+
+    Layout layout;
+    layout.width = image.width();
+    layout.height = image.height();
+    layout.samplesPerPixel = image.hasAlphaChannel() ? 4 : 3;
+    const qsizetype rowBytes = qsizetype(layout.width) * layout.samplesPerPixel;
+    layout.rowsPerStrip =
+        static_cast<int>(std::clamp<qsizetype>(targetStripBytes / rowBytes, 1, layout.height));
+    layout.strips = (layout.height + layout.rowsPerStrip - 1) / layout.rowsPerStrip;
+
+    // Screenshots already come as 32-bit RGB, so this is usually a shallow copy; other
+    // formats (and premultiplied alpha) are converted once into a scratch image.
+    const QImage::Format wanted =
+        layout.samplesPerPixel == 4 ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    const QImage source = image.format() == wanted ? image : image.convertToFormat(wanted);
+    if (source.isNull())
+        return std::nullopt;
+
+    const std::vector<QByteArray> strips = compressStrips(source, layout);
+    if (strips.empty())
+        return std::nullopt;
+    MemoryFile file;
+    qsizetype compressed = 0;
+    for (const QByteArray& strip : strips)
+        compressed += strip.size();
+    file.data.reserve(compressed + 4096);
+    if (!writeTiff(file, layout, strips, image.devicePixelRatio()))
+        return std::nullopt;
+    return file.data;
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+
+#include <optional>
+
+// The TIFF form of an image, as the edit server receives it: 8-bit RGB (RGBA when the image
+// has alpha, unassociated), Adobe Deflate with the horizontal predictor, 72 dpi per device
+// pixel ratio. Strips are compressed in parallel, since a 4K screenshot on one core would
+// take a good part of the edit's waiting time. The image itself is never written to.
+class TiffRepresentation {
+public:
+    // None for an empty (null or 0×0) image, or if the TIFF cannot be written.
+    static std::optional<QByteArray> of(const QImage& image);
+};
