@@ -125,7 +125,7 @@ QCoro::Task<> EditViewController::runEdit(std::shared_ptr<EditViewController> se
     } else if (error) {
         PostHogSDK::shared().capture(
             QStringLiteral("edit_error"),
-            {{QStringLiteral("error"), error->bridged().description},
+            {{QStringLiteral("error"), error->localizedDescription()},
              {QStringLiteral("error_type"), QStringLiteral("PixaloomError")},
              {QStringLiteral("prompt"), request.prompt},
              {QStringLiteral("theme"), theme},
