@@ -1,31 +1,18 @@
 #include "platform/ClipboardWriter.h"
 
+#include "platform/PngEncoder.h"
 #include "platform/PngMimeData.h"
 
-#include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QImageWriter>
 #include <QThreadPool>
 
 #include <memory>
 
 namespace ClipboardWriter {
 
-namespace {
-// Qt maps PNG quality 80 to zlib level 1: several times faster than the default level for
-// a screen-sized image, at a modest cost in size.
-constexpr int fastPngQuality = 80;
-} // namespace
-
 QByteArray encodePng(const QImage& image) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    writer.setQuality(fastPngQuality);
-    writer.write(image);
-    return bytes;
+    return PngEncoder::encode(image);
 }
 
 std::shared_future<QByteArray> encodePngInBackground(const QImage& image) {
