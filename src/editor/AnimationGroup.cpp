@@ -18,13 +18,10 @@ QHash<AnimationKey, QPointer<QPropertyAnimation>>& running() {
 }
 
 void stopRunning(QObject* target, const QByteArray& property) {
-    const auto found = running().find({target, property});
-    if (found == running().end())
-        return;
-    if (QPropertyAnimation* animation = found.value();
-        animation && animation->targetObject() == target)
-        animation->stop();
-    running().erase(found);
+    const QPointer<QPropertyAnimation> animation = running().take({target, property});
+    // Deleted, not stopped: a stopped child of a running group would be restarted by it.
+    if (animation && animation->targetObject() == target)
+        delete animation.data();
 }
 
 } // namespace
@@ -61,6 +58,10 @@ void AnimationGroup::animate(QObject* target, const QByteArray& property, const 
         if (found != running().end() && !found.value())
             running().erase(found);
     });
+}
+
+void AnimationGroup::stop(QObject* target, const QByteArray& property) {
+    stopRunning(target, property);
 }
 
 QEasingCurve AnimationGroup::curve(Timing timing) {

@@ -22,6 +22,9 @@ public:
 
     void animate(QObject* target, const QByteArray& property, const QVariant& to);
 
+    // Ends a running animation of the property where it stands, for a change made at once.
+    static void stop(QObject* target, const QByteArray& property);
+
     // Core Animation's named timing functions as cubic Bézier curves.
     static QEasingCurve curve(Timing timing);
 

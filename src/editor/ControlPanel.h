@@ -2,6 +2,8 @@
 
 #include "editor/ControlPanelDelegate.h"
 #include "editor/Layer.h"
+#include "editor/Popover.h"
+#include "editor/ToolbarButton.h"
 #include "platform/Logger.h"
 
 #include <QColor>
@@ -19,12 +21,11 @@ class ColorWell;
 class LayerView;
 class PaddingSlider;
 class PanelShadow;
-class Popover;
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class ToolbarButton;
 
 // The floating toolbar over the editor's image: six icon buttons, a drag handle, and the
 // prompt and background popovers. It keeps no image state; every user intent goes to the

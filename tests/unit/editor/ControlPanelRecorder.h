@@ -1,0 +1,79 @@
+#pragma once
+
+#include "editor/ControlPanel.h"
+#include "editor/ControlPanelDelegate.h"
+
+#include <QColor>
+#include <QString>
+#include <QTest>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+// A delegate that records every report the panel makes, in order.
+class ControlPanelRecorder : public ControlPanelDelegate {
+public:
+    struct Edit {
+        QString prompt;
+        std::optional<QString> theme;
+        bool improvePrompt;
+    };
+    struct Background {
+        QColor color;
+        qreal horizontalPadding;
+        qreal verticalPadding;
+    };
+
+    std::vector<QString> calls;
+    std::vector<Edit> edits;
+    std::vector<Background> backgrounds;
+    // Whether the prompt popover was still open when an edit arrived.
+    std::vector<bool> popoverOpenAtEdit;
+
+    void controlPanelDidClickUndo(ControlPanel*) override { calls.push_back("undo"); }
+    void controlPanelDidClickRedo(ControlPanel*) override { calls.push_back("redo"); }
+    void controlPanelDidChangeBackgroundColorPadding(ControlPanel*, const QColor&, qreal) override {
+        calls.push_back("background (one padding)");
+    }
+    void controlPanelDidChangeBackgroundColorHorizontalPaddingVerticalPadding(
+        ControlPanel*, const QColor& color, qreal horizontal, qreal vertical) override {
+        calls.push_back("background");
+        backgrounds.push_back({color, horizontal, vertical});
+    }
+    void controlPanelDidClickEditWithPromptThemeImprovePrompt(ControlPanel* panel,
+                                                              const QString& prompt,
+                                                              const std::optional<QString>& theme,
+                                                              bool improvePrompt) override {
+        calls.push_back("edit");
+        edits.push_back({prompt, theme, improvePrompt});
+        popoverOpenAtEdit.push_back(panel->promptPopover && panel->promptPopover->isVisible());
+    }
+    void controlPanelDidClickCopy(ControlPanel*) override { calls.push_back("copy"); }
+    void controlPanelDidClickShare(ControlPanel*) override { calls.push_back("share"); }
+    void controlPanelDidChangeTheme(ControlPanel*, const std::optional<QString>&) override {
+        calls.push_back("theme");
+    }
+};
+
+// An editor view with a panel in it, placed as the editor places it, and a recorder as its
+// delegate.
+struct PanelInView {
+    explicit PanelInView(QSize viewSize = {600, 400}) {
+        view.resize(viewSize);
+        panel = new ControlPanel(QRect(0, 0, 160, 36), &view);
+        panel->move(100, 35);
+        panel->delegate = &recorder;
+        view.show();
+    }
+
+    ControlPanelRecorder recorder;
+    QWidget view;
+    ControlPanel* panel;
+};
+
+// Long enough for every feedback group (0.2 s) to reach its end values.
+inline void waitForAnimations() {
+    QTest::qWait(260);
+}

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Renders the control panel, a hovered button, the hovered drag handle, the copy
+# confirmation and both popovers to PNG files under a virtual X server, at device pixel
+# ratios 1 and 2. Usage: tools/render-control-panel.sh [output folder] (default: build/pictures)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${1:-build/pictures}
+mkdir -p "$out"
+cmake --build build --target render-control-panel >/dev/null
+program=build/tests/unit/editor/render-control-panel
+dbus-run-session -- xvfb-run -a -s "-screen 0 1280x800x24" env QT_QPA_PLATFORM=xcb \
+    QT_SCALE_FACTOR=1 "$program" "$out" ""
+dbus-run-session -- xvfb-run -a -s "-screen 0 1920x1600x24" env QT_QPA_PLATFORM=xcb \
+    QT_SCALE_FACTOR=2 "$program" "$out" "@2x"
+echo "Pictures in $out"
