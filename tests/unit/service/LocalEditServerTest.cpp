@@ -1,0 +1,65 @@
+#include "ServiceTestSupport.h"
+
+#include "sdk/SentrySDK.h"
+
+#include <QProcess>
+#include <QTcpServer>
+
+#include <gtest/gtest.h>
+
+#ifdef PIXALOOM_EDIT_SERVER_PATH
+
+namespace {
+
+// The local edit server, started on a free port for one test and stopped by its own pid.
+class LocalEditServer {
+public:
+    LocalEditServer() {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        port = probe.serverPort();
+        probe.close();
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral(PIXALOOM_EDIT_SERVER_PATH), {QString::number(port)});
+        process.waitForReadyRead(10000); // its first line says it listens
+    }
+    ~LocalEditServer() {
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+        process.waitForFinished(5000);
+    }
+
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port); }
+
+private:
+    QProcess process;
+    quint16 port = 0;
+};
+
+TEST(LocalEditServer, AnswersAnEditWithAVisiblyEditedPng) {
+    LocalEditServer server;
+    SentrySDK crashReports;
+    PixaloomService service({server.baseUrl(), &crashReports, std::chrono::seconds(20)});
+    const QImage image = patternImage(40, 30);
+
+    const EditOutcome inverted = runEdit(service, "invert please", image);
+    ASSERT_TRUE(std::holds_alternative<QByteArray>(inverted));
+    QImage expected = image.convertToFormat(QImage::Format_ARGB32);
+    expected.invertPixels();
+    EXPECT_EQ(
+        QImage::fromData(std::get<QByteArray>(inverted)).convertToFormat(QImage::Format_ARGB32),
+        expected);
+
+    const EditOutcome tinted = runEdit(service, "tint", image, "retro");
+    ASSERT_TRUE(std::holds_alternative<QByteArray>(tinted));
+    const QImage result = QImage::fromData(std::get<QByteArray>(tinted));
+    EXPECT_EQ(result.size(), image.size());
+    EXPECT_NE(result.convertToFormat(QImage::Format_ARGB32),
+              image.convertToFormat(QImage::Format_ARGB32));
+    EXPECT_TRUE(crashReports.reports().empty());
+}
+
+} // namespace
+
+#endif

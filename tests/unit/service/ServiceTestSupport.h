@@ -1,0 +1,113 @@
+#pragma once
+
+#include "service/PixaloomError.h"
+#include "service/PixaloomService.h"
+
+#include <QCoro/QCoroTask>
+#include <QImage>
+#include <QPainter>
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <variant>
+#include <vector>
+
+// What an edit call ended with: the image bytes or the error it threw.
+using EditOutcome = std::variant<QByteArray, PixaloomError>;
+
+inline QCoro::Task<EditOutcome> outcomeOf(QCoro::Task<QByteArray> call) {
+    try {
+        co_return co_await std::move(call);
+    } catch (const PixaloomError& error) {
+        co_return error;
+    }
+}
+
+// Runs one edit to its end in a nested event loop, as the GUI thread would.
+inline EditOutcome runEdit(PixaloomService& service, const QString& prompt, const QImage& image,
+                           std::optional<QString> theme = std::nullopt,
+                           bool improvePrompt = false) {
+    return QCoro::waitFor(
+        outcomeOf(service.generateImage(prompt, image, std::move(theme), improvePrompt)));
+}
+
+// A small image with distinct pixels in every row and column, so that a row or channel
+// mix-up shows.
+inline QImage patternImage(int width, int height, QImage::Format format = QImage::Format_RGB32) {
+    QImage image(width, height, format);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y,
+                           qRgba((x * 7 + y) & 0xFF, (y * 13) & 0xFF, (x ^ y) & 0xFF,
+                                 format == QImage::Format_RGB32 ? 255 : (x * 3 + 40) & 0xFF));
+    return image;
+}
+
+// Reads a TIFF with libtiff into non-premultiplied ARGB32; a null image when it does not read.
+inline QImage decodeTiff(const QByteArray& tiff) {
+    struct Source {
+        const QByteArray* data;
+        toff_t position = 0;
+    } source{&tiff};
+    const auto read = [](thandle_t h, void* buffer, tmsize_t size) -> tmsize_t {
+        auto* s = static_cast<Source*>(h);
+        const auto count = std::min<toff_t>(
+            size, s->data->size() - std::min<toff_t>(s->position, s->data->size()));
+        std::memcpy(buffer, s->data->constData() + s->position, count);
+        s->position += count;
+        return static_cast<tmsize_t>(count);
+    };
+    const auto write = [](thandle_t, void*, tmsize_t) -> tmsize_t {
+        return 0;
+    };
+    const auto seek = [](thandle_t h, toff_t offset, int whence) -> toff_t {
+        auto* s = static_cast<Source*>(h);
+        s->position = (whence == SEEK_SET   ? 0
+                       : whence == SEEK_CUR ? s->position
+                                            : s->data->size()) +
+                      offset;
+        return s->position;
+    };
+    const auto close = [](thandle_t) {
+        return 0;
+    };
+    const auto size = [](thandle_t h) -> toff_t {
+        return static_cast<Source*>(h)->data->size();
+    };
+    const auto map = [](thandle_t, void**, toff_t*) {
+        return 0;
+    };
+    const auto unmap = [](thandle_t, void*, toff_t) {
+    };
+    TIFF* tiffFile =
+        TIFFClientOpen("decoded.tiff", "r", &source, read, write, seek, close, size, map, unmap);
+    if (!tiffFile)
+        return {};
+    uint32_t width = 0, height = 0;
+    uint16_t samples = 0, bits = 0, compression = 0;
+    TIFFGetField(tiffFile, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiffFile, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetField(tiffFile, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetField(tiffFile, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(tiffFile, TIFFTAG_COMPRESSION, &compression);
+    QImage image;
+    // Samples as stored (libtiff undoes Deflate and the predictor), never premultiplied.
+    if (bits == 8 && (samples == 3 || samples == 4) && compression == COMPRESSION_ADOBE_DEFLATE) {
+        image = QImage(int(width), int(height), QImage::Format_ARGB32);
+        std::vector<unsigned char> row(size_t(width) * samples);
+        for (uint32_t y = 0; y < height && !image.isNull(); ++y) {
+            if (TIFFReadScanline(tiffFile, row.data(), y, 0) < 0) {
+                image = QImage();
+                break;
+            }
+            for (uint32_t x = 0; x < width; ++x) {
+                const unsigned char* p = row.data() + size_t(x) * samples;
+                image.setPixel(int(x), int(y), qRgba(p[0], p[1], p[2], samples == 4 ? p[3] : 255));
+            }
+        }
+    }
+    TIFFClose(tiffFile);
+    return image;
+}

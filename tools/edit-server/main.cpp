@@ -1,0 +1,196 @@
+// pixaloom-edit-server [port]: a stand-in for the edit server on 127.0.0.1 (default port
+// 8765). POST /edit takes the multipart body the application sends (image as TIFF, prompt,
+// optional theme, improve_prompt) and answers with the edited image as base64 PNG: a tint in
+// the theme's colour when a theme is given, else the colours inverted.
+#include <QBuffer>
+#include <QByteArray>
+#include <QColor>
+#include <QCryptographicHash>
+#include <QImage>
+
+#include <httplib.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct MemorySource {
+    const std::string* data;
+    toff_t position = 0;
+};
+
+tmsize_t readSource(thandle_t handle, void* buffer, tmsize_t size) {
+    auto* source = static_cast<MemorySource*>(handle);
+    const toff_t available =
+        source->position < source->data->size() ? source->data->size() - source->position : 0;
+    const toff_t count = std::min<toff_t>(available, static_cast<toff_t>(size));
+    std::memcpy(buffer, source->data->data() + source->position, count);
+    source->position += count;
+    return static_cast<tmsize_t>(count);
+}
+
+tmsize_t writeNothing(thandle_t, void*, tmsize_t) {
+    return 0;
+}
+
+toff_t seekSource(thandle_t handle, toff_t offset, int whence) {
+    auto* source = static_cast<MemorySource*>(handle);
+    const toff_t base = whence == SEEK_CUR   ? source->position
+                        : whence == SEEK_END ? source->data->size()
+                                             : 0;
+    source->position = base + offset;
+    return source->position;
+}
+
+int closeSource(thandle_t) {
+    return 0;
+}
+
+toff_t sizeOfSource(thandle_t handle) {
+    return static_cast<MemorySource*>(handle)->data->size();
+}
+
+int mapNothing(thandle_t, void**, toff_t*) {
+    return 0;
+}
+
+void unmapNothing(thandle_t, void*, toff_t) {
+}
+
+std::optional<QImage> decodeTiff(const std::string& bytes) {
+    MemorySource source{&bytes};
+    TIFF* tiff = TIFFClientOpen("upload.tiff", "r", &source, readSource, writeNothing, seekSource,
+                                closeSource, sizeOfSource, mapNothing, unmapNothing);
+    if (!tiff)
+        return std::nullopt;
+    uint32_t width = 0, height = 0;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+    std::optional<QImage> image;
+    if (width > 0 && height > 0 && uint64_t(width) * height <= 100'000'000) {
+        std::vector<uint32_t> raster(size_t(width) * height);
+        if (TIFFReadRGBAImageOriented(tiff, width, height, raster.data(), ORIENTATION_TOPLEFT, 0)) {
+            QImage decoded(int(width), int(height), QImage::Format_ARGB32_Premultiplied);
+            for (uint32_t y = 0; y < height; ++y) {
+                auto* line = reinterpret_cast<QRgb*>(decoded.scanLine(int(y)));
+                for (uint32_t x = 0; x < width; ++x) {
+                    const uint32_t p = raster[size_t(y) * width + x];
+                    line[x] = qRgba(TIFFGetR(p), TIFFGetG(p), TIFFGetB(p), TIFFGetA(p));
+                }
+            }
+            image = decoded;
+        }
+    }
+    TIFFClose(tiff);
+    return image;
+}
+
+// A colour of the theme's own, the same for every request with that theme.
+QColor themeColour(const std::string& theme) {
+    const QByteArray hash =
+        QCryptographicHash::hash(QByteArray::fromStdString(theme), QCryptographicHash::Sha1);
+    return QColor::fromHsv(static_cast<unsigned char>(hash[0]) * 359 / 255, 200, 230);
+}
+
+QImage edit(QImage image, const std::optional<std::string>& theme) {
+    image = image.convertToFormat(QImage::Format_ARGB32);
+    if (!theme) {
+        image.invertPixels();
+        return image;
+    }
+    const QColor tint = themeColour(*theme);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = line[x];
+            line[x] = qRgba((qRed(p) + tint.red()) / 2, (qGreen(p) + tint.green()) / 2,
+                            (qBlue(p) + tint.blue()) / 2, qAlpha(p));
+        }
+    }
+    return image;
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + '"';
+}
+
+void fail(httplib::Response& response, int status, const std::string& message) {
+    response.status = status;
+    response.set_content("{\"success\":false,\"parts\":[],\"error\":" + jsonString(message) + "}",
+                         "application/json");
+}
+
+void handleEdit(const httplib::Request& request, httplib::Response& response) {
+    const auto started = std::chrono::steady_clock::now();
+    if (!request.has_file("image") || !request.has_file("prompt"))
+        return fail(response, 400, "The request needs an image and a prompt");
+    const std::string prompt = request.get_file_value("prompt").content;
+    std::optional<std::string> theme;
+    if (request.has_file("theme"))
+        theme = request.get_file_value("theme").content;
+    const std::optional<QImage> image = decodeTiff(request.get_file_value("image").content);
+    if (!image)
+        return fail(response, 400, "The image is not a readable TIFF");
+
+    const auto editStarted = std::chrono::steady_clock::now();
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    edit(*image, theme).save(&buffer, "PNG");
+    const auto milliseconds = [](auto since) {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
+            .count();
+    };
+    const std::string description =
+        theme ? "Tinted for the theme \"" + *theme + "\": " + prompt : "Inverted: " + prompt;
+    std::string body =
+        "{\"success\":true,\"parts\":[{\"type\":\"text\",\"content\":" + jsonString(description) +
+        "},{\"type\":\"image\",\"content\":\"" + png.toBase64().toStdString() +
+        "\"}],\"timing\":{\"total_ms\":" + std::to_string(milliseconds(started)) +
+        ",\"api_ms\":" + std::to_string(milliseconds(editStarted)) + "}}";
+    response.set_content(std::move(body), "application/json");
+    std::printf("edit: %dx%d, prompt \"%s\"%s\n", image->width(), image->height(), prompt.c_str(),
+                theme ? (", theme " + *theme).c_str() : "");
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int port = argc > 1 ? std::atoi(argv[1]) : 8765;
+    if (port <= 0 || port > 65535) {
+        std::fprintf(stderr, "usage: %s [port]\n", argv[0]);
+        return 2;
+    }
+    httplib::Server server;
+    server.set_payload_max_length(512 * 1024 * 1024);
+    server.Post("/edit", handleEdit);
+    std::printf("Pixaloom edit server on http://127.0.0.1:%d\n", port);
+    std::fflush(stdout);
+    if (!server.listen("127.0.0.1", port)) {
+        std::fprintf(stderr, "Cannot listen on 127.0.0.1:%d\n", port);
+        return 1;
+    }
+    return 0;
+}
