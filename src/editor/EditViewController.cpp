@@ -1,0 +1,265 @@
+#include "editor/EditViewController.h"
+
+#include "editor/ControlPanel.h"
+#include "editor/ImageView.h"
+#include "editor/LoadingSpinner.h"
+#include "editor/ToolbarButton.h"
+#include "editor/VisualEffectView.h"
+#include "platform/ClipboardWriter.h"
+#include "platform/MainQueue.h"
+
+#include <QCursor>
+#include <QEasingCurve>
+#include <QEvent>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPropertyAnimation>
+#include <QResizeEvent>
+#include <QScreen>
+
+namespace {
+
+// The titlebar material, drawn as a plain tint: without a blurring compositor there is
+// nothing behind the window to blur.
+const QColor backdropTint{60, 60, 60};
+// The loading overlay's layer: black at 0.7 over everything.
+const QColor loadingTint{0, 0, 0, 178};
+
+// Core Animation's ease-in-ease-out: control points (0.42, 0) and (0.58, 1).
+QEasingCurve easeInEaseOut() {
+    QEasingCurve curve(QEasingCurve::BezierSpline);
+    curve.addCubicBezierSegment(QPointF(0.42, 0.0), QPointF(0.58, 1.0), QPointF(1.0, 1.0));
+    return curve;
+}
+
+// The screen the user works on: the one under the pointer, else the primary one.
+QScreen* mainScreen() {
+    if (QScreen* screen = QGuiApplication::screenAt(QCursor::pos()))
+        return screen;
+    return QGuiApplication::primaryScreen();
+}
+
+} // namespace
+
+EditViewController::EditViewController(const QImage& screenshot, const QRectF& frame,
+                                       qreal controlPanelHeight)
+    : screenshotImage(screenshot)
+    , controlPanelHeight(controlPanelHeight) {
+    Q_UNUSED(frame);
+    if (autoCopyEnabled()) {
+        ClipboardWriter::writeImage(screenshotImage);
+        logger.info("Auto-copied initial screenshot to clipboard");
+    }
+}
+
+EditViewController::~EditViewController() {
+    // The root view is ours even while a window shows it.
+    delete rootView.data();
+}
+
+QWidget* EditViewController::view() {
+    if (!rootView) {
+        loadView();
+        viewDidLoad();
+    }
+    return rootView;
+}
+
+void EditViewController::detachViewFromWindow() {
+    if (rootView && rootView->parentWidget()) {
+        rootView->hide();
+        rootView->setParent(nullptr);
+    }
+}
+
+void EditViewController::loadView() {
+    logger.info("Setting up edit view");
+    rootView = new QWidget;
+    rootView->setAutoFillBackground(true);
+    QPalette palette = rootView->palette();
+    palette.setColor(QPalette::Window, backgroundColor);
+    rootView->setPalette(palette);
+    rootView->installEventFilter(this);
+
+    backdrop = new VisualEffectView(backdropTint, rootView);
+    backdrop->setAlphaValue(0.15);
+
+    imageView = new ImageView(rootView);
+    imageView->setImage(scaleImageToFitScreen(screenshotImage));
+    imageView->setCornerRadius(borderRadius);
+
+    setupLoadingOverlay();
+    setupControlPanel();
+    layoutViews(rootView->size());
+}
+
+void EditViewController::viewDidLoad() {
+    if (imageView && !imageView->image().isNull())
+        addToHistory(imageView->image());
+    updateUndoRedoButtonsState();
+}
+
+void EditViewController::setupControlPanel() {
+    controlPanel = new ControlPanel(QRect(0, 0, 160, 36), rootView);
+    controlPanel->delegate = this;
+    controlPanel->raise();
+    MainQueue::async(this, [this] {
+        if (!controlPanel || !rootView)
+            return;
+        controlPanel->move((rootView->width() - controlPanel->width()) / 2, 35);
+        controlPanel->animateAppearance();
+    });
+}
+
+void EditViewController::setupLoadingOverlay() {
+    loadingBackground = new VisualEffectView(loadingTint, rootView);
+    loadingBackground->hide();
+    loadingSpinner = new LoadingSpinner(loadingBackground);
+    auto* centring = new QGridLayout(loadingBackground);
+    centring->setContentsMargins(0, 0, 0, 0);
+    centring->addWidget(loadingSpinner, 0, 0, Qt::AlignCenter);
+}
+
+void EditViewController::layoutViews(QSize oldSize) {
+    const QRect bounds = rootView->rect();
+    backdrop->setGeometry(bounds);
+    const int inset = qRound(controlPadding);
+    imageView->setGeometry(bounds.adjusted(inset, inset, -inset, -inset));
+    loadingBackground->setGeometry(bounds);
+    // The panel keeps its distance from the bottom edge when the view changes height, as a
+    // frame measured from the bottom-left corner does.
+    if (controlPanel && oldSize.isValid() && oldSize.height() > 0)
+        controlPanel->move(controlPanel->x(),
+                           controlPanel->y() + bounds.height() - oldSize.height());
+}
+
+bool EditViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == rootView && event->type() == QEvent::Resize)
+        layoutViews(static_cast<QResizeEvent*>(event)->oldSize());
+    return QObject::eventFilter(watched, event);
+}
+
+void EditViewController::showLoading() {
+    if (controlPanel) {
+        for (const auto& button :
+             {controlPanel->editButton, controlPanel->copyButton, controlPanel->shareButton,
+              controlPanel->undoButton, controlPanel->redoButton, controlPanel->bgSettingsButton}) {
+            if (!button)
+                continue;
+            button->setEnabled(false);
+            button->setAlphaValue(0.5);
+        }
+    }
+    if (!loadingBackground)
+        return;
+    loadingBackground->show();
+    loadingBackground->raise();
+    if (controlPanel)
+        controlPanel->raise();
+    loadingSpinner->startAnimation();
+    loadingBackground->setAlphaValue(0.0);
+    fadeLoadingOverlay(1.0, nullptr);
+}
+
+void EditViewController::hideLoading() {
+    if (!loadingBackground)
+        return;
+    QPointer<EditViewController> weakSelf(this);
+    fadeLoadingOverlay(0.0, [weakSelf] {
+        if (!weakSelf)
+            return;
+        auto* self = weakSelf.data();
+        self->loadingBackground->hide();
+        self->loadingSpinner->stopAnimation();
+        if (auto* panel = self->controlPanel.data()) {
+            for (const auto& button : {panel->editButton, panel->copyButton, panel->shareButton,
+                                       panel->bgSettingsButton}) {
+                if (!button)
+                    continue;
+                button->setEnabled(true);
+                button->setAlphaValue(1.0);
+            }
+        }
+        self->updateUndoRedoButtonsState();
+    });
+}
+
+void EditViewController::fadeLoadingOverlay(qreal toAlpha, std::function<void()> completion) {
+    if (loadingFade)
+        loadingFade->stop();
+    auto* fade = new QPropertyAnimation(loadingBackground, "alphaValue", this);
+    fade->setDuration(qRound(buttonAnimationDuration * 1000));
+    fade->setEasingCurve(easeInEaseOut());
+    fade->setEndValue(toAlpha);
+    if (completion)
+        connect(fade, &QAbstractAnimation::finished, this, std::move(completion));
+    loadingFade = fade;
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+QImage EditViewController::scaleImageToFitScreen(const QImage& image) const {
+    QScreen* screen = mainScreen();
+    if (!screen || image.isNull())
+        return image;
+    const QSizeF screenSize = screen->geometry().size();
+    const qreal availableWidth = screenSize.width() - 2 * maxWindowPadding;
+    const qreal availableHeight = screenSize.height() - 2 * maxWindowPadding - controlPanelHeight;
+    const QSizeF points = image.deviceIndependentSize();
+    const qreal scale =
+        std::min(availableWidth / points.width(), availableHeight / points.height());
+    if (scale >= 1.0)
+        return image;
+    const qreal ratio = image.devicePixelRatio();
+    const QSize pixels(std::max(1, qRound(points.width() * scale * ratio)),
+                       std::max(1, qRound(points.height() * scale * ratio)));
+    // Qt's smooth scaling averages the source area for a reduction: the high-quality filter.
+    QImage scaled = image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    scaled.setDevicePixelRatio(ratio);
+    return scaled;
+}
+
+void EditViewController::showError(const QString& message) {
+    logger.error("Error occurred: %s", message);
+    if (loadingBackground && !loadingBackground->isHidden())
+        hideLoading();
+    presentAlert(QStringLiteral("Error"), message);
+}
+
+void EditViewController::presentAlert(const QString& messageText, const QString& informativeText) {
+    QWidget* window = rootView ? rootView->window() : nullptr;
+    const bool inWindow = window && window != rootView && window->isVisible();
+    auto* alert = new QMessageBox(QMessageBox::Warning, messageText, messageText, QMessageBox::Ok,
+                                  inWindow ? window : nullptr);
+    alert->setInformativeText(informativeText);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    if (inWindow) {
+        alert->open();
+        return;
+    }
+    // Application-modal without a nested event loop: this may run inside an edit's result
+    // step, which must not be re-entered by events a nested loop would deliver.
+    alert->setWindowModality(Qt::ApplicationModal);
+    alert->show();
+}
+
+bool EditViewController::canUndo() const {
+    return currentHistoryIndex >= 1;
+}
+
+bool EditViewController::canRedo() const {
+    return currentHistoryIndex < static_cast<int>(imageHistory.size()) - 1;
+}
+
+void EditViewController::performUndo() {
+    controlPanelDidClickUndo(controlPanel);
+}
+
+void EditViewController::performRedo() {
+    controlPanelDidClickRedo(controlPanel);
+}
+
+void EditViewController::showImage(const QImage& image) {
+    if (imageView)
+        imageView->setImage(image);
+}

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "editor/ControlPanelDelegate.h"
+#include "editor/SharingServicePickerDelegate.h"
+#include "platform/Logger.h"
+
+#include <QColor>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QRectF>
+
+#include <QCoro/QCoroTask>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class ControlPanel;
+class ImageView;
+class LoadingSpinner;
+class PixaloomError;
+class PixaloomService;
+class QAbstractAnimation;
+class VisualEffectView;
+
+// The whole state of editing one capture: the shown image, the floating control panel, the
+// loading overlay, the undo/redo history and the background. It is the control panel's
+// delegate. A running edit holds it through a shared pointer, so it outlives its window
+// until the edit's result has been handled.
+class EditViewController : public QObject,
+                           public ControlPanelDelegate,
+                           public SharingServicePickerDelegate,
+                           public std::enable_shared_from_this<EditViewController> {
+    Q_OBJECT
+public:
+    EditViewController(const QImage& screenshot, const QRectF& frame, qreal controlPanelHeight);
+    ~EditViewController() override;
+
+    // The root view, built with its whole tree on first use.
+    QWidget* view();
+    bool isViewLoaded() const { return rootView != nullptr; }
+    // Gives up the root view's parent, so the view stays with this controller when the
+    // window that showed it goes away first.
+    void detachViewFromWindow();
+
+    void showLoading();
+    void hideLoading();
+    QImage scaleImageToFitScreen(const QImage& image) const;
+    void showError(const QString& message);
+
+    bool canUndo() const;
+    bool canRedo() const;
+    void performUndo();
+    void performRedo();
+
+    // ControlPanelDelegate
+    void controlPanelDidClickUndo(ControlPanel* panel) override;
+    void controlPanelDidClickRedo(ControlPanel* panel) override;
+    void controlPanelDidChangeBackgroundColorPadding(ControlPanel* panel, const QColor& color,
+                                                     qreal padding) override;
+    void controlPanelDidChangeBackgroundColorHorizontalPaddingVerticalPadding(
+        ControlPanel* panel, const QColor& color, qreal horizontalPadding,
+        qreal verticalPadding) override;
+    void controlPanelDidClickEditWithPromptThemeImprovePrompt(ControlPanel* panel,
+                                                              const QString& prompt,
+                                                              const std::optional<QString>& theme,
+                                                              bool improvePrompt) override;
+    void controlPanelDidClickCopy(ControlPanel* panel) override;
+    void controlPanelDidClickShare(ControlPanel* panel) override;
+    void controlPanelDidChangeTheme(ControlPanel* panel,
+                                    const std::optional<QString>& theme) override;
+
+    // SharingServicePickerDelegate
+    std::vector<SharingService> sharingServicePickerSharingServicesForItemsProposedSharingServices(
+        SharingServicePicker* picker, const QList<QImage>& items,
+        std::vector<SharingService> proposedServices) override;
+    void sharingServicePickerDidChooseSharingService(
+        SharingServicePicker* picker, const std::optional<SharingService>& service) override;
+
+    // Edits go to the shared service unless a test points them at its own.
+    static void useServiceForTesting(PixaloomService* service);
+
+private:
+    struct EditRequest {
+        QString prompt;
+        std::optional<QString> theme;
+        bool improvePrompt = false;
+        QImage sourceImage;
+    };
+
+    void loadView();
+    void viewDidLoad();
+    void setupControlPanel();
+    void setupLoadingOverlay();
+    void layoutViews(QSize oldSize);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void fadeLoadingOverlay(qreal toAlpha, std::function<void()> completion);
+
+    void autoCopyImageIfEnabled();
+    static bool autoCopyEnabled();
+
+    void addToHistory(const QImage& image);
+    void updateUndoRedoButtonsState();
+    void showImage(const QImage& image);
+
+    QImage applyBackgroundColor(const QImage& image, const QColor& color, qreal padding) const;
+    QImage applyBackgroundColorWithSeparatePadding(const QImage& image, const QColor& color,
+                                                   qreal horizontalPadding,
+                                                   qreal verticalPadding) const;
+    void showComposite(const QColor& color, qreal horizontalPadding, qreal verticalPadding);
+
+    static QCoro::Task<> runEdit(std::shared_ptr<EditViewController> self, EditRequest request);
+    void handleEditResult(const EditRequest& request, const std::optional<QByteArray>& bytes,
+                          const std::optional<PixaloomError>& error);
+    double editDurationMs() const;
+    void presentAlert(const QString& messageText, const QString& informativeText);
+
+    QPointer<ImageView> imageView;
+    QPointer<ControlPanel> controlPanel;
+    QPointer<VisualEffectView> loadingBackground;
+    QPointer<LoadingSpinner> loadingSpinner;
+    QImage screenshotImage;
+    std::vector<QImage> imageHistory;
+    int currentHistoryIndex = -1;
+    const int maxHistorySize = 20;
+    const qreal borderRadius = 8;
+    const qreal controlPadding = 16;
+    const double buttonAnimationDuration = 0.2;
+    const qreal maxWindowPadding = 40;
+    const qreal controlPanelHeight;
+    const QColor backgroundColor{17, 17, 17};
+    const Logger logger{QStringLiteral("com.app.pixaloom"), QStringLiteral("EditViewController")};
+    std::optional<std::chrono::steady_clock::time_point> editStartTime;
+    QImage originalImage;
+    bool hasBackgroundColor = false;
+    std::optional<QColor> currentBackgroundColor;
+    qreal currentPadding = 0;
+    qreal currentHorizontalPadding = 0;
+    qreal currentVerticalPadding = 0;
+
+    QPointer<QWidget> rootView;
+    QPointer<VisualEffectView> backdrop;
+    QPointer<QAbstractAnimation> loadingFade;
+
+    friend struct EditViewControllerInspector;
+};

@@ -1,0 +1,188 @@
+// The edit action: from the prompt to a new image through the edit service.
+#include "editor/EditViewController.h"
+
+#include "editor/ImageView.h"
+#include "platform/MainQueue.h"
+#include "sdk/PostHogSDK.h"
+#include "service/PixaloomError.h"
+#include "service/PixaloomService.h"
+
+#include <coroutine>
+
+namespace {
+
+PixaloomService* serviceOverride = nullptr;
+
+PixaloomService& editService() {
+    return serviceOverride ? *serviceOverride : PixaloomService::shared();
+}
+
+// Suspends the coroutine and resumes it as a job of its own on the GUI thread's queue.
+struct NextMainQueueTurn {
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> handle) const {
+        MainQueue::async([handle] { handle.resume(); });
+    }
+    void await_resume() const noexcept {}
+};
+
+QString themeProperty(const std::optional<QString>& theme) {
+    return theme.value_or(QStringLiteral("none"));
+}
+
+QString alertText(const PixaloomError& error) {
+    switch (error.errorCase()) {
+    case PixaloomError::Case::networkError:
+        return QStringLiteral("Network error occurred");
+    case PixaloomError::Case::invalidResponse:
+        return QStringLiteral("Invalid response: ") + error.message();
+    case PixaloomError::Case::apiError:
+        return QStringLiteral("API error: ") + error.message();
+    case PixaloomError::Case::invalidImage:
+        return QStringLiteral("The image could not be processed");
+    case PixaloomError::Case::noImageInResponse:
+        return QStringLiteral("No image was returned in the response");
+    }
+    return {};
+}
+
+const QString imageProcessingFailure = QStringLiteral("Failed to process the edited image.");
+
+} // namespace
+
+void EditViewController::useServiceForTesting(PixaloomService* service) {
+    serviceOverride = service;
+}
+
+double EditViewController::editDurationMs() const {
+    if (!editStartTime)
+        return 0;
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - *editStartTime;
+    return elapsed.count() * 1000;
+}
+
+void EditViewController::controlPanelDidClickEditWithPromptThemeImprovePrompt(
+    ControlPanel*, const QString& prompt, const std::optional<QString>& theme, bool improvePrompt) {
+    if (prompt.isEmpty() && !theme) {
+        presentAlert(QStringLiteral("No Edit Parameters"),
+                     QStringLiteral("Please enter a prompt or select a theme to edit the image."));
+        return;
+    }
+    editStartTime = std::chrono::steady_clock::now();
+    QImage source;
+    if (hasBackgroundColor && !originalImage.isNull()) {
+        source = originalImage;
+    } else {
+        if (!imageView || imageView->image().isNull()) {
+            logger.error("No image available to edit");
+            return;
+        }
+        source = imageView->image();
+        if (originalImage.isNull())
+            originalImage = source;
+    }
+    const QSizeF points = source.deviceIndependentSize();
+    PostHogSDK::shared().capture(QStringLiteral("edit_started"),
+                                 {{QStringLiteral("prompt"), prompt},
+                                  {QStringLiteral("theme"), themeProperty(theme)},
+                                  {QStringLiteral("improve_prompt"), improvePrompt},
+                                  {QStringLiteral("image_width"), points.width()},
+                                  {QStringLiteral("image_height"), points.height()}});
+    showLoading();
+    // Fire and forget: the task owns its frame and a strong reference to this controller,
+    // and ends by itself once the result step has run.
+    runEdit(shared_from_this(), EditRequest{prompt, theme, improvePrompt, source});
+}
+
+QCoro::Task<> EditViewController::runEdit(std::shared_ptr<EditViewController> self,
+                                          EditRequest request) {
+    if (request.prompt.isEmpty() && request.theme)
+        self->logger.info("Applying theme: %s", *request.theme);
+    else
+        self->logger.info("Sending edit request with prompt: %s, theme: %s, improve prompt: "
+                          "%{bool}d",
+                          request.prompt, request.theme.value_or(QStringLiteral("None")),
+                          request.improvePrompt);
+
+    std::optional<QByteArray> bytes;
+    std::optional<PixaloomError> error;
+    try {
+        bytes = co_await editService().generateImage(request.prompt, request.sourceImage,
+                                                     request.theme, request.improvePrompt);
+    } catch (const PixaloomError& thrown) {
+        error = thrown;
+    }
+
+    const QString theme = themeProperty(request.theme);
+    if (bytes) {
+        PostHogSDK::shared().capture(
+            QStringLiteral("edit_success"),
+            {{QStringLiteral("prompt"), request.prompt},
+             {QStringLiteral("theme"), theme},
+             {QStringLiteral("improve_prompt"), request.improvePrompt},
+             {QStringLiteral("duration_ms"), self->editDurationMs()},
+             {QStringLiteral("image_size"), static_cast<long long>(bytes->size())}});
+    } else if (error) {
+        PostHogSDK::shared().capture(
+            QStringLiteral("edit_error"),
+            {{QStringLiteral("error"), error->localizedDescription()},
+             {QStringLiteral("error_type"), QStringLiteral("PixaloomError")},
+             {QStringLiteral("prompt"), request.prompt},
+             {QStringLiteral("theme"), theme},
+             {QStringLiteral("improve_prompt"), request.improvePrompt},
+             {QStringLiteral("duration_ms"), self->editDurationMs()}});
+    }
+
+    co_await NextMainQueueTurn{};
+    self->handleEditResult(request, bytes, error);
+}
+
+void EditViewController::handleEditResult(const EditRequest& request,
+                                          const std::optional<QByteArray>& bytes,
+                                          const std::optional<PixaloomError>& error) {
+    hideLoading();
+    const QString theme = themeProperty(request.theme);
+    if (bytes) {
+        if (const QImage edited = QImage::fromData(*bytes); !edited.isNull()) {
+            originalImage = edited;
+            const QImage shown = hasBackgroundColor && currentBackgroundColor
+                                     ? applyBackgroundColorWithSeparatePadding(
+                                           edited, *currentBackgroundColor,
+                                           currentHorizontalPadding, currentVerticalPadding)
+                                     : scaleImageToFitScreen(edited);
+            showImage(shown);
+            addToHistory(shown);
+            autoCopyImageIfEnabled();
+            logger.info("Successfully updated image with edited version");
+            return;
+        }
+    }
+    if (!error) {
+        logger.error("Failed to create image from data, but no specific error was caught.");
+        showError(imageProcessingFailure);
+        PostHogSDK::shared().capture(
+            QStringLiteral("edit_error"),
+            {{QStringLiteral("error"), imageProcessingFailure},
+             {QStringLiteral("error_type"), QStringLiteral("UnknownError")},
+             {QStringLiteral("prompt"), request.prompt},
+             {QStringLiteral("theme"), theme},
+             {QStringLiteral("improve_prompt"), request.improvePrompt},
+             {QStringLiteral("duration_ms"), editDurationMs()}});
+        return;
+    }
+    const QString text = alertText(*error);
+    showError(text);
+    PostHogSDK::shared().capture(QStringLiteral("edit_error"),
+                                 {{QStringLiteral("error"), text},
+                                  {QStringLiteral("error_type"), QStringLiteral("PixaloomError")},
+                                  {QStringLiteral("error_case"), error->textForm()},
+                                  {QStringLiteral("prompt"), request.prompt},
+                                  {QStringLiteral("theme"), theme},
+                                  {QStringLiteral("improve_prompt"), request.improvePrompt},
+                                  {QStringLiteral("duration_ms"), editDurationMs()}});
+}
+
+void EditViewController::controlPanelDidChangeTheme(ControlPanel*,
+                                                    const std::optional<QString>& theme) {
+    logger.info("Theme changed to: %s", theme.value_or(QStringLiteral("None")));
+}

@@ -1,0 +1,64 @@
+// Copy, auto-copy and share of the shown image.
+#include "editor/EditViewController.h"
+
+#include "editor/ControlPanel.h"
+#include "editor/ImageView.h"
+#include "editor/SharingServicePicker.h"
+#include "platform/ClipboardWriter.h"
+
+#include <QSettings>
+
+namespace {
+const QString autoCopyKey = QStringLiteral("PixaloomAutoCopy");
+}
+
+bool EditViewController::autoCopyEnabled() {
+    // Read afresh every time: the settings window may change it while the editor is open.
+    return QSettings().value(autoCopyKey, false).toBool();
+}
+
+void EditViewController::autoCopyImageIfEnabled() {
+    if (!autoCopyEnabled())
+        return;
+    if (!imageView || imageView->image().isNull())
+        return;
+    ClipboardWriter::writeImage(imageView->image());
+    logger.info("Auto-copied image to clipboard");
+}
+
+void EditViewController::controlPanelDidClickCopy(ControlPanel*) {
+    if (!imageView || imageView->image().isNull()) {
+        logger.error("No image available to copy");
+        return;
+    }
+    ClipboardWriter::writeImage(imageView->image());
+    logger.info("Image copied to clipboard successfully");
+}
+
+void EditViewController::controlPanelDidClickShare(ControlPanel* panel) {
+    if (!imageView || imageView->image().isNull()) {
+        logger.error("No image available to share");
+        return;
+    }
+    auto* picker = new SharingServicePicker({imageView->image()}, rootView);
+    picker->delegate = this;
+    if (rootView && rootView->window() != rootView.data() && panel) {
+        const QPoint centre = panel->geometry().center();
+        picker->showRelativeToRect(QRect(centre, QSize(1, 1)), rootView, Qt::BottomEdge);
+    }
+    logger.info("Share picker displayed");
+}
+
+std::vector<SharingService>
+EditViewController::sharingServicePickerSharingServicesForItemsProposedSharingServices(
+    SharingServicePicker*, const QList<QImage>&, std::vector<SharingService> proposedServices) {
+    return proposedServices;
+}
+
+void EditViewController::sharingServicePickerDidChooseSharingService(
+    SharingServicePicker*, const std::optional<SharingService>& service) {
+    if (service)
+        logger.info("User selected sharing service: %s", service->title);
+    else
+        logger.info("User canceled sharing");
+}

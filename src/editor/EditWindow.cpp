@@ -1,0 +1,158 @@
+#include "editor/EditWindow.h"
+
+#include "editor/EditViewController.h"
+#include "platform/ApplicationKeyMonitor.h"
+#include "platform/KeyIdentity.h"
+#include "platform/MainQueue.h"
+#include "platform/SystemLog.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace {
+
+constexpr int controlPanelHeight = 60;
+const QColor editorBackground{17, 17, 17};
+
+std::function<void()>& mainMenuUpdate() {
+    static std::function<void()> update;
+    return update;
+}
+
+QScreen* mainScreen() {
+    if (QScreen* screen = QGuiApplication::screenAt(QCursor::pos()))
+        return screen;
+    return QGuiApplication::primaryScreen();
+}
+
+} // namespace
+
+EditWindow::EditWindow(const QImage& screenshot, const QRectF& frame)
+    : QWidget(nullptr, Qt::Window) {
+    resize(qRound(frame.width()), qRound(frame.height()) + controlPanelHeight);
+    setWindowTitle(QStringLiteral("Pixaloom"));
+    QPalette windowPalette = palette();
+    windowPalette.setColor(QPalette::Window, editorBackground);
+    setPalette(windowPalette);
+    setAutoFillBackground(true);
+    setMinimumSize(400, 300);
+
+    editViewController =
+        std::make_shared<EditViewController>(screenshot, frame, controlPanelHeight);
+    auto* content = new QVBoxLayout(this);
+    content->setContentsMargins(0, 0, 0, 0);
+    content->addWidget(editViewController->view());
+
+    setupKeyboardShortcuts();
+    if (QScreen* screen = mainScreen()) {
+        QRect centred(QPoint(), size());
+        centred.moveCenter(screen->geometry().center());
+        move(centred.topLeft());
+    }
+}
+
+EditWindow::~EditWindow() {
+    localEventMonitor.reset();
+    // A running edit may still hold the controller; its view then outlives this window.
+    if (editViewController)
+        editViewController->detachViewFromWindow();
+}
+
+void EditWindow::setMainMenuUpdate(std::function<void()> update) {
+    mainMenuUpdate() = std::move(update);
+}
+
+void EditWindow::setupKeyboardShortcuts() {
+    QPointer<EditWindow> weakWindow(this);
+    localEventMonitor = ApplicationKeyMonitor::addLocalMonitorForKeyDown(
+        [weakWindow](QKeyEvent& event) { return weakWindow && weakWindow->handleKeyDown(event); });
+}
+
+bool EditWindow::handleKeyDown(const QKeyEvent& event) {
+    const PhysicalKey key = KeyIdentity::fromEvent(event);
+    const bool command = event.modifiers().testFlag(Qt::ControlModifier);
+    const bool shift = event.modifiers().testFlag(Qt::ShiftModifier);
+    if (key == PhysicalKey::escape) {
+        close();
+        return true;
+    }
+    if (key == PhysicalKey::z && command && !shift) {
+        undo();
+        return true;
+    }
+    if ((key == PhysicalKey::z && command && shift) || (key == PhysicalKey::y && command)) {
+        redo();
+        return true;
+    }
+    return false;
+}
+
+void EditWindow::close() {
+    QWidget::close();
+}
+
+void EditWindow::closeEvent(QCloseEvent* event) {
+    if (!windowShouldClose()) {
+        event->ignore();
+        return;
+    }
+    if (editViewController)
+        systemLog(QStringLiteral("Preparing edit window for close"));
+    localEventMonitor.reset();
+    event->accept();
+    emit windowWillClose();
+}
+
+void EditWindow::undo() {
+    if (editViewController && editViewController->canUndo())
+        editViewController->performUndo();
+}
+
+void EditWindow::redo() {
+    if (editViewController && editViewController->canRedo())
+        editViewController->performRedo();
+}
+
+bool EditWindow::validateMenuItem(MenuAction action) const {
+    switch (action) {
+    case MenuAction::undo:
+        return editViewController && editViewController->canUndo();
+    case MenuAction::redo:
+        return editViewController && editViewController->canRedo();
+    case MenuAction::performClose:
+    case MenuAction::other:
+        return true;
+    }
+    return true;
+}
+
+bool EditWindow::respondsTo(MenuAction action) const {
+    return action != MenuAction::other;
+}
+
+void EditWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        windowDidBecomeKey();
+}
+
+void EditWindow::windowDidBecomeKey() {
+    MainQueue::async(this, [this] {
+        raise();
+        activateWindow();
+        if (mainMenuUpdate())
+            mainMenuUpdate()();
+    });
+}
+
+void EditWindow::mousePressEvent(QMouseEvent* event) {
+    // Presses that no child takes land here: the window moves by its background.
+    if (event->button() == Qt::LeftButton && windowHandle())
+        windowHandle()->startSystemMove();
+    QWidget::mousePressEvent(event);
+}

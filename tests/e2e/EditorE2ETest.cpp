@@ -1,0 +1,98 @@
+// The editor on a real X server: the clipboard read back by another X client, and keys
+// typed through the X server.
+#include "editor/EditViewController.h"
+#include "editor/EditWindow.h"
+#include "platform/ClipboardWriter.h"
+#include "LogCapture.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Runs a command line tool to its end while this process keeps serving X requests (the
+// clipboard's owner must answer while xclip waits).
+QByteArray runTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForStarted(5000))
+        return {};
+    QElapsedTimer timer;
+    timer.start();
+    while (process.state() != QProcess::NotRunning && timer.elapsed() < 10000)
+        QTest::qWait(10);
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+    return process.readAllStandardOutput();
+}
+
+QImage pastedImage() {
+    return QImage::fromData(runTool("xclip", {"-selection", "clipboard", "-t", "image/png", "-o"}),
+                            "PNG");
+}
+
+QImage gradient(int width, int height) {
+    QImage image(width, height, QImage::Format_ARGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixelColor(x, y, QColor(x % 256, y % 256, (x + y) % 256));
+    return image;
+}
+
+struct EditorOnX11 : ::testing::Test {
+    EditorOnX11() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+    }
+    QTemporaryDir config;
+};
+
+TEST_F(EditorOnX11, AnotherClientPastesTheImageEvenBeforeItIsEncoded) {
+    const QImage image = gradient(1600, 900);
+    // The paste is requested at once, while the PNG is still being encoded.
+    ClipboardWriter::writeImage(image);
+    const QImage pasted = pastedImage();
+    ASSERT_EQ(pasted.size(), image.size());
+    EXPECT_EQ(pasted.pixelColor(300, 200), image.pixelColor(300, 200));
+    // A second paste of the same contents is served from the finished bytes.
+    EXPECT_EQ(pastedImage().size(), image.size());
+}
+
+TEST_F(EditorOnX11, AutoCopyOnOpeningReachesOtherClients) {
+    QSettings().setValue("PixaloomAutoCopy", true);
+    QSettings().sync();
+    EditWindow window(gradient(320, 200), QRectF(0, 0, 320, 200));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_EQ(pastedImage().size(), QSize(320, 200));
+    QSettings().clear();
+}
+
+TEST_F(EditorOnX11, RealKeysUndoAndClose) {
+    EditWindow window(gradient(300, 200), QRectF(0, 0, 300, 200));
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    auto& controller = *window.editViewController;
+    controller.controlPanelDidChangeBackgroundColorHorizontalPaddingVerticalPadding(
+        nullptr, Qt::red, 10, 10);
+    ASSERT_TRUE(controller.canUndo());
+
+    LogCapture logs;
+    runTool("xdotool", {"key", "--clearmodifiers", "ctrl+z"});
+    QTRY_VERIFY_WITH_TIMEOUT(!controller.canUndo(), 5000);
+    runTool("xdotool", {"key", "--clearmodifiers", "ctrl+y"});
+    QTRY_VERIFY_WITH_TIMEOUT(controller.canUndo(), 5000);
+    runTool("xdotool", {"key", "Escape"});
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 5000);
+    EXPECT_TRUE(logs.messages("default").contains("Preparing edit window for close"));
+}
+
+} // namespace

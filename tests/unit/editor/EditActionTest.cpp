@@ -1,0 +1,375 @@
+#include "EditViewControllerInspector.h"
+
+#include "editor/EditWindow.h"
+#include "editor/ToolbarButton.h"
+#include "sdk/PostHogSDK.h"
+#include "service/PixaloomError.h"
+#include "service/PixaloomService.h"
+#include "service/TiffRepresentation.h"
+#include "LogCapture.h"
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QMimeData>
+
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+using namespace editor_test;
+using Inspector = EditViewControllerInspector;
+
+namespace {
+
+const QString controllerLog = QStringLiteral("com.app.pixaloom.EditViewController");
+
+// An edit server on 127.0.0.1 that answers every POST /edit with the scripted reply after
+// the scripted delay and keeps each request body. It stops when destroyed, or by itself
+// after a minute.
+class LoopbackEditServer {
+public:
+    struct Reply {
+        int status = 200;
+        std::string body;
+        std::chrono::milliseconds delay{0};
+    };
+
+    LoopbackEditServer() {
+        server.Post("/edit", [this](const httplib::Request& request, httplib::Response& response) {
+            Reply reply;
+            {
+                std::lock_guard lock(mutex);
+                bodies.push_back(
+                    {QByteArray::fromStdString(request.get_file_value("image").content),
+                     QByteArray::fromStdString(request.get_file_value("prompt").content)});
+                reply = next;
+            }
+            std::this_thread::sleep_for(reply.delay);
+            response.status = reply.status;
+            response.set_content(reply.body, "application/json");
+        });
+        port = server.bind_to_any_port("127.0.0.1");
+        listener = std::thread([this] { server.listen_after_bind(); });
+        watchdog = std::thread([this] {
+            std::unique_lock lock(mutex);
+            stopping.wait_for(lock, std::chrono::minutes(1), [this] { return stopped; });
+            server.stop();
+        });
+    }
+    ~LoopbackEditServer() {
+        {
+            std::lock_guard lock(mutex);
+            stopped = true;
+        }
+        stopping.notify_all();
+        watchdog.join();
+        listener.join();
+    }
+
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(port); }
+    void reply(Reply scripted) {
+        std::lock_guard lock(mutex);
+        next = std::move(scripted);
+    }
+    struct Request {
+        QByteArray image;
+        QByteArray prompt;
+    };
+    std::vector<Request> requests() const {
+        std::lock_guard lock(mutex);
+        return bodies;
+    }
+
+    static std::string imageReply(const QImage& image) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytesReply(png);
+    }
+    static std::string bytesReply(const QByteArray& bytes) {
+        return R"({"success": true, "parts": [{"type": "image", "content": ")" +
+               bytes.toBase64().toStdString() + R"("}], "timing": {"total_ms": 12.5}})";
+    }
+
+private:
+    httplib::Server server;
+    int port = 0;
+    mutable std::mutex mutex;
+    std::condition_variable stopping;
+    bool stopped = false;
+    Reply next;
+    std::vector<Request> bodies;
+    std::thread listener, watchdog;
+};
+
+QByteArray tiffOf(const QImage& image) {
+    return TiffRepresentation::of(image).value_or(QByteArray());
+}
+
+QStringList eventNames() {
+    QStringList names;
+    for (const auto& event : PostHogSDK::shared().events())
+        names << event.name;
+    return names;
+}
+
+QStringList propertyKeys(const PostHogSDK::Event& event) {
+    QStringList keys;
+    for (const auto& [key, value] : event.properties.value_or(AnalyticsProperties{}))
+        keys << key;
+    return keys;
+}
+
+AnalyticsValue property(const PostHogSDK::Event& event, const QString& key) {
+    for (const auto& [name, value] : event.properties.value_or(AnalyticsProperties{}))
+        if (name == key)
+            return value;
+    return QString();
+}
+
+struct EditFixture : ::testing::Test {
+    EditFixture() {
+        PixaloomService::Options options;
+        options.serverUrl = server.url();
+        service = std::make_unique<PixaloomService>(options);
+        EditViewController::useServiceForTesting(service.get());
+        PostHogSDK::shared().clearEvents();
+    }
+    ~EditFixture() override {
+        takeAlerts();
+        EditViewController::useServiceForTesting(nullptr);
+    }
+
+    void edit(const QString& prompt, std::optional<QString> theme = std::nullopt,
+              bool improve = false) {
+        controller->controlPanelDidClickEditWithPromptThemeImprovePrompt(
+            Inspector::panel(*controller), prompt, theme, improve);
+    }
+    // Waits until the result step has run and the overlay has faded out.
+    void waitForResult(int expectedRequests) {
+        QTRY_VERIFY_WITH_TIMEOUT(int(server.requests().size()) == expectedRequests, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(Inspector::overlay(*controller)->isHidden(), 10000);
+    }
+
+    TemporarySettings settings;
+    LoopbackEditServer server;
+    std::unique_ptr<PixaloomService> service;
+    QImage capture = solidImage(200, 100, Qt::red);
+    std::shared_ptr<EditViewController> controller = makeController(capture);
+};
+
+TEST_F(EditFixture, ResultWithoutBackgroundIsShownScaledAndBecomesTheNextSource) {
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    const QImage result = solidImage(screen.width() * 2, screen.height() * 2, Qt::blue);
+    server.reply({200, LoopbackEditServer::imageReply(result)});
+    LogCapture logs;
+    edit("make it blue", "ghibli", true);
+    EXPECT_FALSE(Inspector::overlay(*controller)->isHidden());
+    EXPECT_FALSE(Inspector::panel(*controller)->editButton->isEnabled());
+    waitForResult(1);
+
+    EXPECT_EQ(server.requests().at(0).image, tiffOf(capture));
+    const auto& history = Inspector::history(*controller);
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_LT(history.back().width(), result.width()) << "scaled to the screen";
+    EXPECT_EQ(Inspector::shown(*controller).constBits(), history.back().constBits());
+    EXPECT_EQ(Inspector::originalImage(*controller).size(), result.size());
+    auto* panel = Inspector::panel(*controller);
+    EXPECT_TRUE(panel->editButton->isEnabled());
+    EXPECT_TRUE(panel->undoButton->isEnabled());
+    EXPECT_DOUBLE_EQ(panel->undoButton->alphaValue(), 1.0);
+    EXPECT_FALSE(panel->redoButton->isEnabled());
+    EXPECT_DOUBLE_EQ(panel->redoButton->alphaValue(), 0.5);
+
+    const auto events = PostHogSDK::shared().events();
+    ASSERT_EQ(eventNames(), QStringList({"edit_started", "edit_success"}));
+    EXPECT_EQ(*events[0].properties, (AnalyticsProperties{{"prompt", QString("make it blue")},
+                                                          {"theme", QString("ghibli")},
+                                                          {"improve_prompt", true},
+                                                          {"image_width", 200.0},
+                                                          {"image_height", 100.0}}));
+    EXPECT_EQ(propertyKeys(events[1]),
+              QStringList({"prompt", "theme", "improve_prompt", "duration_ms", "image_size"}));
+    EXPECT_GT(std::get<double>(property(events[1], "duration_ms")), 0.0);
+    const auto messages = logs.messages(controllerLog);
+    EXPECT_TRUE(messages.contains(
+        "Sending edit request with prompt: make it blue, theme: ghibli, improve prompt: true"));
+    EXPECT_TRUE(messages.contains("Successfully updated image with edited version"));
+
+    // Without a background the next edit sends the result as shown, not the full size.
+    server.reply({200, LoopbackEditServer::imageReply(solidImage(20, 20, Qt::green))});
+    edit("again");
+    waitForResult(2);
+    EXPECT_EQ(server.requests().at(1).image, tiffOf(history.at(1)));
+}
+
+TEST_F(EditFixture, WithABackgroundTheBaseIsSentAndTheResultComposed) {
+    controller->controlPanelDidChangeBackgroundColorHorizontalPaddingVerticalPadding(
+        Inspector::panel(*controller), Qt::yellow, 10, 20);
+    controller->performUndo(); // the capture is shown again; the base stays
+    settings.setAutoCopy(true);
+    const QImage result = solidImage(300, 150, Qt::blue);
+    server.reply({200, LoopbackEditServer::imageReply(result)});
+    edit("", "comic");
+    waitForResult(1);
+
+    EXPECT_EQ(server.requests().at(0).image, tiffOf(capture));
+    const auto& history = Inspector::history(*controller);
+    ASSERT_EQ(history.size(), 2u) << "the composite replaced the redo tail";
+    EXPECT_EQ(history.back().size(), QSize(320, 190));
+    EXPECT_EQ(history.back().pixelColor(0, 0), QColor(Qt::yellow));
+    EXPECT_EQ(history.back().pixelColor(160, 95), QColor(Qt::blue));
+    EXPECT_EQ(Inspector::originalImage(*controller).size(), QSize(300, 150));
+    const QMimeData* clipboard = QGuiApplication::clipboard()->mimeData();
+    ASSERT_TRUE(clipboard && clipboard->hasFormat("image/png"));
+    EXPECT_EQ(QImage::fromData(clipboard->data("image/png")).size(), QSize(320, 190));
+
+    // The next edit starts from the full-size result, never the composite.
+    server.reply({200, LoopbackEditServer::imageReply(result)});
+    edit("more");
+    waitForResult(2);
+    EXPECT_EQ(server.requests().at(1).image, tiffOf(Inspector::originalImage(*controller)));
+}
+
+TEST_F(EditFixture, FailuresShowTheirAlertAndReportTwice) {
+    struct Case {
+        const char* name;
+        LoopbackEditServer::Reply reply;
+        QString alert;
+        QString errorCasePrefix;
+    };
+    const QString blocked = "Content blocked due to safety concerns";
+    const Case cases[] = {
+        {"api error",
+         {400, blocked.toStdString()},
+         "API error: " + blocked,
+         PixaloomError::apiError(400, blocked).textForm()},
+        {"server failure",
+         {200, R"({"success": false, "parts": [], "error": "quota"})"},
+         "Invalid response: ",
+         "invalidResponse("},
+        {"no image part",
+         {200, R"({"success": true, "parts": [{"type": "text", "content": "hi"}]})"},
+         "Invalid response: ",
+         "invalidResponse("},
+    };
+    int requests = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PostHogSDK::shared().clearEvents();
+        server.reply(c.reply);
+        edit("p");
+        waitForResult(++requests);
+        const auto alerts = takeAlerts();
+        ASSERT_EQ(alerts.size(), 1u);
+        EXPECT_EQ(alerts[0].first, "Error");
+        EXPECT_TRUE(alerts[0].second.startsWith(c.alert)) << alerts[0].second.toStdString();
+
+        const auto events = PostHogSDK::shared().events();
+        ASSERT_EQ(eventNames(), QStringList({"edit_started", "edit_error", "edit_error"}));
+        EXPECT_EQ(propertyKeys(events[1]), QStringList({"error", "error_type", "prompt", "theme",
+                                                        "improve_prompt", "duration_ms"}));
+        EXPECT_TRUE(std::get<QString>(property(events[1], "error")).contains("PixaloomError"));
+        EXPECT_EQ(propertyKeys(events[2]),
+                  QStringList({"error", "error_type", "error_case", "prompt", "theme",
+                               "improve_prompt", "duration_ms"}));
+        EXPECT_EQ(std::get<QString>(property(events[2], "error")), alerts[0].second);
+        EXPECT_EQ(std::get<QString>(property(events[2], "error_type")), "PixaloomError");
+        EXPECT_TRUE(
+            std::get<QString>(property(events[2], "error_case")).startsWith(c.errorCasePrefix));
+        EXPECT_EQ(std::get<QString>(property(events[2], "theme")), "none");
+        EXPECT_GE(std::get<double>(property(events[2], "duration_ms")),
+                  std::get<double>(property(events[1], "duration_ms")));
+        EXPECT_EQ(Inspector::history(*controller).size(), 1u);
+        EXPECT_EQ(Inspector::shown(*controller).pixelColor(0, 0), QColor(Qt::red));
+    }
+}
+
+TEST_F(EditFixture, AnUnreachableServerIsANetworkError) {
+    PixaloomService::Options options;
+    options.serverUrl = QStringLiteral("http://127.0.0.1:1");
+    PixaloomService unreachable(options);
+    EditViewController::useServiceForTesting(&unreachable);
+    edit("p");
+    QTRY_VERIFY_WITH_TIMEOUT(PostHogSDK::shared().events().size() == 3, 10000);
+    QTRY_VERIFY(Inspector::overlay(*controller)->isHidden());
+    const auto alerts = takeAlerts();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].second, "Network error occurred");
+    const auto last = PostHogSDK::shared().events().back();
+    EXPECT_TRUE(std::get<QString>(property(last, "error_case")).startsWith("networkError("));
+}
+
+TEST_F(EditFixture, BytesThatAreNoImageFailAfterSuccess) {
+    server.reply({200, LoopbackEditServer::bytesReply("certainly not an image")});
+    LogCapture logs;
+    edit("p");
+    waitForResult(1);
+    EXPECT_EQ(takeAlerts(), (std::vector<std::pair<QString, QString>>{
+                                {"Error", "Failed to process the edited image."}}));
+    ASSERT_EQ(eventNames(), QStringList({"edit_started", "edit_success", "edit_error"}));
+    const auto error = PostHogSDK::shared().events()[2];
+    EXPECT_EQ(std::get<QString>(property(error, "error_type")), "UnknownError");
+    EXPECT_TRUE(
+        logs.messages(controllerLog)
+            .contains("Failed to create image from data, but no specific error was caught."));
+    EXPECT_EQ(Inspector::history(*controller).size(), 1u);
+}
+
+TEST_F(EditFixture, NothingToAskForOnlyAlerts) {
+    edit("");
+    EXPECT_EQ(takeAlerts(), (std::vector<std::pair<QString, QString>>{
+                                {"No Edit Parameters",
+                                 "Please enter a prompt or select a theme to edit the image."}}));
+    EXPECT_TRUE(PostHogSDK::shared().events().empty());
+    EXPECT_TRUE(Inspector::overlay(*controller)->isHidden());
+    EXPECT_FALSE(Inspector::editStarted(*controller));
+
+    // Blanks are text: sent unchanged; a theme alone is enough and logs the theme line.
+    LogCapture logs;
+    server.reply({200, LoopbackEditServer::imageReply(capture)});
+    edit("   ");
+    waitForResult(1);
+    EXPECT_EQ(server.requests().at(0).prompt, "   ");
+    edit("", "pixel_art");
+    waitForResult(2);
+    EXPECT_TRUE(logs.messages(controllerLog).contains("Applying theme: pixel_art"));
+}
+
+TEST(EditLifetime, ClosingTheWindowDuringAnEditStillRunsTheResultStep) {
+    TemporarySettings settings;
+    settings.setAutoCopy(true);
+    LoopbackEditServer server;
+    PixaloomService::Options options;
+    options.serverUrl = server.url();
+    PixaloomService service(options);
+    EditViewController::useServiceForTesting(&service);
+    PostHogSDK::shared().clearEvents();
+    LogCapture logs;
+
+    auto window = std::make_unique<EditWindow>(solidImage(120, 80, Qt::red), QRectF(0, 0, 120, 80));
+    window->show();
+    std::weak_ptr<EditViewController> controller = window->editViewController;
+    server.reply({200, LoopbackEditServer::imageReply(solidImage(90, 60, Qt::green)),
+                  std::chrono::milliseconds(300)});
+    window->editViewController->controlPanelDidClickEditWithPromptThemeImprovePrompt(
+        nullptr, "slow", std::nullopt, false);
+    window->close();
+    window.reset();
+    EXPECT_FALSE(controller.expired()) << "the running edit keeps its controller";
+
+    QTRY_VERIFY_WITH_TIMEOUT(
+        logs.messages(controllerLog).contains("Successfully updated image with edited version"),
+        10000);
+    EXPECT_EQ(QImage::fromData(QGuiApplication::clipboard()->mimeData()->data("image/png")).size(),
+              QSize(90, 60));
+    QTRY_VERIFY(controller.expired());
+    EditViewController::useServiceForTesting(nullptr);
+}
+
+} // namespace

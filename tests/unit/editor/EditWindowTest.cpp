@@ -1,0 +1,150 @@
+#include "EditViewControllerInspector.h"
+
+#include "editor/EditWindow.h"
+#include "LogCapture.h"
+
+#include <QScreen>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace editor_test;
+using Inspector = EditViewControllerInspector;
+
+namespace {
+
+// A window of the application that records the keys that reach it.
+class KeyRecorder : public QWidget {
+public:
+    QList<int> received;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        // QTest presses the modifier keys too; only the chord's key matters here.
+        static const QList<int> modifierKeys{Qt::Key_Control, Qt::Key_Shift, Qt::Key_Alt,
+                                             Qt::Key_Meta};
+        if (!modifierKeys.contains(event->key()))
+            received << event->key();
+    }
+};
+
+struct WindowFixture : ::testing::Test {
+    void SetUp() override {
+        window = std::make_unique<EditWindow>(solidImage(600, 400, entryColor(0)),
+                                              QRectF(10, 20, 600, 400));
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    EditViewController& controller() { return *window->editViewController; }
+    void addEntries(int count) {
+        for (int n = 1; n <= count; ++n)
+            Inspector::addToHistory(controller(), solidImage(60, 40, entryColor(n)));
+    }
+    // Sends the key to another window of the application; true when the editor consumed it.
+    bool consumed(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        const auto before = recorder.received.size();
+        QTest::keyClick(&recorder, key, modifiers);
+        return recorder.received.size() == before;
+    }
+
+    TemporarySettings settings;
+    std::unique_ptr<EditWindow> window;
+    KeyRecorder recorder;
+};
+
+TEST_F(WindowFixture, SizesToTheCapturePlusThePanelAndCentres) {
+    EXPECT_EQ(window->size(), QSize(600, 460));
+    EXPECT_EQ(window->windowTitle(), "Pixaloom");
+    EXPECT_EQ(window->minimumSize(), QSize(400, 300));
+    const QPoint screenCentre = window->screen()->geometry().center();
+    // Centred before the frame is known: off by at most the frame's margins.
+    EXPECT_LE((window->geometry().center() - screenCentre).manhattanLength(), 8);
+}
+
+TEST_F(WindowFixture, KeysStepTheHistoryByTheirModifiers) {
+    addEntries(2); // three entries, the newest shown
+    struct Case {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int expectedIndex;
+    };
+    const Case cases[] = {
+        {Qt::Key_Z, Qt::ControlModifier, 1},
+        {Qt::Key_Z, Qt::ControlModifier | Qt::AltModifier, 0}, // other modifiers ignored
+        {Qt::Key_Z, Qt::ControlModifier, 0},                   // nothing left: consumed anyway
+        {Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, 1},
+        {Qt::Key_Y, Qt::ControlModifier, 2},
+        {Qt::Key_Y, Qt::ControlModifier | Qt::ShiftModifier, 2}, // newest: consumed anyway
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.key << " " << c.modifiers.toInt());
+        EXPECT_TRUE(consumed(c.key, c.modifiers));
+        EXPECT_EQ(Inspector::index(controller()), c.expectedIndex);
+    }
+}
+
+TEST_F(WindowFixture, KeysAreRecognisedByPositionNotLetter) {
+    addEntries(1);
+    // German layout: the key at the Z position types Y (keycode 52), the Y position Z (29).
+    auto sendNative = [&](Qt::Key key, quint32 scanCode) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::ControlModifier, scanCode, 0, 0);
+        QCoreApplication::sendEvent(&recorder, &event);
+    };
+    sendNative(Qt::Key_Y, 52);
+    EXPECT_EQ(Inspector::index(controller()), 0) << "the Z position undoes";
+    sendNative(Qt::Key_Z, 29);
+    EXPECT_EQ(Inspector::index(controller()), 1) << "the Y position redoes";
+    EXPECT_TRUE(recorder.received.isEmpty());
+}
+
+TEST_F(WindowFixture, OtherKeysPassOnUnchanged) {
+    addEntries(1);
+    EXPECT_FALSE(consumed(Qt::Key_Z));
+    EXPECT_FALSE(consumed(Qt::Key_Y));
+    EXPECT_FALSE(consumed(Qt::Key_X, Qt::ControlModifier));
+    EXPECT_FALSE(consumed(Qt::Key_Z, Qt::ShiftModifier));
+    EXPECT_EQ(Inspector::index(controller()), 1);
+}
+
+TEST_F(WindowFixture, EscapeAnywhereClosesThroughTheOneClosingPath) {
+    LogCapture logs;
+    QSignalSpy willClose(window.get(), &EditWindow::windowWillClose);
+    EXPECT_TRUE(consumed(Qt::Key_Escape));
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(window->hasKeyMonitor());
+    EXPECT_EQ(willClose.count(), 1);
+    EXPECT_EQ(logs.messages("default"), QStringList{"Preparing edit window for close"});
+    // Its monitor is gone: the next Escape reaches the other window.
+    EXPECT_FALSE(consumed(Qt::Key_Escape));
+    EXPECT_FALSE(window->testAttribute(Qt::WA_DeleteOnClose));
+}
+
+TEST_F(WindowFixture, MenuItemsFollowTheHistory) {
+    using Action = EditWindow::MenuAction;
+    EXPECT_FALSE(window->validateMenuItem(Action::undo));
+    EXPECT_FALSE(window->validateMenuItem(Action::redo));
+    EXPECT_TRUE(window->validateMenuItem(Action::performClose));
+    addEntries(1);
+    EXPECT_TRUE(window->validateMenuItem(Action::undo));
+    window->undo();
+    EXPECT_EQ(Inspector::index(controller()), 0);
+    EXPECT_FALSE(window->validateMenuItem(Action::undo));
+    EXPECT_TRUE(window->validateMenuItem(Action::redo));
+    window->undo(); // nothing to undo: nothing happens
+    window->redo();
+    EXPECT_EQ(Inspector::index(controller()), 1);
+    EXPECT_TRUE(window->respondsTo(Action::undo));
+    EXPECT_FALSE(window->respondsTo(Action::other));
+}
+
+TEST_F(WindowFixture, PlacesThePanelCentredBelowTheTopOnTheNextTurn) {
+    ControlPanel* panel = Inspector::panel(controller());
+    QTRY_VERIFY(panel->y() == 35);
+    EXPECT_EQ(panel->x(), (window->width() - panel->width()) / 2);
+    EXPECT_GE(panel->width(), 280);
+    // It keeps its distance from the bottom edge when the window grows.
+    window->resize(window->width(), window->height() + 100);
+    QTRY_COMPARE(panel->y(), 135);
+}
+
+} // namespace
