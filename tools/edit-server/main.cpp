@@ -178,19 +178,24 @@ void handleEdit(const httplib::Request& request, httplib::Response& response) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const int port = argc > 1 ? std::atoi(argv[1]) : 8765;
-    if (port <= 0 || port > 65535) {
+    // Port 0 lets the system pick a free port; the first line of output names it.
+    const int requested = argc > 1 ? std::atoi(argv[1]) : 8765;
+    if (requested < 0 || requested > 65535) {
         std::fprintf(stderr, "usage: %s [port]\n", argv[0]);
         return 2;
     }
     httplib::Server server;
     server.set_payload_max_length(512 * 1024 * 1024);
     server.Post("/edit", handleEdit);
-    std::printf("Pixaloom edit server on http://127.0.0.1:%d\n", port);
-    std::fflush(stdout);
-    if (!server.listen("127.0.0.1", port)) {
-        std::fprintf(stderr, "Cannot listen on 127.0.0.1:%d\n", port);
+    const int port = requested == 0
+                         ? server.bind_to_any_port("127.0.0.1")
+                         : (server.bind_to_port("127.0.0.1", requested) ? requested : -1);
+    if (port <= 0) {
+        std::fprintf(stderr, "Cannot listen on 127.0.0.1:%d\n", requested);
         return 1;
     }
-    return 0;
+    // Said only once the socket listens, so whoever waits for this line can connect at once.
+    std::printf("Pixaloom edit server on http://127.0.0.1:%d\n", port);
+    std::fflush(stdout);
+    return server.listen_after_bind() ? 0 : 1;
 }

@@ -3,7 +3,6 @@
 #include "sdk/SentrySDK.h"
 
 #include <QProcess>
-#include <QTcpServer>
 
 #include <gtest/gtest.h>
 
@@ -15,13 +14,13 @@ namespace {
 class LocalEditServer {
 public:
     LocalEditServer() {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost);
-        port = probe.serverPort();
-        probe.close();
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral(PIXALOOM_EDIT_SERVER_PATH), {QString::number(port)});
-        process.waitForReadyRead(10000); // its first line says it listens
+        // Port 0: the server picks a free port and names it in its first line, written once
+        // it listens.
+        process.start(QStringLiteral(PIXALOOM_EDIT_SERVER_PATH), {QStringLiteral("0")});
+        while (!process.canReadLine() && process.waitForReadyRead(10000)) {
+        }
+        const QString line = QString::fromUtf8(process.readLine()).trimmed();
+        port = static_cast<quint16>(line.section(QLatin1Char(':'), -1).toUInt());
     }
     ~LocalEditServer() {
         process.terminate();
