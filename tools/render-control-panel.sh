@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 out=${1:-build/pictures}
 mkdir -p "$out"
 cmake --build build --target render-control-panel >/dev/null
-program=build/tests/unit/editor/render-control-panel
+program=build/tools/render-control-panel/render-control-panel
 dbus-run-session -- xvfb-run -a -s "-screen 0 1280x800x24" env QT_QPA_PLATFORM=xcb \
     QT_SCALE_FACTOR=1 "$program" "$out" ""
 dbus-run-session -- xvfb-run -a -s "-screen 0 1920x1600x24" env QT_QPA_PLATFORM=xcb \
