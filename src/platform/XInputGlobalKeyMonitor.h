@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/GlobalKeyMonitor.h"
+
+#include <QObject>
+
+#include <memory>
+
+class QSocketNotifier;
+struct xcb_connection_t;
+
+// Raw key events (XInput2) selected on every root window, read on an X connection of its
+// own so that Qt's connection and its event handling stay untouched. Raw events reach the
+// root window whichever client has the focus, so this sees keys typed into other
+// applications.
+class XInputGlobalKeyMonitor : public QObject, public GlobalKeyMonitor {
+    Q_OBJECT
+public:
+    // Null when the X server cannot be reached or lacks XInput 2.
+    static std::unique_ptr<XInputGlobalKeyMonitor> create();
+    ~XInputGlobalKeyMonitor() override;
+
+    bool isWatching() const override { return true; }
+
+private:
+    XInputGlobalKeyMonitor(xcb_connection_t* connection, quint8 extensionOpcode);
+    bool selectRawKeyPresses();
+    void readEvents();
+    Qt::KeyboardModifiers currentModifiers();
+
+    xcb_connection_t* connection;
+    quint8 extensionOpcode;
+    QSocketNotifier* notifier = nullptr;
+};
