@@ -61,6 +61,8 @@ std::unique_ptr<XInputGlobalKeyMonitor> XInputGlobalKeyMonitor::create() {
 XInputGlobalKeyMonitor::XInputGlobalKeyMonitor(xcb_connection_t* connection, quint8 extensionOpcode)
     : connection(connection)
     , extensionOpcode(extensionOpcode) {
+    readModifierKeys();
+    readHeldKeys();
 }
 
 XInputGlobalKeyMonitor::~XInputGlobalKeyMonitor() {
@@ -72,7 +74,8 @@ bool XInputGlobalKeyMonitor::selectRawKeyPresses() {
     struct {
         xcb_input_event_mask_t header;
         uint32_t bits;
-    } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS};
+    } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+           XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE};
     for (auto roots = xcb_setup_roots_iterator(xcb_get_setup(connection)); roots.rem;
          xcb_screen_next(&roots)) {
         const xcb_void_cookie_t cookie =
@@ -95,25 +98,56 @@ void XInputGlobalKeyMonitor::readEvents() {
         if ((event->response_type & 0x7f) != XCB_GE_GENERIC)
             continue;
         const auto* generic = reinterpret_cast<const xcb_ge_generic_event_t*>(event.get());
-        if (generic->extension != extensionOpcode || generic->event_type != XCB_INPUT_RAW_KEY_PRESS)
+        if (generic->extension != extensionOpcode)
             continue;
-        const auto* press = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(generic);
-        report({press->detail, currentModifiers()});
+        // Raw press and release share one layout.
+        const quint32 keycode =
+            reinterpret_cast<const xcb_input_raw_key_press_event_t*>(generic)->detail;
+        const bool modifier = modifierKeys.contains(keycode);
+        if (generic->event_type == XCB_INPUT_RAW_KEY_RELEASE) {
+            heldModifierKeys.erase(keycode);
+        } else if (generic->event_type == XCB_INPUT_RAW_KEY_PRESS) {
+            if (modifier)
+                heldModifierKeys.insert(keycode);
+            else
+                report({keycode, heldModifiers()});
+        }
     }
 }
 
-Qt::KeyboardModifiers XInputGlobalKeyMonitor::currentModifiers() {
-    // Raw events carry no modifier state; the pointer query reports the keyboard's, a moment
-    // after the press, which is what a user holding a chord still has down.
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    auto pointer = takeReply(
-        xcb_query_pointer_reply(connection, xcb_query_pointer(connection, root), nullptr));
-    if (!pointer)
-        return Qt::NoModifier;
+Qt::KeyboardModifiers XInputGlobalKeyMonitor::heldModifiers() const {
+    // Raw events carry no modifier state; the held modifier keys, followed in the order the
+    // server reports them, give the state each key was pressed in.
     Qt::KeyboardModifiers modifiers;
-    modifiers.setFlag(Qt::ShiftModifier, pointer->mask & XCB_MOD_MASK_SHIFT);
-    modifiers.setFlag(Qt::ControlModifier, pointer->mask & XCB_MOD_MASK_CONTROL);
-    modifiers.setFlag(Qt::AltModifier, pointer->mask & XCB_MOD_MASK_1);
-    modifiers.setFlag(Qt::MetaModifier, pointer->mask & XCB_MOD_MASK_4);
+    for (const quint32 keycode : heldModifierKeys)
+        modifiers |= modifierKeys.at(keycode);
     return modifiers;
+}
+
+void XInputGlobalKeyMonitor::readModifierKeys() {
+    auto mapping = takeReply(
+        xcb_get_modifier_mapping_reply(connection, xcb_get_modifier_mapping(connection), nullptr));
+    if (!mapping)
+        return;
+    // Rows of the map, in the server's order: Shift, Lock, Control, Mod1 to Mod5.
+    const std::map<int, Qt::KeyboardModifier> rows{{0, Qt::ShiftModifier},
+                                                   {2, Qt::ControlModifier},
+                                                   {3, Qt::AltModifier},
+                                                   {6, Qt::MetaModifier}};
+    const xcb_keycode_t* keycodes = xcb_get_modifier_mapping_keycodes(mapping.get());
+    const int perRow = mapping->keycodes_per_modifier;
+    for (const auto& [row, modifier] : rows)
+        for (int i = 0; i < perRow; ++i)
+            if (const xcb_keycode_t keycode = keycodes[row * perRow + i])
+                modifierKeys.emplace(keycode, modifier);
+}
+
+void XInputGlobalKeyMonitor::readHeldKeys() {
+    auto keymap =
+        takeReply(xcb_query_keymap_reply(connection, xcb_query_keymap(connection), nullptr));
+    if (!keymap)
+        return;
+    for (const auto& [keycode, modifier] : modifierKeys)
+        if (keymap->keys[keycode / 8] & (1u << (keycode % 8)))
+            heldModifierKeys.insert(keycode);
 }

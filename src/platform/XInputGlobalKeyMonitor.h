@@ -4,7 +4,9 @@
 
 #include <QObject>
 
+#include <map>
 #include <memory>
+#include <set>
 
 class QSocketNotifier;
 struct xcb_connection_t;
@@ -26,9 +28,15 @@ private:
     XInputGlobalKeyMonitor(xcb_connection_t* connection, quint8 extensionOpcode);
     bool selectRawKeyPresses();
     void readEvents();
-    Qt::KeyboardModifiers currentModifiers();
+    void readModifierKeys();
+    void readHeldKeys();
+    Qt::KeyboardModifiers heldModifiers() const;
 
     xcb_connection_t* connection;
     quint8 extensionOpcode;
     QSocketNotifier* notifier = nullptr;
+    // Keys bound to a modifier (Shift, Control, Alt, Meta): pressing one alone is no
+    // key-down; while held, it is part of every key-down.
+    std::map<quint32, Qt::KeyboardModifier> modifierKeys;
+    std::set<quint32> heldModifierKeys;
 };
