@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -46,6 +47,14 @@ void OverlayView::setScreenCaptureWindow(ScreenCaptureWindow* window) {
 
 void OverlayView::setBackdrop(const QImage& image) {
     backdrop = image;
+    // Dimmed once: blending a 4K picture on every drag event would cost a whole frame.
+    dimmedBackdrop = image;
+    if (!image.isNull()) {
+        QPainter painter(&dimmedBackdrop);
+        painter.fillRect(QRectF(QPointF(), image.deviceIndependentSize()), dimmingColor);
+    }
+    // The picture covers every pixel: nothing beneath needs painting first.
+    setAttribute(Qt::WA_OpaquePaintEvent, !image.isNull());
     update();
 }
 
@@ -117,28 +126,51 @@ void OverlayView::leaveEvent(QEvent* event) {
 void OverlayView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     if (!backdrop.isNull())
-        painter.drawImage(rect(), backdrop);
-    if (currentRect)
-        paintSelection(painter, *currentRect);
+        paintBackdrop(painter);
+    else if (currentRect)
+        dimAround(painter, *currentRect);
     else
         painter.fillRect(event->rect(), dimmingColor);
+    if (currentRect) {
+        strokeBorder(painter, *currentRect);
+        paintLabel(painter, *currentRect);
+    }
     if (hoverPoint)
         paintCrosshair(painter, *hoverPoint);
 }
 
-void OverlayView::paintSelection(QPainter& painter, const QRectF& r) const {
+void OverlayView::paintBackdrop(QPainter& painter) {
+    // Converted once to the window's own pixel format, so each frame is a plain copy.
+    const QPaintDevice* target = painter.paintEngine()->paintDevice();
+    if (target && target->devType() == QInternal::Image) {
+        const QImage::Format format = static_cast<const QImage*>(target)->format();
+        if (dimmedBackdrop.format() != format) {
+            dimmedBackdrop.convertTo(format);
+            backdrop.convertTo(format);
+        }
+    }
+    painter.drawImage(QPointF(), dimmedBackdrop);
+    if (!currentRect)
+        return;
+    const qreal ratio = backdrop.devicePixelRatio();
+    painter.drawImage(*currentRect, backdrop,
+                      QRectF(currentRect->topLeft() * ratio, currentRect->size() * ratio));
+}
+
+void OverlayView::dimAround(QPainter& painter, const QRectF& r) const {
+    // Nothing is painted inside the selection, so the screen shows through undimmed.
     const qreal width = this->width();
     const qreal height = this->height();
     painter.fillRect(QRectF(0, 0, width, r.top()), dimmingColor);
     painter.fillRect(QRectF(0, r.bottom(), width, height - r.bottom()), dimmingColor);
     painter.fillRect(QRectF(0, r.top(), r.left(), r.height()), dimmingColor);
     painter.fillRect(QRectF(r.right(), r.top(), width - r.right(), r.height()), dimmingColor);
+}
 
+void OverlayView::strokeBorder(QPainter& painter, const QRectF& r) const {
     painter.setPen(QPen(borderColor, borderWidth));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(r);
-
-    paintLabel(painter, r);
 }
 
 void OverlayView::paintLabel(QPainter& painter, const QRectF& r) const {

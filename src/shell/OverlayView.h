@@ -40,7 +40,9 @@ protected:
 private:
     void mouseDragged(const QPointF& location);
     void mouseMoved(const QPointF& location);
-    void paintSelection(QPainter& painter, const QRectF& selection) const;
+    void paintBackdrop(QPainter& painter);
+    void dimAround(QPainter& painter, const QRectF& selection) const;
+    void strokeBorder(QPainter& painter, const QRectF& selection) const;
     void paintLabel(QPainter& painter, const QRectF& selection) const;
     void paintCrosshair(QPainter& painter, const QPointF& point) const;
 
@@ -49,4 +51,5 @@ private:
     std::optional<QPointF> hoverPoint;
     QPointer<ScreenCaptureWindow> screenCaptureWindow;
     QImage backdrop;
+    QImage dimmedBackdrop;
 };

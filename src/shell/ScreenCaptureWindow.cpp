@@ -44,15 +44,17 @@ ScreenCaptureWindow::ScreenCaptureWindow(std::vector<std::unique_ptr<ScreenGrabb
     const QScreen* screen = mainScreen();
     const QRect frame = screen ? screen->geometry() : QRect();
     setGeometry(frame);
-    setAttribute(Qt::WA_TranslucentBackground);
 
     overlayView = new OverlayView(this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(overlayView);
     overlayView->setScreenCaptureWindow(this);
-    // Read before the window shows, so the picture holds only what the user sees now.
-    if (!frame.isEmpty() && !Compositor::isRunning())
+    // Without a compositor a translucent window is opaque, so the overlay paints the screen
+    // as it was when the capture began, read before the window covers it.
+    if (Compositor::isRunning() || frame.isEmpty())
+        setAttribute(Qt::WA_TranslucentBackground);
+    else
         overlayView->setBackdrop(grabScreen(frame));
 
     CursorStack::push(Qt::CrossCursor);
