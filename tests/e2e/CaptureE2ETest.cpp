@@ -8,10 +8,10 @@
 #include "platform/QtScreenGrabber.h"
 
 #include "CaptureTestDoubles.h"
+#include "ScreenTestTools.h"
 
 #include <QApplication>
 #include <QCursor>
-#include <QPainter>
 #include <QProcess>
 #include <QTest>
 
@@ -19,60 +19,8 @@
 
 namespace {
 
-constexpr int timeoutMs = 10000;
 const char* focusHolderVariable = "PIXALOOM_FOCUS_HOLDER";
 const QString focusHolderTitle = QStringLiteral("pixaloom-focus-holder");
-
-// Runs xdotool while this process keeps handling its events; its standard output.
-QString xdotool(const QStringList& arguments) {
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    EXPECT_TRUE(process.waitForStarted()) << "xdotool is not installed";
-    const bool finished =
-        QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, timeoutMs);
-    if (!finished) {
-        process.kill();
-        process.waitForFinished();
-    }
-    EXPECT_TRUE(finished && process.exitCode() == 0)
-        << "xdotool " << arguments.join(' ').toStdString() << " failed";
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-// Four quadrants of known colours, placed exactly (no window manager runs under Xvfb).
-class KnownColours : public QWidget {
-public:
-    static constexpr QRect area{200, 150, 400, 300};
-    static constexpr QRgb topLeft = qRgb(220, 20, 60), topRight = qRgb(20, 200, 90),
-                          bottomLeft = qRgb(30, 60, 230), bottomRight = qRgb(250, 210, 10);
-
-    KnownColours()
-        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
-        setGeometry(area);
-    }
-
-    static QRgb colourAt(QPoint global) {
-        const QPoint centre = area.center() + QPoint(1, 1);
-        if (global.y() < centre.y())
-            return global.x() < centre.x() ? topLeft : topRight;
-        return global.x() < centre.x() ? bottomLeft : bottomRight;
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        const int w = width() / 2, h = height() / 2;
-        painter.fillRect(0, 0, w, h, QColor(topLeft));
-        painter.fillRect(w, 0, w, h, QColor(topRight));
-        painter.fillRect(0, h, w, h, QColor(bottomLeft));
-        painter.fillRect(w, h, w, h, QColor(bottomRight));
-    }
-};
-
-void showAndWait(QWidget& window) {
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, timeoutMs));
-}
 
 // Another X client with a window of its own: this test program, started again to run only
 // FocusHolderProcess.
@@ -95,7 +43,8 @@ public:
     void takeFocus() {
         xdotool({"windowfocus", "--sync", windowId});
         // Qt learns of the lost focus a moment after the server moves it.
-        EXPECT_TRUE(QTest::qWaitFor([] { return !QGuiApplication::focusWindow(); }, timeoutMs));
+        EXPECT_TRUE(
+            QTest::qWaitFor([] { return !QGuiApplication::focusWindow(); }, screenTestTimeoutMs));
     }
 
     QProcess process;
@@ -104,7 +53,7 @@ public:
 
 void giveFocusTo(QWidget& window) {
     xdotool({"windowfocus", "--sync", QString::number(window.winId())});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window.isActiveWindow(); }, timeoutMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.isActiveWindow(); }, screenTestTimeoutMs));
 }
 
 TEST(FocusHolderProcess, HoldsAWindowWhenStartedByAnotherTest) {
@@ -125,8 +74,8 @@ TEST(CaptureE2E, DraggedSelectionHandsOnTheScreenPixels) {
     } cases[] = {{"the screen grab answers", false}, {"the first grab yields nothing", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        KnownColours colours;
-        showAndWait(colours);
+        KnownColours colours(QRect(200, 150, 400, 300));
+        showAndWaitForExposure(colours);
 
         std::vector<std::unique_ptr<ScreenGrabber>> grabbers;
         if (c.firstGrabFails)
@@ -137,25 +86,21 @@ TEST(CaptureE2E, DraggedSelectionHandsOnTheScreenPixels) {
         xdotool({"mousemove", "250", "180"});
         ScreenCaptureWindow window(std::move(grabbers));
         window.setAppDelegate(&receiver);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, timeoutMs));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, screenTestTimeoutMs));
         EXPECT_EQ(window.geometry(), QRect(0, 0, 1920, 1080));
 
         const QRect selection(300, 200, 200, 150);
         xdotool({"mousemove", "--sync", "500", "350", "mousedown", "1", "mousemove", "--sync",
                  "400", "280", "mousemove", "--sync", "300", "200", "mouseup", "1"});
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !receiver.handOffs.empty(); }, timeoutMs));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return !receiver.handOffs.empty(); }, screenTestTimeoutMs));
 
         const auto& handOff = receiver.handOffs[0];
         EXPECT_EQ(handOff.frame, QRectF(selection));
         EXPECT_EQ(handOff.image.deviceIndependentSize(), QSizeF(selection.size()));
         // Every pixel is the screen's, with no dimming, border, label or crosshair.
-        int wrong = 0;
-        for (int y = 0; y < handOff.image.height(); ++y)
-            for (int x = 0; x < handOff.image.width(); ++x)
-                wrong += handOff.image.pixel(x, y) !=
-                         KnownColours::colourAt(selection.topLeft() + QPoint(x, y));
-        EXPECT_EQ(wrong, 0);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, timeoutMs));
+        EXPECT_EQ(pixelsUnlike(handOff.image, selection.topLeft(), colours), 0);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, screenTestTimeoutMs));
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     }
 }
@@ -165,12 +110,12 @@ TEST(CaptureE2E, EscapeTypedIntoAnotherClientClosesTheWindow) {
     RecordingCaptureReceiver receiver;
     ScreenCaptureWindow window;
     window.setAppDelegate(&receiver);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, timeoutMs));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, screenTestTimeoutMs));
     ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
 
     holder.takeFocus();
     xdotool({"key", "Escape"});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, timeoutMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, screenTestTimeoutMs));
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(receiver.handOffs.empty());
 }
@@ -179,7 +124,7 @@ TEST(GlobalKeyMonitorE2E, ReportsKeysOfOtherClientsWithTheirModifiersOnly) {
     FocusHolder holder;
     QWidget own;
     own.setGeometry(100, 100, 200, 100);
-    showAndWait(own);
+    showAndWaitForExposure(own);
     std::vector<GlobalKeyMonitor::KeyPress> keys;
     auto monitor = GlobalKeyMonitor::addGlobalMonitorForKeyDown(
         [&](const GlobalKeyMonitor::KeyPress& key) { keys.push_back(key); });
@@ -192,7 +137,7 @@ TEST(GlobalKeyMonitorE2E, ReportsKeysOfOtherClientsWithTheirModifiersOnly) {
     QTest::qWait(150);
     holder.takeFocus();
     xdotool({"key", "a", "ctrl+shift+2"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return keys.size() >= 2; }, timeoutMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return keys.size() >= 2; }, screenTestTimeoutMs));
 
     ASSERT_EQ(keys.size(), 2u);
     EXPECT_EQ(keys[0].keycode, 38u); // a
