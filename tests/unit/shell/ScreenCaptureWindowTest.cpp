@@ -230,3 +230,23 @@ TEST(ScreenCaptureWindow, ReceiverGoneBeforeTheHandOffIsNotCalled) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(ScreenCaptureWindow, ReadsTheDesktopUnderTheWindowWhereverItLies) {
+    // A window on a second screen to the right of the first: the pixels come from beside
+    // the window, not from the same place on the first screen.
+    ScriptedGrabbers grabbers{{ScriptedScreenGrabber::solid(Qt::red)}};
+    auto* grabber = grabbers.grabbers[0];
+    RecordingCaptureReceiver receiver;
+    ScreenCaptureWindow window(std::move(grabbers.list));
+    window.setAppDelegate(&receiver);
+    window.move(1920, 40);
+    selectArea(window.findChild<OverlayView*>(), QRectF(40, 30, 50, 40));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(grabber->requests, std::vector<QRect>{QRect(1960, 70, 50, 40)});
+    ASSERT_EQ(receiver.handOffs.size(), 1u);
+    EXPECT_EQ(receiver.handOffs[0].frame, QRectF(40, 30, 50, 40));
+}
+
+} // namespace
