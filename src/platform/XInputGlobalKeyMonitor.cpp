@@ -66,7 +66,8 @@ XInputGlobalKeyMonitor::XInputGlobalKeyMonitor(xcb_connection_t* connection, qui
 }
 
 XInputGlobalKeyMonitor::~XInputGlobalKeyMonitor() {
-    delete notifier;
+    // The notifier watches the connection's socket: it goes before the socket closes.
+    notifier.reset();
     xcb_disconnect(connection);
 }
 
@@ -85,8 +86,9 @@ bool XInputGlobalKeyMonitor::selectRawKeyPresses() {
             return false;
         }
     }
-    notifier = new QSocketNotifier(xcb_get_file_descriptor(connection), QSocketNotifier::Read);
-    connect(notifier, &QSocketNotifier::activated, this, &XInputGlobalKeyMonitor::readEvents);
+    notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection),
+                                                 QSocketNotifier::Read);
+    connect(notifier.get(), &QSocketNotifier::activated, this, &XInputGlobalKeyMonitor::readEvents);
     // Events read while waiting for the replies above sit in xcb's queue, where the socket
     // notifier would never announce them.
     readEvents();

@@ -3,12 +3,12 @@
 #include "platform/GlobalKeyMonitor.h"
 
 #include <QObject>
+#include <QSocketNotifier>
 
 #include <map>
 #include <memory>
 #include <set>
 
-class QSocketNotifier;
 struct xcb_connection_t;
 
 // Raw key events (XInput2) selected on every root window, read on an X connection of its
@@ -34,7 +34,7 @@ private:
 
     xcb_connection_t* connection;
     quint8 extensionOpcode;
-    QSocketNotifier* notifier = nullptr;
+    std::unique_ptr<QSocketNotifier> notifier;
     // Keys bound to a modifier (Shift, Control, Alt, Meta): pressing one alone is no
     // key-down; while held, it is part of every key-down.
     std::map<quint32, Qt::KeyboardModifier> modifierKeys;

@@ -7,7 +7,6 @@
 #include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPainter>
-#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>

@@ -52,10 +52,13 @@ ScreenCaptureWindow::ScreenCaptureWindow(std::vector<std::unique_ptr<ScreenGrabb
     overlayView->setScreenCaptureWindow(this);
     // Without a compositor a translucent window is opaque, so the overlay paints the screen
     // as it was when the capture began, read before the window covers it.
-    if (Compositor::isRunning() || frame.isEmpty())
+    QImage screenPicture;
+    if (!frame.isEmpty() && !Compositor::isRunning())
+        screenPicture = grabScreen(frame);
+    if (screenPicture.isNull())
         setAttribute(Qt::WA_TranslucentBackground);
     else
-        overlayView->setBackdrop(grabScreen(frame));
+        overlayView->setBackdrop(screenPicture);
 
     CursorStack::push(Qt::CrossCursor);
     cursorPushed = true;
