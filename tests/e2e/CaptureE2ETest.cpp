@@ -88,6 +88,18 @@ TEST(CaptureE2E, DraggedSelectionHandsOnTheScreenPixels) {
         window.setAppDelegate(&receiver);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, screenTestTimeoutMs));
         EXPECT_EQ(window.geometry(), QRect(0, 0, 1920, 1080));
+        // No compositor runs here: the overlay shows the screen beneath, dimmed, not black.
+        const QRgb dimmedTopLeft =
+            qRgb(qRed(KnownColours::topLeft) / 2, qGreen(KnownColours::topLeft) / 2,
+                 qBlue(KnownColours::topLeft) / 2);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                const QRgb shown = QtScreenGrabber().grab(QRect(270, 190, 1, 1)).pixel(0, 0);
+                return std::abs(qRed(shown) - qRed(dimmedTopLeft)) <= 1 &&
+                       std::abs(qGreen(shown) - qGreen(dimmedTopLeft)) <= 1 &&
+                       std::abs(qBlue(shown) - qBlue(dimmedTopLeft)) <= 1;
+            },
+            screenTestTimeoutMs));
 
         const QRect selection(300, 200, 200, 150);
         xdotool({"mousemove", "--sync", "500", "350", "mousedown", "1", "mousemove", "--sync",
