@@ -183,12 +183,13 @@ void ScreenCaptureWindow::endCapture() {
     if (localEventMonitor) {
         // Escape closes the window from inside this monitor's own handler, so the monitor
         // stops watching now and is deleted once that handler has returned.
-        ApplicationKeyMonitor* monitor = localEventMonitor.release();
         if (auto* application = QCoreApplication::instance()) {
-            application->removeEventFilter(monitor);
-            monitor->setParent(application);
+            application->removeEventFilter(localEventMonitor.get());
+            localEventMonitor->setParent(application);
+            localEventMonitor.release()->deleteLater();
+        } else {
+            localEventMonitor.reset();
         }
-        monitor->deleteLater();
     }
     globalEventMonitor.reset();
     if (overlayView)
