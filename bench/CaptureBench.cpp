@@ -1,0 +1,129 @@
+// The capture's speed: one full overlay repaint during a drag on a 4K screen, the capture
+// window from creation to its first painted frame, and mouse-up to the image handed on.
+
+#include "shell/OverlayView.h"
+#include "shell/ScreenCaptureWindow.h"
+
+#include "CaptureTestDoubles.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QScreen>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+
+namespace {
+
+// The offscreen platform's screen is 800 × 600 unless configured; the capture window covers
+// the screen, so give it a 1920 × 1080 one. Runs before main() creates the application and
+// only when no platform was chosen.
+const bool offscreenScreenConfigured = [] {
+    if (std::getenv("QT_QPA_PLATFORM"))
+        return false;
+    const QString path = QDir::temp().filePath(QStringLiteral("pixaloom-bench-screen.json"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    file.write(R"({"screens": [{"name": "bench", "x": 0, "y": 0, "width": 1920,
+        "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+    file.close();
+    setenv("QT_QPA_PLATFORM", qPrintable(QStringLiteral("offscreen:configfile=") + path), 1);
+    return true;
+}();
+
+void sendMouse(QWidget* view, QEvent::Type type, QPointF at, Qt::MouseButton button,
+               Qt::MouseButtons buttons) {
+    QMouseEvent event(type, at, view->mapToGlobal(at), button, buttons, Qt::NoModifier);
+    QCoreApplication::sendEvent(view, &event);
+}
+
+// Notes when any overlay has painted.
+class PaintWatch : public QObject {
+public:
+    PaintWatch() { qApp->installEventFilter(this); }
+    ~PaintWatch() override { qApp->removeEventFilter(this); }
+    bool painted = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && qobject_cast<OverlayView*>(watched))
+            painted = true;
+        return false;
+    }
+};
+
+void BM_OverlayRepaintDuringDrag(benchmark::State& state) {
+    const bool withBackdrop = state.range(0) != 0;
+    OverlayView view;
+    view.resize(3840, 2160);
+    if (!withBackdrop)
+        view.setAttribute(Qt::WA_TranslucentBackground);
+    else {
+        QImage backdrop(view.size(), QImage::Format_RGB32);
+        backdrop.fill(QColor(90, 120, 150));
+        view.setBackdrop(backdrop);
+    }
+    view.show();
+    QCoreApplication::processEvents();
+    sendMouse(&view, QEvent::MouseMove, {1000, 800}, Qt::NoButton, Qt::NoButton);
+    sendMouse(&view, QEvent::MouseButtonPress, {400, 300}, Qt::LeftButton, Qt::LeftButton);
+    int step = 0;
+    for (auto _ : state) {
+        const QPointF to(2000 + step % 400, 1200 + step % 300);
+        ++step;
+        sendMouse(&view, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+        view.repaint();
+    }
+    state.SetLabel(withBackdrop ? "screen picture beneath" : "translucent");
+}
+BENCHMARK(BM_OverlayRepaintDuringDrag)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_CaptureWindowShownToFirstFrame(benchmark::State& state) {
+    using Clock = std::chrono::steady_clock;
+    for (auto _ : state) {
+        PaintWatch watch;
+        const auto start = Clock::now();
+        ScreenCaptureWindow window;
+        while (!watch.painted)
+            QCoreApplication::processEvents();
+        const auto elapsed = Clock::now() - start;
+        state.SetIterationTime(std::chrono::duration<double>(elapsed).count());
+        window.close();
+        state.SetLabel(
+            QStringLiteral("%1 x %2").arg(window.width()).arg(window.height()).toStdString());
+    }
+}
+BENCHMARK(BM_CaptureWindowShownToFirstFrame)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_MouseUpToImageHandedOn(benchmark::State& state) {
+    using Clock = std::chrono::steady_clock;
+    for (auto _ : state) {
+        RecordingCaptureReceiver receiver;
+        ScreenCaptureWindow window;
+        window.setAppDelegate(&receiver);
+        auto* view = window.findChild<OverlayView*>();
+        QCoreApplication::processEvents();
+        sendMouse(view, QEvent::MouseButtonPress, {300, 200}, Qt::LeftButton, Qt::LeftButton);
+        sendMouse(view, QEvent::MouseMove, {1100, 700}, Qt::NoButton, Qt::LeftButton);
+
+        const auto start = Clock::now();
+        sendMouse(view, QEvent::MouseButtonRelease, {1100, 700}, Qt::LeftButton, Qt::NoButton);
+        while (receiver.handOffs.empty() && window.isVisible())
+            QCoreApplication::processEvents();
+        const auto elapsed = Clock::now() - start;
+        state.SetIterationTime(std::chrono::duration<double>(elapsed).count());
+        if (receiver.handOffs.empty()) {
+            state.SkipWithError("no image was handed on");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_MouseUpToImageHandedOn)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+} // namespace

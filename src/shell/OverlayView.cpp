@@ -1,0 +1,206 @@
+#include "shell/OverlayView.h"
+
+#include "shell/ScreenCaptureWindow.h"
+
+#include <QApplication>
+#include <QFontMetricsF>
+#include <QMouseEvent>
+#include <QPaintEngine>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QColor dimmingColor(0, 0, 0, 128);
+const QColor borderColor(255, 92, 0);
+const QColor labelBackground = QColor::fromRgbF(0, 0, 0, 0.7f);
+constexpr qreal borderWidth = 2.0;
+constexpr qreal labelGap = 5.0;
+constexpr qreal labelPaddingX = 3.0;
+constexpr qreal labelPaddingY = 2.0;
+constexpr qreal labelCornerRadius = 3.0;
+
+QFont labelFont() {
+    QFont font = QApplication::font();
+    // Pixel size, not point size: the label is 12 device-independent pixels on every screen.
+    font.setPixelSize(12);
+    font.setWeight(QFont::Medium);
+    return font;
+}
+
+} // namespace
+
+OverlayView::OverlayView(QWidget* parent)
+    : QWidget(parent) {
+    // Moves without a pressed button reach the view only with tracking on; they place the
+    // crosshair.
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void OverlayView::setScreenCaptureWindow(ScreenCaptureWindow* window) {
+    screenCaptureWindow = window;
+}
+
+void OverlayView::setBackdrop(const QImage& image) {
+    backdrop = image;
+    // Dimmed once: blending a 4K picture on every drag event would cost a whole frame.
+    dimmedBackdrop = image;
+    if (!image.isNull()) {
+        QPainter painter(&dimmedBackdrop);
+        painter.fillRect(QRectF(QPointF(), image.deviceIndependentSize()), dimmingColor);
+    }
+    // The picture covers every pixel: nothing beneath needs painting first.
+    setAttribute(Qt::WA_OpaquePaintEvent, !image.isNull());
+    update();
+}
+
+QString OverlayView::labelText(const QRectF& selection) {
+    return QStringLiteral("%1 \u00D7 %2")
+        .arg(static_cast<long long>(selection.width()))
+        .arg(static_cast<long long>(selection.height()));
+}
+
+void OverlayView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return;
+    initialPoint = event->position();
+    currentRect.reset();
+    update();
+}
+
+void OverlayView::mouseMoveEvent(QMouseEvent* event) {
+    if (event->buttons() == Qt::NoButton)
+        mouseMoved(event->position());
+    else if (event->buttons() & Qt::LeftButton)
+        mouseDragged(event->position());
+}
+
+void OverlayView::mouseDragged(const QPointF& location) {
+    if (!initialPoint)
+        return;
+    // Built from the two corners: the same rectangle whichever way the drag went (an
+    // integer QRect::normalized() would lose a pixel on a drag up or left).
+    const QPointF start = *initialPoint;
+    currentRect = QRectF(std::min(location.x(), start.x()), std::min(location.y(), start.y()),
+                         std::abs(location.x() - start.x()), std::abs(location.y() - start.y()));
+    update();
+}
+
+void OverlayView::mouseMoved(const QPointF& location) {
+    hoverPoint = location;
+    update();
+}
+
+void OverlayView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return;
+    const bool largeEnough = currentRect && currentRect->width() > minimumSelection &&
+                             currentRect->height() > minimumSelection;
+    if (!largeEnough) {
+        initialPoint.reset();
+        currentRect.reset();
+        update();
+        return;
+    }
+    const QPointer<OverlayView> self(this);
+    if (screenCaptureWindow)
+        screenCaptureWindow->captureSelectedArea(*currentRect);
+    // The capture runs the event loop while the screen is read; the window may be gone.
+    if (!self)
+        return;
+    // The capture window is closing: no redraw.
+    initialPoint.reset();
+    currentRect.reset();
+}
+
+void OverlayView::leaveEvent(QEvent* event) {
+    QWidget::leaveEvent(event);
+    hoverPoint.reset();
+    update();
+}
+
+void OverlayView::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    if (!backdrop.isNull())
+        paintBackdrop(painter);
+    else if (currentRect)
+        dimAround(painter, *currentRect);
+    else
+        painter.fillRect(event->rect(), dimmingColor);
+    if (currentRect) {
+        strokeBorder(painter, *currentRect);
+        paintLabel(painter, *currentRect);
+    }
+    if (hoverPoint)
+        paintCrosshair(painter, *hoverPoint);
+}
+
+void OverlayView::paintBackdrop(QPainter& painter) {
+    // Converted once to the window's own pixel format, so each frame is a plain copy.
+    const QPaintDevice* target = painter.paintEngine()->paintDevice();
+    if (target && target->devType() == QInternal::Image) {
+        const QImage::Format format = static_cast<const QImage*>(target)->format();
+        if (dimmedBackdrop.format() != format) {
+            dimmedBackdrop.convertTo(format);
+            backdrop.convertTo(format);
+        }
+    }
+    painter.drawImage(QPointF(), dimmedBackdrop);
+    if (!currentRect)
+        return;
+    const qreal ratio = backdrop.devicePixelRatio();
+    painter.drawImage(*currentRect, backdrop,
+                      QRectF(currentRect->topLeft() * ratio, currentRect->size() * ratio));
+}
+
+void OverlayView::dimAround(QPainter& painter, const QRectF& r) const {
+    // Nothing is painted inside the selection, so the screen shows through undimmed.
+    const qreal width = this->width();
+    const qreal height = this->height();
+    painter.fillRect(QRectF(0, 0, width, r.top()), dimmingColor);
+    painter.fillRect(QRectF(0, r.bottom(), width, height - r.bottom()), dimmingColor);
+    painter.fillRect(QRectF(0, r.top(), r.left(), r.height()), dimmingColor);
+    painter.fillRect(QRectF(r.right(), r.top(), width - r.right(), r.height()), dimmingColor);
+}
+
+void OverlayView::strokeBorder(QPainter& painter, const QRectF& r) const {
+    painter.setPen(QPen(borderColor, borderWidth));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(r);
+}
+
+void OverlayView::paintLabel(QPainter& painter, const QRectF& r) const {
+    const QString text = labelText(r);
+    const QFont font = labelFont();
+    const QFontMetricsF metrics(font);
+    const qreal textWidth = metrics.horizontalAdvance(text);
+    const qreal textHeight = metrics.height();
+    // The box starts half the text's width left of the centre, so box and text sit a little
+    // right of the selection's centre. A selection at the top edge puts the label off screen.
+    const QRectF box(r.center().x() - textWidth * 0.5,
+                     r.top() - labelGap - (textHeight + 2 * labelPaddingY),
+                     textWidth + 2 * labelPaddingX, textHeight + 2 * labelPaddingY);
+    const QRectF textBox(box.left() + labelPaddingX, box.top() + labelPaddingY, textWidth,
+                         textHeight);
+
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(labelBackground);
+    painter.drawRoundedRect(box, labelCornerRadius, labelCornerRadius);
+    // The text carries a background of its own, as a highlighted run would.
+    painter.fillRect(textBox, labelBackground);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(textBox, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    painter.restore();
+}
+
+void OverlayView::paintCrosshair(QPainter& painter, const QPointF& h) const {
+    painter.setPen(QPen(Qt::white, 1.0));
+    painter.drawLine(QPointF(0, h.y()), QPointF(width(), h.y()));
+    painter.drawLine(QPointF(h.x(), 0), QPointF(h.x(), height()));
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QImage>
+#include <QPointF>
+#include <QPointer>
+#include <QRectF>
+#include <QWidget>
+
+#include <optional>
+
+class ScreenCaptureWindow;
+
+// The capture window's content: dims the screen, lets the user drag out a rectangle, shows
+// it undimmed with an orange border, its size above it and a crosshair through the pointer,
+// and hands a large enough rectangle to the capture window on release. Coordinates are the
+// view's own: device-independent pixels, origin top-left.
+class OverlayView : public QWidget {
+    Q_OBJECT
+public:
+    explicit OverlayView(QWidget* parent = nullptr);
+
+    void setScreenCaptureWindow(ScreenCaptureWindow* window);
+    // A picture of the screen to paint beneath the dimming, for desktops where a translucent
+    // window shows nothing of what lies under it. A null image paints nothing beneath.
+    void setBackdrop(const QImage& image);
+
+    // Both sides strictly larger than this are captured on release.
+    static constexpr qreal minimumSelection = 20.0;
+
+    // "W × H" with both sides truncated to whole device-independent pixels.
+    static QString labelText(const QRectF& selection);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void mouseDragged(const QPointF& location);
+    void mouseMoved(const QPointF& location);
+    void paintBackdrop(QPainter& painter);
+    void dimAround(QPainter& painter, const QRectF& selection) const;
+    void strokeBorder(QPainter& painter, const QRectF& selection) const;
+    void paintLabel(QPainter& painter, const QRectF& selection) const;
+    void paintCrosshair(QPainter& painter, const QPointF& point) const;
+
+    std::optional<QPointF> initialPoint;
+    std::optional<QRectF> currentRect;
+    std::optional<QPointF> hoverPoint;
+    QPointer<ScreenCaptureWindow> screenCaptureWindow;
+    QImage backdrop;
+    QImage dimmedBackdrop;
+};

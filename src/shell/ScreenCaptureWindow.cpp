@@ -1,0 +1,197 @@
+#include "shell/ScreenCaptureWindow.h"
+
+#include "shell/OverlayView.h"
+
+#include "platform/ApplicationKeyMonitor.h"
+#include "platform/Compositor.h"
+#include "platform/CursorStack.h"
+#include "platform/GlobalKeyMonitor.h"
+#include "platform/KeyIdentity.h"
+#include "platform/MainQueue.h"
+#include "platform/SystemLog.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <chrono>
+
+namespace {
+
+// Long enough for the window system to take the overlay off the screen and for the windows
+// beneath to repaint before the screen is read.
+constexpr std::chrono::milliseconds waitAfterHiding{50};
+
+// The screen the user is working on: the one under the pointer.
+QScreen* mainScreen() {
+    if (QScreen* screen = QGuiApplication::screenAt(QCursor::pos()))
+        return screen;
+    return QGuiApplication::primaryScreen();
+}
+
+} // namespace
+
+ScreenCaptureWindow::ScreenCaptureWindow(std::vector<std::unique_ptr<ScreenGrabber>> grabbers)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    , screenGrabbers(std::move(grabbers)) {
+    const QScreen* screen = mainScreen();
+    const QRect frame = screen ? screen->geometry() : QRect();
+    setGeometry(frame);
+
+    overlayView = new OverlayView(this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(overlayView);
+    overlayView->setScreenCaptureWindow(this);
+    // Without a compositor a translucent window is opaque, so the overlay paints the screen
+    // as it was when the capture began, read before the window covers it.
+    QImage screenPicture;
+    if (!frame.isEmpty() && !Compositor::isRunning())
+        screenPicture = grabScreen(frame);
+    if (screenPicture.isNull())
+        setAttribute(Qt::WA_TranslucentBackground);
+    else
+        overlayView->setBackdrop(screenPicture);
+
+    CursorStack::push(Qt::CrossCursor);
+    cursorPushed = true;
+
+    setupEscapeKeyHandling();
+    makeKeyAndOrderFront();
+}
+
+ScreenCaptureWindow::~ScreenCaptureWindow() {
+    endCapture();
+}
+
+void ScreenCaptureWindow::setAppDelegate(CaptureReceiver* receiver) {
+    appDelegate = receiver ? receiver->weakLink() : CaptureReceiver::WeakLink();
+}
+
+void ScreenCaptureWindow::setupEscapeKeyHandling() {
+    const QPointer<ScreenCaptureWindow> window(this);
+    globalEventMonitor = GlobalKeyMonitor::addGlobalMonitorForKeyDown(
+        [window](const GlobalKeyMonitor::KeyPress& key) {
+            if (KeyIdentity::fromNativeScanCode(key.keycode) != PhysicalKey::escape)
+                return;
+            MainQueue::async([window] {
+                if (window)
+                    window->close();
+            });
+        });
+    localEventMonitor =
+        ApplicationKeyMonitor::addLocalMonitorForKeyDown([window](QKeyEvent& event) {
+            if (KeyIdentity::fromEvent(event) != PhysicalKey::escape)
+                return false;
+            if (window)
+                window->close();
+            return true;
+        });
+}
+
+void ScreenCaptureWindow::makeKeyAndOrderFront() {
+    show();
+    raise();
+    activateWindow();
+    overlayView->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void ScreenCaptureWindow::captureSelectedArea(const QRectF& rect) {
+    if (appDelegate.expired()) {
+        systemLog(QStringLiteral("Error: No app delegate available"));
+        close();
+        return;
+    }
+    const QImage image = captureScreenArea(rect);
+    if (image.isNull()) {
+        systemLog(QStringLiteral("Error: Failed to capture screenshot"));
+        close();
+        return;
+    }
+    // After the release that started the capture has been handled in full.
+    MainQueue::async([receiver = appDelegate, image, rect, window = QPointer(this)] {
+        if (const auto link = receiver.lock())
+            (*link)->showEditWindow(image, rect);
+        if (window)
+            window->close();
+    });
+}
+
+QImage ScreenCaptureWindow::captureScreenArea(const QRectF& rect) {
+    if (!mainScreen())
+        return {};
+    // The overlay's coordinates are the window's; the grab wants the desktop's.
+    const QRect area = rect.translated(geometry().topLeft()).toAlignedRect();
+
+    const bool wasVisible = isVisible();
+    hide();
+    QEventLoop loop;
+    QTimer::singleShot(waitAfterHiding, &loop, &QEventLoop::quit);
+    loop.exec();
+
+    QImage image = grabScreen(area);
+    if (wasVisible)
+        makeKeyAndOrderFront();
+    return image;
+}
+
+QImage ScreenCaptureWindow::grabScreen(const QRect& area) const {
+    for (const auto& grabber : screenGrabbers) {
+        QImage image = grabber->grab(area);
+        if (!image.isNull())
+            return image;
+    }
+    return {};
+}
+
+void ScreenCaptureWindow::keyPressEvent(QKeyEvent* event) {
+    if (KeyIdentity::fromEvent(*event) == PhysicalKey::escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool ScreenCaptureWindow::event(QEvent* event) {
+    // Escape offered as a shortcut is ours before any shortcut of the application.
+    if (event->type() == QEvent::ShortcutOverride &&
+        KeyIdentity::fromEvent(static_cast<QKeyEvent&>(*event)) == PhysicalKey::escape) {
+        event->accept();
+        close();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void ScreenCaptureWindow::closeEvent(QCloseEvent* event) {
+    endCapture();
+    QWidget::closeEvent(event);
+}
+
+void ScreenCaptureWindow::endCapture() {
+    if (cursorPushed) {
+        CursorStack::pop();
+        cursorPushed = false;
+    }
+    if (localEventMonitor) {
+        // Escape closes the window from inside this monitor's own handler, so the monitor
+        // stops watching now and is deleted once that handler has returned.
+        if (auto* application = QCoreApplication::instance()) {
+            application->removeEventFilter(localEventMonitor.get());
+            localEventMonitor->setParent(application);
+            localEventMonitor.release()->deleteLater();
+        } else {
+            localEventMonitor.reset();
+        }
+    }
+    globalEventMonitor.reset();
+    if (overlayView)
+        overlayView->setScreenCaptureWindow(nullptr);
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "shell/CaptureReceiver.h"
+
+#include "platform/ScreenGrabber.h"
+
+#include <QImage>
+#include <QRectF>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class ApplicationKeyMonitor;
+class GlobalKeyMonitor;
+class OverlayView;
+
+// The frameless window over the screen under the pointer while the user selects an area.
+// It shows the crosshair cursor, closes on Escape (typed into it, anywhere in the
+// application, or into another application), turns the selection into an image of the
+// screen beneath and hands both to its receiver. It is shown when made; closing it does not
+// delete it.
+class ScreenCaptureWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit ScreenCaptureWindow(std::vector<std::unique_ptr<ScreenGrabber>> screenGrabbers =
+                                     ScreenGrabber::standardGrabbers());
+    ~ScreenCaptureWindow() override;
+
+    // Held weakly; set by the creator right after making the window.
+    void setAppDelegate(CaptureReceiver* receiver);
+
+    // Called by the overlay with the released selection, in the overlay's coordinates.
+    void captureSelectedArea(const QRectF& rect);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void setupEscapeKeyHandling();
+    QImage captureScreenArea(const QRectF& rect);
+    QImage grabScreen(const QRect& area) const;
+    void endCapture();
+    void makeKeyAndOrderFront();
+
+    OverlayView* overlayView = nullptr;
+    CaptureReceiver::WeakLink appDelegate;
+    bool cursorPushed = false;
+    std::unique_ptr<ApplicationKeyMonitor> localEventMonitor;
+    std::unique_ptr<GlobalKeyMonitor> globalEventMonitor;
+    std::vector<std::unique_ptr<ScreenGrabber>> screenGrabbers;
+};

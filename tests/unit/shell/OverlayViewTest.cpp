@@ -1,0 +1,252 @@
+#include "shell/OverlayView.h"
+#include "shell/ScreenCaptureWindow.h"
+
+#include "CaptureTestDoubles.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void sendMouse(QWidget* view, QEvent::Type type, QPointF at, Qt::MouseButton button,
+               Qt::MouseButtons buttons) {
+    QMouseEvent event(type, at, view->mapToGlobal(at), button, buttons, Qt::NoModifier);
+    QCoreApplication::sendEvent(view, &event);
+}
+
+void hover(QWidget* view, QPointF at) {
+    sendMouse(view, QEvent::MouseMove, at, Qt::NoButton, Qt::NoButton);
+}
+
+void press(QWidget* view, QPointF at) {
+    sendMouse(view, QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
+}
+
+void dragTo(QWidget* view, QPointF at) {
+    sendMouse(view, QEvent::MouseMove, at, Qt::NoButton, Qt::LeftButton);
+}
+
+void release(QWidget* view, QPointF at) {
+    sendMouse(view, QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
+}
+
+void drag(QWidget* view, QPointF from, QPointF to) {
+    press(view, from);
+    dragTo(view, (from + to) / 2);
+    dragTo(view, to);
+}
+
+// The view as painted over a transparent surface: what lies beneath a translucent window.
+QImage rendered(QWidget* view) {
+    QImage image(view->size(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    view->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+const QRgb dimmed = qRgba(0, 0, 0, 128);
+const QRgb untouched = qRgba(0, 0, 0, 0);
+const QRgb brandOrange = qRgb(255, 92, 0);
+const QRgb white = qRgb(255, 255, 255);
+
+bool near(QRgb actual, QRgb expected) {
+    return std::abs(qRed(actual) - qRed(expected)) <= 1 &&
+           std::abs(qGreen(actual) - qGreen(expected)) <= 1 &&
+           std::abs(qBlue(actual) - qBlue(expected)) <= 1 &&
+           std::abs(qAlpha(actual) - qAlpha(expected)) <= 1;
+}
+
+// A capture window over the offscreen screen whose grabs answer in one colour.
+struct CaptureFixture {
+    ScriptedGrabbers grabbers{{ScriptedScreenGrabber::solid(Qt::green)}};
+    ScriptedScreenGrabber& grabber = *grabbers.grabbers.front();
+    RecordingCaptureReceiver receiver;
+    ScreenCaptureWindow window{std::move(grabbers.list)};
+    OverlayView* view = window.findChild<OverlayView*>();
+
+    CaptureFixture() {
+        window.setAppDelegate(&receiver);
+        window.resize(800, 600);
+    }
+    void settle() { QCoreApplication::processEvents(); }
+};
+
+TEST(OverlayViewSelection, EveryDragDirectionGivesTheSameRectangle) {
+    const QPointF topLeft(100, 120);
+    const QPointF bottomRight(300.5, 250.25);
+    const QPointF topRight(bottomRight.x(), topLeft.y());
+    const QPointF bottomLeft(topLeft.x(), bottomRight.y());
+    const struct {
+        const char* direction;
+        QPointF from, to;
+    } drags[] = {{"down-right", topLeft, bottomRight},
+                 {"up-left", bottomRight, topLeft},
+                 {"down-left", topRight, bottomLeft},
+                 {"up-right", bottomLeft, topRight}};
+    for (const auto& d : drags) {
+        SCOPED_TRACE(d.direction);
+        CaptureFixture capture;
+        drag(capture.view, d.from, d.to);
+        release(capture.view, d.to);
+        capture.settle();
+        ASSERT_EQ(capture.receiver.handOffs.size(), 1u);
+        EXPECT_EQ(capture.receiver.handOffs[0].frame, QRectF(100, 120, 200.5, 130.25));
+        ASSERT_EQ(capture.grabber.requests.size(), 1u);
+        EXPECT_EQ(capture.grabber.requests[0], QRect(100, 120, 201, 131));
+    }
+}
+
+TEST(OverlayViewSelection, OnlyBothSidesLargerThanTwentyAreCaptured) {
+    const struct {
+        const char* name;
+        QSizeF size;
+        bool captured;
+    } cases[] = {{"exactly 20 wide", {20.0, 50.0}, false},
+                 {"exactly 20 high", {50.0, 20.0}, false},
+                 {"just over both ways", {20.5, 21.0}, true},
+                 {"zero width", {0.0, 35.0}, false},
+                 {"zero height", {35.0, 0.0}, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CaptureFixture capture;
+        const QPointF from(200, 200);
+        drag(capture.view, from, from + QPointF(c.size.width(), c.size.height()));
+        release(capture.view, from + QPointF(c.size.width(), c.size.height()));
+        capture.settle();
+        EXPECT_EQ(capture.receiver.handOffs.size(), c.captured ? 1u : 0u);
+        EXPECT_EQ(capture.grabber.requests.size(), c.captured ? 1u : 0u);
+        if (!c.captured) {
+            // The overlay stays open and shows the plain dimmed screen again.
+            EXPECT_TRUE(capture.window.isVisible());
+            EXPECT_TRUE(near(rendered(capture.view).pixel(210, 210), dimmed));
+        }
+    }
+}
+
+TEST(OverlayViewSelection, ClickWithoutDragCapturesNothingAndANewDragStillWorks) {
+    CaptureFixture capture;
+    press(capture.view, {150, 150});
+    release(capture.view, {150, 150});
+    capture.settle();
+    EXPECT_TRUE(capture.receiver.handOffs.empty());
+    EXPECT_TRUE(capture.window.isVisible());
+
+    drag(capture.view, {10, 10}, {110, 60});
+    release(capture.view, {110, 60});
+    capture.settle();
+    ASSERT_EQ(capture.receiver.handOffs.size(), 1u);
+    EXPECT_EQ(capture.receiver.handOffs[0].frame, QRectF(10, 10, 100, 50));
+}
+
+TEST(OverlayViewSelection, ANewPressDiscardsTheOldSelection) {
+    CaptureFixture capture;
+    drag(capture.view, {100, 100}, {300, 300});
+    press(capture.view, {400, 400});
+    release(capture.view, {400, 400});
+    capture.settle();
+    EXPECT_TRUE(capture.receiver.handOffs.empty());
+}
+
+TEST(OverlayViewSelection, ReleaseAfterTheWindowLetGoCapturesNothing) {
+    CaptureFixture capture;
+    capture.window.close();
+    drag(capture.view, {100, 100}, {300, 300});
+    release(capture.view, {300, 300});
+    capture.settle();
+    EXPECT_TRUE(capture.receiver.handOffs.empty());
+    EXPECT_TRUE(capture.grabber.requests.empty());
+}
+
+TEST(OverlayViewLabel, ShowsTruncatedWholeSizes) {
+    const struct {
+        QSizeF size;
+        const char* text;
+    } cases[] = {{{320.7, 200.2}, "320 \u00D7 200"},
+                 {{0, 35}, "0 \u00D7 35"},
+                 {{20.99, 21}, "20 \u00D7 21"},
+                 {{3840, 2160}, "3840 \u00D7 2160"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(OverlayView::labelText(QRectF(QPointF(5, 5), c.size)), QString::fromUtf8(c.text));
+}
+
+TEST(OverlayViewDrawing, DimsOutsideLeavesInsideAndStrokesTheBorder) {
+    OverlayView view;
+    view.resize(400, 300);
+    drag(&view, {100, 100}, {300, 250});
+    const QImage image = rendered(&view);
+
+    EXPECT_TRUE(near(image.pixel(50, 50), dimmed));   // above and left
+    EXPECT_TRUE(near(image.pixel(350, 175), dimmed)); // right
+    EXPECT_TRUE(near(image.pixel(200, 280), dimmed)); // below
+    EXPECT_TRUE(near(image.pixel(50, 175), dimmed));  // left
+    EXPECT_EQ(image.pixel(200, 175), untouched);      // inside
+    EXPECT_EQ(image.pixel(105, 245), untouched);      // inside, near the corner
+    for (const QPoint edge : {QPoint(100, 175), QPoint(300, 175), QPoint(200, 100),
+                              QPoint(200, 250), QPoint(99, 175), QPoint(299, 175)})
+        EXPECT_EQ(image.pixel(edge), brandOrange) << edge.x() << "," << edge.y();
+}
+
+TEST(OverlayViewDrawing, LabelBoxSitsFivePointsAboveTheSelection) {
+    OverlayView view;
+    view.resize(400, 300);
+    drag(&view, {100, 100}, {300, 250});
+    const QImage image = rendered(&view);
+    // Black at 0.7 over the dimming: alpha 0.85. The box starts at the centre minus half the
+    // text, so just right of the centre is always inside it.
+    EXPECT_GT(qAlpha(image.pixel(205, 100 - 5 - 3)), 200);
+    EXPECT_TRUE(near(image.pixel(205, 100 - 3), dimmed));  // the gap
+    EXPECT_TRUE(near(image.pixel(205, 100 - 40), dimmed)); // above the box
+    // White text somewhere in the box.
+    bool text = false;
+    for (int x = 150; x < 260 && !text; ++x)
+        for (int y = 70; y < 95 && !text; ++y)
+            text = qRed(image.pixel(x, y)) > 200;
+    EXPECT_TRUE(text);
+}
+
+TEST(OverlayViewDrawing, ZeroWidthSelectionStillShowsBorderAndLabel) {
+    OverlayView view;
+    view.resize(400, 300);
+    drag(&view, {100, 100}, {100, 135});
+    const QImage image = rendered(&view);
+    EXPECT_EQ(image.pixel(100, 120), brandOrange);
+    EXPECT_GT(qAlpha(image.pixel(101, 100 - 8)), 200);
+}
+
+TEST(OverlayViewDrawing, CrosshairStaysOnTopAndWhereThePointerWasBeforeThePress) {
+    OverlayView view;
+    view.resize(400, 300);
+    hover(&view, {200, 100});
+    drag(&view, {100, 100}, {300, 250});
+    QImage image = rendered(&view);
+    EXPECT_EQ(image.pixel(150, 100), white); // over the top border
+    EXPECT_EQ(image.pixel(200, 200), white); // through the undimmed inside
+    EXPECT_EQ(image.pixel(200, 20), white);  // through the dimming
+    EXPECT_EQ(image.pixel(380, 100), white); // across the whole width
+
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(&view, &leave);
+    image = rendered(&view);
+    EXPECT_EQ(image.pixel(200, 200), untouched);
+    EXPECT_TRUE(near(image.pixel(200, 20), dimmed));
+}
+
+TEST(OverlayViewDrawing, BackdropShowsUndimmedInsideAndDimmedOutside) {
+    OverlayView view;
+    view.resize(400, 300);
+    QImage backdrop(400, 300, QImage::Format_ARGB32_Premultiplied);
+    backdrop.fill(QColor(40, 160, 240));
+    view.setBackdrop(backdrop);
+    QImage image = rendered(&view);
+    EXPECT_TRUE(near(image.pixel(200, 200), qRgb(20, 80, 120)));
+
+    drag(&view, {100, 100}, {300, 250});
+    image = rendered(&view);
+    EXPECT_EQ(image.pixel(200, 175), qRgb(40, 160, 240));
+    EXPECT_TRUE(near(image.pixel(50, 50), qRgb(20, 80, 120)));
+}
+
+} // namespace
