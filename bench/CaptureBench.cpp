@@ -20,23 +20,6 @@
 
 namespace {
 
-// The offscreen platform's screen is 800 × 600 unless configured; the capture window covers
-// the screen, so give it a 1920 × 1080 one. Runs before main() creates the application and
-// only when no platform was chosen.
-const bool offscreenScreenConfigured = [] {
-    if (std::getenv("QT_QPA_PLATFORM"))
-        return false;
-    const QString path = QDir::temp().filePath(QStringLiteral("pixaloom-bench-screen.json"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    file.write(R"({"screens": [{"name": "bench", "x": 0, "y": 0, "width": 1920,
-        "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-    file.close();
-    setenv("QT_QPA_PLATFORM", qPrintable(QStringLiteral("offscreen:configfile=") + path), 1);
-    return true;
-}();
-
 void sendMouse(QWidget* view, QEvent::Type type, QPointF at, Qt::MouseButton button,
                Qt::MouseButtons buttons) {
     QMouseEvent event(type, at, view->mapToGlobal(at), button, buttons, Qt::NoModifier);

@@ -20,19 +20,6 @@
 
 namespace {
 
-// The results are measured against a 1920 x 1080 screen: the offscreen platform gets one
-// before the benchmark program creates its application.
-const bool screenConfigured = [] {
-    if (std::getenv("QT_QPA_PLATFORM"))
-        return false;
-    const std::string path = QDir::tempPath().toStdString() + "/pixaloom-bench-screen.json";
-    std::ofstream(path) << R"({"screens": [{"name": "Bench", "x": 0, "y": 0, "width": 1920,)"
-                        << R"( "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96,)"
-                        << R"( "dpr": 1}]})";
-    setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + path).c_str(), 1);
-    return true;
-}();
-
 // A 3840 x 2160 picture with enough detail that PNG cannot shrink it to nothing.
 QImage detailed4K(int seed) {
     QImage image(3840, 2160, QImage::Format_RGB32);
