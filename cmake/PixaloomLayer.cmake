@@ -1,3 +1,21 @@
+# pixaloom_autogen_follows(<target> <files...>)
+# Globbed targets gain files without a change to any build file, and AUTOMOC under Ninja does
+# not notice a new header by itself: the new classes would link without their moc code. When
+# the target's files differ from the last configure, its AUTOMOC step is made to run again.
+function(pixaloom_autogen_follows target)
+    file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+    set(listing "${ARGN};${headers}")
+    set(listFile ${CMAKE_CURRENT_BINARY_DIR}/${target}_files.txt)
+    set(previous "")
+    if(EXISTS ${listFile})
+        file(READ ${listFile} previous)
+    endif()
+    if(NOT previous STREQUAL listing)
+        file(REMOVE ${CMAKE_CURRENT_BINARY_DIR}/${target}_autogen/timestamp)
+        file(WRITE ${listFile} "${listing}")
+    endif()
+endfunction()
+
 # pixaloom_layer(<layer> DEPENDS <lower layers...> LIBRARIES <other libraries...>)
 # The static library pixaloom_<layer> from every .cpp of the calling folder, linked against
 # the lower layers that exist. A folder without sources yet defines nothing.
@@ -8,6 +26,7 @@ function(pixaloom_layer layer)
         return()
     endif()
     add_library(pixaloom_${layer} STATIC ${sources})
+    pixaloom_autogen_follows(pixaloom_${layer} ${sources})
     pixaloom_library(pixaloom_${layer})
     foreach(dependency ${arg_DEPENDS})
         if(TARGET pixaloom_${dependency})
@@ -26,4 +45,5 @@ function(pixaloom_layer_tests layer)
         return()
     endif()
     pixaloom_add_test(${layer}_tests SOURCES ${tests} LIBRARIES pixaloom_${layer} ${arg_LIBRARIES})
+    pixaloom_autogen_follows(${layer}_tests ${tests})
 endfunction()
