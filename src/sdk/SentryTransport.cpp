@@ -21,6 +21,8 @@ SentryTransport::SentryTransport(Settings settings)
     , cache(this->settings.directory, QStringLiteral(".envelope"), this->settings.maxCacheItems) {
     retryTimer.setSingleShot(true);
     connect(&retryTimer, &QTimer::timeout, this, &SentryTransport::sendPending);
+    rateLimitTimer.setSingleShot(true);
+    connect(&rateLimitTimer, &QTimer::timeout, this, &SentryTransport::sendPending);
     drainTimer.setSingleShot(true);
     connect(&drainTimer, &QTimer::timeout, this, [this] {
         if (inFlight)
@@ -73,12 +75,10 @@ void SentryTransport::sendPending() {
         }
         return send(path, std::move(*bytes));
     }
-    if (firstExpiry) {
-        retryIn(std::chrono::duration_cast<std::chrono::milliseconds>(*firstExpiry - now) +
-                std::chrono::milliseconds(1));
-        finishDrain();
-        return;
-    }
+    if (firstExpiry)
+        rateLimitTimer.start(
+            std::chrono::duration_cast<std::chrono::milliseconds>(*firstExpiry - now) +
+            std::chrono::milliseconds(1));
     finishDrain();
 }
 
@@ -121,12 +121,8 @@ void SentryTransport::handleReply(QNetworkReply* reply, const QString& path) {
     // No answer or a server error: keep it and try again later.
     logger().info("Could not send an envelope (status %d, %s); trying again later", status,
                   reply->errorString());
-    retryIn(settings.retryInterval);
+    retryTimer.start(settings.retryInterval);
     finishDrain();
-}
-
-void SentryTransport::retryIn(std::chrono::milliseconds delay) {
-    retryTimer.start(std::max(delay, std::chrono::milliseconds(1)));
 }
 
 void SentryTransport::drain(std::chrono::milliseconds timeout, std::function<void()> done) {
@@ -142,6 +138,7 @@ void SentryTransport::finishDrain() {
         return;
     drainTimer.stop();
     retryTimer.stop();
+    rateLimitTimer.stop();
     auto done = std::exchange(drainDone, nullptr);
     done();
 }

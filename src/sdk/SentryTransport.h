@@ -45,14 +45,16 @@ public:
 private:
     void send(const QString& path, QByteArray envelope);
     void handleReply(QNetworkReply* reply, const QString& path);
-    void retryIn(std::chrono::milliseconds delay);
     void finishDrain();
 
     Settings settings;
     DiskQueue cache;
     SentryRateLimits rateLimits;
     QNetworkAccessManager network;
+    // After a failed send nothing goes until this fires.
     QTimer retryTimer;
+    // Wakes the sending when a rate limit ends; other categories go meanwhile.
+    QTimer rateLimitTimer;
     QTimer drainTimer;
     QPointer<QNetworkReply> inFlight;
     std::function<void()> drainDone;
