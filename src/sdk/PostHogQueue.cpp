@@ -53,6 +53,10 @@ bool isRetriable(int status) {
     return status == 0 || status == 408 || status == 429 || (status >= 300 && status < 400) ||
            status >= 500;
 }
+// The first drop and every hundredth: a full queue must not flood the log.
+bool isWorthLogging(int dropped) {
+    return dropped == 1 || dropped % 100 == 0;
+}
 } // namespace
 
 PostHogQueue::PostHogQueue(Settings settings)
@@ -118,7 +122,7 @@ void PostHogQueue::add(const QString& event, const std::optional<AnalyticsProper
     const int droppedBefore = queue.droppedCount();
     if (!queue.push(json))
         logger().error("Could not queue the analytics event %s", event);
-    if (queue.droppedCount() > droppedBefore)
+    if (queue.droppedCount() > droppedBefore && isWorthLogging(queue.droppedCount()))
         logger().error("Analytics queue full: dropped the oldest event, %d dropped so far",
                        queue.droppedCount());
     if (queue.count() >= settings.flushAt)

@@ -14,6 +14,10 @@ const Logger& logger() {
     static const Logger instance{QStringLiteral("com.app.pixaloom"), QStringLiteral("SentrySDK")};
     return instance;
 }
+// The first drop and every hundredth: a full queue must not flood the log.
+bool isWorthLogging(int dropped) {
+    return dropped == 1 || dropped % 100 == 0;
+}
 } // namespace
 
 SentryTransport::SentryTransport(Settings settings)
@@ -44,7 +48,7 @@ void SentryTransport::store(const QByteArray& envelope) {
     const int droppedBefore = cache.droppedCount();
     if (!cache.push(envelope))
         logger().error("Could not cache an envelope in %s", cache.directory());
-    if (cache.droppedCount() > droppedBefore)
+    if (cache.droppedCount() > droppedBefore && isWorthLogging(cache.droppedCount()))
         logger().error("Envelope cache full: dropped the oldest, %d dropped so far",
                        cache.droppedCount());
     sendPending();

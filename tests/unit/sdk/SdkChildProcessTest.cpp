@@ -86,8 +86,14 @@ TEST_F(SdkChildProcessTest, WhatTwoOfflineRunsCapturedArrivesOnceWhenTheNetworkR
     QSet<QString> values;
     for (const auto& error : errors) {
         eventIds.insert(error.value("event_id").toString());
-        values.insert(error.value("exception").toObject().value("values").toArray().at(0)
-                          .toObject().value("value").toString());
+        values.insert(error.value("exception")
+                          .toObject()
+                          .value("values")
+                          .toArray()
+                          .at(0)
+                          .toObject()
+                          .value("value")
+                          .toString());
     }
     EXPECT_EQ(errors.size(), 10u);
     EXPECT_EQ(eventIds.size(), 10);
@@ -143,8 +149,8 @@ TEST_F(SdkChildProcessTest, ACrashIsReportedAtTheNextStartAndTheProcessStillDies
         // The message captured just before the crash was not lost either.
         bool messageArrived = false;
         for (const auto& message : acceptedEvents("event"))
-            messageArrived = messageArrived ||
-                             message.value("message").toObject().value("formatted") == "about to crash";
+            messageArrived = messageArrived || message.value("message").toObject().value(
+                                                   "formatted") == "about to crash";
         EXPECT_TRUE(messageArrived);
         crashServer.script({});
     }
@@ -164,7 +170,8 @@ TEST_F(SdkChildProcessTest, QueuesKilledMidWriteHoldOnlyWholeItemsAndAllOfThemAr
 
     // Every item on disk is whole: the queue is written by rename only.
     int queuedEvents = 0;
-    for (QDirIterator it(cache.filePath("posthog/queue"), {"*.event"}, QDir::Files); it.hasNext();) {
+    for (QDirIterator it(cache.filePath("posthog/queue"), {"*.event"}, QDir::Files);
+         it.hasNext();) {
         QFile file(it.next());
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         QJsonParseError error;

@@ -209,7 +209,7 @@ TEST_F(SentrySDKTest, AFullCacheDropsTheOldestAndCountsThem) {
     EXPECT_EQ(fileCount(envelopeFolder()), 3);
     EXPECT_TRUE(
         logs.messages(QStringLiteral("com.app.pixaloom.SentrySDK"))
-            .contains(QStringLiteral("Envelope cache full: dropped the oldest, 2 dropped so far")));
+            .contains(QStringLiteral("Envelope cache full: dropped the oldest, 1 dropped so far")));
 
     server.acceptConnections();
     auto configured = options();
