@@ -13,7 +13,8 @@
 #include <stdexcept>
 
 namespace {
-volatile std::uintptr_t invalidAddress = 0;
+// In the unmapped first page, but not null: a null store is undefined before it faults.
+volatile std::uintptr_t invalidAddress = 16;
 
 [[noreturn]] void crash(const QString& kind) {
     if (kind == QLatin1String("segv")) {
