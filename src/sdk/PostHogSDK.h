@@ -1,15 +1,23 @@
 #pragma once
 
 #include "sdk/AnalyticsProperties.h"
+#include "sdk/PostHogConfig.h"
 
+#include <QMetaObject>
 #include <QString>
 
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
+class PostHogQueue;
+class WorkerThread;
+
 // Our client of the product-analytics service. The application reaches it through
-// PostHogSDK::shared(); tests may make instances of their own.
+// PostHogSDK::shared(); tests may make instances of their own. A capture only hands the event
+// to the SDK's own worker thread, which queues it on disk and sends it in batches.
 class PostHogSDK {
 public:
     struct Event {
@@ -21,14 +29,37 @@ public:
 
     static PostHogSDK& shared();
 
+    PostHogSDK();
+    ~PostHogSDK();
+    PostHogSDK(const PostHogSDK&) = delete;
+    PostHogSDK& operator=(const PostHogSDK&) = delete;
+
+    // May run before the application object exists: the worker starts at the first capture.
+    // With an empty key nothing is stored or sent. Later calls are ignored.
+    void setup(const PostHogConfig& config);
+
     void capture(const QString& event);
     void capture(const QString& event, const AnalyticsProperties& properties);
+    // Sends what is queued now.
+    void flush();
+    // Sends what is queued, waiting at most the shutdown time; runs by itself at quit.
+    void close();
 
-    // Everything captured so far, in order.
+    // The most recent captures (at most `recordLimit`), in order.
     std::vector<Event> events() const;
     void clearEvents();
+    static constexpr std::size_t recordLimit = 1000;
 
 private:
+    void enqueue(const QString& event, std::optional<AnalyticsProperties> properties);
+    bool ensureStarted();
+
     mutable std::mutex mutex;
-    std::vector<Event> captured;
+    std::deque<Event> captured;
+    std::optional<PostHogConfig> config;
+    bool closed = false;
+    std::unique_ptr<WorkerThread> worker;
+    // Used only on the worker thread, where it is also destroyed.
+    std::shared_ptr<PostHogQueue> queue;
+    QMetaObject::Connection quitConnection;
 };

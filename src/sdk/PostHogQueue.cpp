@@ -1,0 +1,227 @@
+#include "sdk/PostHogQueue.h"
+
+#include "platform/BundleInfo.h"
+#include "platform/Logger.h"
+#include "sdk/JsonText.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QSysInfo>
+#include <QTimeZone>
+#include <QUuid>
+
+#include <algorithm>
+
+namespace {
+const Logger& logger() {
+    static const Logger instance{QStringLiteral("com.app.pixaloom"), QStringLiteral("PostHogSDK")};
+    return instance;
+}
+
+const QString libraryName = QStringLiteral("pixaloom-linux");
+const QString libraryVersion = QStringLiteral("1.0.0");
+
+AnalyticsProperties makeStandardProperties() {
+    const auto& info = BundleInfo::main();
+    const auto text = [&](const QString& key) {
+        return info.string(key).value_or(QString());
+    };
+    return {
+        {QStringLiteral("$lib"), libraryName},
+        {QStringLiteral("$lib_version"), libraryVersion},
+        {QStringLiteral("$os_name"), QStringLiteral("Linux")},
+        {QStringLiteral("$os_version"), QSysInfo::productVersion()},
+        {QStringLiteral("$app_name"), text(QStringLiteral("CFBundleName"))},
+        {QStringLiteral("$app_version"), text(BundleInfo::shortVersionKey)},
+        {QStringLiteral("$app_build"), text(BundleInfo::versionKey)},
+        {QStringLiteral("$app_namespace"), text(QStringLiteral("CFBundleIdentifier"))},
+        {QStringLiteral("$device_type"), QStringLiteral("Desktop")},
+        {QStringLiteral("$locale"), QLocale::system().name()},
+        {QStringLiteral("$timezone"), QString::fromUtf8(QTimeZone::systemTimeZoneId())},
+        {QStringLiteral("$session_id"), QUuid::createUuid().toString(QUuid::WithoutBraces)},
+        {QStringLiteral("$is_identified"), false},
+        {QStringLiteral("$process_person_profile"), false},
+    };
+}
+
+bool isRetriable(int status) {
+    return status == 0 || status == 408 || status == 429 || (status >= 300 && status < 400) ||
+           status >= 500;
+}
+// The first drop and every hundredth: a full queue must not flood the log.
+bool isWorthLogging(int dropped) {
+    return dropped == 1 || dropped % 100 == 0;
+}
+} // namespace
+
+PostHogQueue::PostHogQueue(Settings settings)
+    : settings(std::move(settings))
+    , queue(this->settings.queueDirectory, QStringLiteral(".event"), this->settings.maxQueueSize)
+    , batchSize(std::max(1, this->settings.maxBatchSize)) {
+    flushTimer.setInterval(this->settings.flushInterval);
+    connect(&flushTimer, &QTimer::timeout, this, &PostHogQueue::flush);
+    retryTimer.setSingleShot(true);
+    connect(&retryTimer, &QTimer::timeout, this, &PostHogQueue::flush);
+    drainTimer.setSingleShot(true);
+    connect(&drainTimer, &QTimer::timeout, this, [this] {
+        if (inFlight)
+            inFlight->abort();
+        finishDrain();
+    });
+}
+
+PostHogQueue::~PostHogQueue() {
+    if (inFlight)
+        inFlight->abort();
+}
+
+QString PostHogQueue::loadAnonymousId() const {
+    QFile stored(settings.anonymousIdPath);
+    if (stored.open(QIODevice::ReadOnly)) {
+        const QString id = QString::fromUtf8(stored.readAll().trimmed());
+        if (!id.isEmpty())
+            return id;
+    }
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QDir().mkpath(QFileInfo(settings.anonymousIdPath).absolutePath());
+    QSaveFile file(settings.anonymousIdPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(id.toUtf8()) < 0 || !file.commit())
+        logger().error("Could not keep the anonymous id in %s", settings.anonymousIdPath);
+    return id;
+}
+
+void PostHogQueue::open() {
+    if (!queue.open())
+        logger().error("Could not create the analytics queue in %s", settings.queueDirectory);
+    anonymousId = loadAnonymousId();
+    standardProperties = makeStandardProperties();
+    flushTimer.start();
+    if (queue.count() > 0)
+        flush(); // what earlier runs could not send
+}
+
+void PostHogQueue::add(const QString& event, const std::optional<AnalyticsProperties>& properties,
+                       const QDateTime& time, const QString& uuid) {
+    AnalyticsProperties merged = properties.value_or(AnalyticsProperties{});
+    for (const auto& standard : standardProperties) {
+        const bool given = std::ranges::any_of(
+            merged, [&](const auto& property) { return property.first == standard.first; });
+        if (!given)
+            merged.push_back(standard);
+    }
+    const QByteArray json = "{\"event\":" + JsonText::quoted(event) +
+                            ",\"distinct_id\":" + JsonText::quoted(anonymousId) +
+                            ",\"properties\":{" + JsonText::members(merged) + "},\"timestamp\":" +
+                            JsonText::quoted(time.toUTC().toString(Qt::ISODateWithMs)) +
+                            ",\"uuid\":" + JsonText::quoted(uuid) + "}";
+    const int droppedBefore = queue.droppedCount();
+    if (!queue.push(json))
+        logger().error("Could not queue the analytics event %s", event);
+    if (queue.droppedCount() > droppedBefore && isWorthLogging(queue.droppedCount()))
+        logger().error("Analytics queue full: dropped the oldest event, %d dropped so far",
+                       queue.droppedCount());
+    if (queue.count() >= settings.flushAt)
+        flush();
+}
+
+void PostHogQueue::flush() {
+    if (inFlight || retryTimer.isActive())
+        return;
+    if (queue.count() == 0)
+        return finishDrain();
+    sendBatch();
+}
+
+void PostHogQueue::sendBatch() {
+    std::vector<QString> paths;
+    std::vector<QString> unreadable;
+    QByteArray events;
+    for (const auto& path : queue.items()) {
+        if (static_cast<int>(paths.size()) >= batchSize)
+            break;
+        const auto json = queue.read(path);
+        if (!json || json->isEmpty()) {
+            unreadable.push_back(path);
+            continue;
+        }
+        if (!events.isEmpty())
+            events += ',';
+        events += *json;
+        paths.push_back(path);
+    }
+    for (const auto& path : unreadable)
+        queue.remove(path);
+    if (paths.empty())
+        return flush();
+    const QByteArray body =
+        "{\"api_key\":" + JsonText::quoted(settings.apiKey) + ",\"sent_at\":" +
+        JsonText::quoted(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)) +
+        ",\"batch\":[" + events + "]}";
+    QNetworkRequest request(settings.batchEndpoint);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    request.setHeader(QNetworkRequest::UserAgentHeader, libraryName + '/' + libraryVersion);
+    request.setTransferTimeout(static_cast<int>(settings.requestTimeout.count()));
+    inFlight = network.post(request, body);
+    QNetworkReply* reply = inFlight;
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, paths] { handleReply(reply, paths); });
+}
+
+void PostHogQueue::handleReply(QNetworkReply* reply, const std::vector<QString>& paths) {
+    reply->deleteLater();
+    inFlight = nullptr;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 200 && status < 300) {
+        for (const auto& path : paths)
+            queue.remove(path);
+        failures = 0;
+        return flush();
+    }
+    if (status == 413 && paths.size() > 1) {
+        batchSize = std::max(1, static_cast<int>(paths.size()) / 2);
+        return flush();
+    }
+    if (isRetriable(status)) {
+        logger().info("Could not send %d analytics events (status %d, %s); trying again later",
+                      static_cast<int>(paths.size()), status, reply->errorString());
+        bool ok = false;
+        const int retryAfter = reply->rawHeader("Retry-After").trimmed().toInt(&ok);
+        retryLater(ok ? std::chrono::seconds(retryAfter) : std::chrono::milliseconds(0));
+        return finishDrain();
+    }
+    // 400, 401, 403, a lone event still too large: sending again can never succeed.
+    logger().error("The analytics server refused %d events with status %d; they are discarded",
+                   static_cast<int>(paths.size()), status);
+    for (const auto& path : paths)
+        queue.remove(path);
+    flush();
+}
+
+void PostHogQueue::retryLater(std::chrono::milliseconds serverDelay) {
+    ++failures;
+    const auto backOff = std::min(settings.retryDelay * failures, settings.maxRetryDelay);
+    retryTimer.start(std::max({backOff, serverDelay, std::chrono::milliseconds(1)}));
+}
+
+void PostHogQueue::drain(std::chrono::milliseconds timeout, std::function<void()> done) {
+    drainDone = std::move(done);
+    drainTimer.start(timeout);
+    // Quitting is the last chance in this run: try now even while backing off.
+    retryTimer.stop();
+    flush();
+}
+
+void PostHogQueue::finishDrain() {
+    if (!drainDone)
+        return;
+    drainTimer.stop();
+    flushTimer.stop();
+    retryTimer.stop();
+    auto done = std::exchange(drainDone, nullptr);
+    done();
+}

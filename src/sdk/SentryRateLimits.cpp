@@ -1,0 +1,63 @@
+#include "sdk/SentryRateLimits.h"
+
+#include <QList>
+
+#include <algorithm>
+
+namespace {
+// A limit longer than a day is taken as a day: a wrong header must not silence us for ever.
+constexpr std::chrono::seconds longestLimit{24 * 60 * 60};
+constexpr std::chrono::seconds limitWithoutHeaders{60};
+
+std::chrono::milliseconds parseSeconds(const QByteArray& text, std::chrono::seconds fallback) {
+    bool ok = false;
+    const double seconds = text.trimmed().toDouble(&ok);
+    if (!ok || seconds < 0)
+        return fallback;
+    return std::min<std::chrono::milliseconds>(
+        std::chrono::milliseconds(static_cast<long long>(seconds * 1000)), longestLimit);
+}
+} // namespace
+
+void SentryRateLimits::update(int status, const QByteArray& retryAfter,
+                              const QByteArray& rateLimits, Clock::time_point now) {
+    if (!rateLimits.trimmed().isEmpty()) {
+        for (const auto& limitText : rateLimits.split(',')) {
+            const auto fields = limitText.trimmed().split(':');
+            if (fields.isEmpty() || fields.front().isEmpty())
+                continue;
+            const auto until = now + parseSeconds(fields.front(), limitWithoutHeaders);
+            const QByteArray categories = fields.size() > 1 ? fields.at(1) : QByteArray();
+            if (categories.trimmed().isEmpty()) {
+                limit(QString(), until);
+                continue;
+            }
+            for (const auto& category : categories.split(';'))
+                if (!category.trimmed().isEmpty())
+                    limit(QString::fromLatin1(category.trimmed()), until);
+        }
+        return;
+    }
+    if (status == 429)
+        limit(QString(), now + parseSeconds(retryAfter, limitWithoutHeaders));
+}
+
+void SentryRateLimits::limit(const QString& category, Clock::time_point until) {
+    auto& deadline = deadlines[category];
+    deadline = std::max(deadline, until);
+}
+
+std::optional<SentryRateLimits::Clock::time_point>
+SentryRateLimits::limitedUntil(const QString& category, Clock::time_point now) const {
+    std::optional<Clock::time_point> until;
+    for (const auto& key : {QString(), category}) {
+        const auto it = deadlines.find(key);
+        if (it != deadlines.end() && it->second > now)
+            until = std::max(until.value_or(it->second), it->second);
+    }
+    return until;
+}
+
+bool SentryRateLimits::isLimited(const QString& category, Clock::time_point now) const {
+    return limitedUntil(category, now).has_value();
+}

@@ -1,0 +1,196 @@
+#include "ScriptedHttpServer.h"
+#include "SdkTestSupport.h"
+#include "sdk/PostHogSDK.h"
+
+#include <QJsonArray>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace SdkTestSupport;
+
+class PostHogSDKTest : public ::testing::Test {
+protected:
+    PostHogConfig config(const ScriptedHttpServer& target) const {
+        PostHogConfig config(QStringLiteral("phc_testkey"), QString::fromStdString(target.url()));
+        config.flushIntervalSeconds = 3600;
+        config.storageDirectoryPath = storage.path();
+        config.dataDirectoryPath = storage.path();
+        config.retryDelay = 50ms;
+        config.maxRetryDelay = 200ms;
+        config.requestTimeout = 500ms;
+        return config;
+    }
+    QString queueFolder() const { return storage.filePath(QStringLiteral("queue")); }
+
+    ScriptedHttpServer server;
+    QTemporaryDir storage;
+};
+
+TEST_F(PostHogSDKTest, BatchesCarryEventsInOrderWithTheirPropertiesFirst) {
+    PostHogSDK sdk;
+    sdk.setup(config(server));
+    sdk.capture(QStringLiteral("app_launched"),
+                {{QStringLiteral("version"), QStringLiteral("1.0")},
+                 {QStringLiteral("build"), QStringLiteral("7")},
+                 {QStringLiteral("os_version"), QStringLiteral("12")}});
+    sdk.capture(QStringLiteral("edit_started"),
+                {{QStringLiteral("prompt"), QStringLiteral("a \"quoted\"\nline")},
+                 {QStringLiteral("improve_prompt"), true},
+                 {QStringLiteral("image_width"), 640LL},
+                 {QStringLiteral("scale"), 1.5}});
+    sdk.capture(QStringLiteral("edit_success"));
+    sdk.flush();
+    ASSERT_TRUE(ScriptedHttpServer::waitUntil([&] { return server.accepted().size() == 1; }));
+
+    const auto request = server.accepted().front();
+    EXPECT_EQ(request.path, "/batch/");
+    EXPECT_EQ(request.header("Content-Type"), "application/json");
+    const auto body = QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
+    EXPECT_EQ(body.value("api_key").toString(), "phc_testkey");
+    EXPECT_TRUE(body.contains("sent_at"));
+    const auto events = batchedEvents({request});
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].value("event").toString(), "app_launched");
+    EXPECT_EQ(events[1].value("event").toString(), "edit_started");
+    EXPECT_EQ(events[2].value("event").toString(), "edit_success");
+    const auto edit = events[1].value("properties").toObject();
+    EXPECT_EQ(edit.value("prompt").toString(), "a \"quoted\"\nline");
+    EXPECT_EQ(edit.value("improve_prompt").toBool(), true);
+    EXPECT_EQ(edit.value("image_width").toInt(), 640);
+    EXPECT_EQ(edit.value("scale").toDouble(), 1.5);
+    for (const char* standard : {"$lib", "$lib_version", "$os_name", "$app_version", "$session_id",
+                                 "$device_type", "$locale", "$timezone"})
+        EXPECT_TRUE(edit.contains(QLatin1String(standard))) << standard;
+    EXPECT_EQ(edit.value("$os_name").toString(), "Linux");
+    // The caller's properties keep their order, ahead of the standard ones.
+    const auto at = [&](const char* key) {
+        return request.body.find(std::string("\"") + key + "\"");
+    };
+    EXPECT_LT(at("version"), at("build"));
+    EXPECT_LT(at("build"), at("os_version"));
+    EXPECT_LT(at("os_version"), at("$lib"));
+    QSet<QString> uuids;
+    for (const auto& event : events) {
+        EXPECT_EQ(event.value("distinct_id"), events[0].value("distinct_id"));
+        EXPECT_FALSE(event.value("timestamp").toString().isEmpty());
+        uuids.insert(event.value("uuid").toString());
+    }
+    EXPECT_EQ(uuids.size(), 3);
+    EXPECT_EQ(fileCount(queueFolder()), 0);
+}
+
+TEST_F(PostHogSDKTest, TheAnonymousIdIsMadeOnceAndKept) {
+    const auto distinctId = [&](const QString& dataFolder) {
+        ScriptedHttpServer local;
+        auto configured = config(local);
+        configured.dataDirectoryPath = dataFolder;
+        PostHogSDK sdk;
+        sdk.setup(configured);
+        sdk.capture(QStringLiteral("app_launched"));
+        sdk.close();
+        const auto events = batchedEvents(local.accepted());
+        return events.empty() ? QString() : events[0].value("distinct_id").toString();
+    };
+    QTemporaryDir other;
+    const QString first = distinctId(storage.path());
+    EXPECT_FALSE(first.isEmpty());
+    EXPECT_EQ(distinctId(storage.path()), first);
+    EXPECT_NE(distinctId(other.path()), first);
+}
+
+TEST_F(PostHogSDKTest, ABatchGoesAtTwentyEventsOrWhenTheTimerFires) {
+    {
+        PostHogSDK sdk;
+        sdk.setup(config(server));
+        for (int i = 0; i < 19; ++i)
+            sdk.capture(QStringLiteral("e"));
+        std::this_thread::sleep_for(300ms);
+        EXPECT_TRUE(server.requests().empty());
+        sdk.capture(QStringLiteral("e"));
+        ASSERT_TRUE(ScriptedHttpServer::waitUntil([&] { return server.accepted().size() == 1; }));
+        EXPECT_EQ(batchedEvents(server.accepted()).size(), 20u);
+    }
+    ScriptedHttpServer local;
+    auto configured = config(local);
+    configured.flushIntervalSeconds = 0.2;
+    PostHogSDK timed;
+    timed.setup(configured);
+    timed.capture(QStringLiteral("alone"));
+    ASSERT_TRUE(ScriptedHttpServer::waitUntil([&] { return local.accepted().size() == 1; }, 3s));
+}
+
+TEST_F(PostHogSDKTest, FailedBatchesAreRetriedUntilSentOnce) {
+    struct Case {
+        const char* name;
+        std::vector<ScriptedHttpServer::Response> script;
+        bool refuseFirst;
+    };
+    const Case cases[] = {
+        {"server errors", {{503, {}, "", 0ms}, {500, {}, "", 0ms}}, false},
+        {"rate limited", {{429, {{"Retry-After", "1"}}, "", 0ms}}, false},
+        {"stalled past the time-out", {{200, {}, "", 1500ms}}, false},
+        {"connection refused", {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedHttpServer local;
+        local.script(c.script);
+        if (c.refuseFirst)
+            local.refuseConnections();
+        QTemporaryDir folder;
+        auto configured = config(local);
+        configured.storageDirectoryPath = folder.path();
+        PostHogSDK sdk;
+        sdk.setup(configured);
+        for (int i = 0; i < 25; ++i)
+            sdk.capture(QStringLiteral("e%1").arg(i));
+        if (c.refuseFirst) {
+            std::this_thread::sleep_for(300ms);
+            local.acceptConnections();
+        }
+        ASSERT_TRUE(ScriptedHttpServer::waitUntil(
+            [&] { return batchedEvents(local.accepted()).size() >= 25; }, 8s));
+        std::this_thread::sleep_for(200ms);
+        const auto events = batchedEvents(local.accepted());
+        QSet<QString> names;
+        for (const auto& event : events)
+            names.insert(event.value("event").toString());
+        EXPECT_EQ(events.size(), 25u);
+        EXPECT_EQ(names.size(), 25);
+        EXPECT_EQ(fileCount(folder.filePath(QStringLiteral("queue"))), 0);
+    }
+}
+
+TEST_F(PostHogSDKTest, BatchesTheServerCanNeverTakeAreDropped) {
+    server.script({{400, {}, "", 0ms}});
+    PostHogSDK sdk;
+    sdk.setup(config(server));
+    sdk.capture(QStringLiteral("bad"));
+    sdk.flush();
+    ASSERT_TRUE(ScriptedHttpServer::waitUntil([&] { return server.requests().size() == 1; }));
+    sdk.capture(QStringLiteral("good"));
+    sdk.close();
+    const auto events = batchedEvents(server.accepted());
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].value("event").toString(), "good");
+}
+
+TEST_F(PostHogSDKTest, AnEmptyKeyStoresAndSendsNothing) {
+    auto configured = config(server);
+    configured.apiKey.clear();
+    PostHogSDK sdk;
+    sdk.setup(configured);
+    sdk.capture(QStringLiteral("app_launched"), {{QStringLiteral("version"), QStringLiteral("1")}});
+    sdk.flush();
+    sdk.close();
+    EXPECT_EQ(sdk.events().size(), 1u);
+    EXPECT_TRUE(QDir(storage.path()).isEmpty());
+    EXPECT_TRUE(server.requests().empty());
+}
+
+} // namespace

@@ -1,0 +1,210 @@
+#include "ScriptedHttpServer.h"
+#include "SdkTestSupport.h"
+
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace SdkTestSupport;
+
+// Runs of a real process that sets up both SDKs, against real loopback servers, sharing
+// one cache between runs as the application's runs share the user's cache.
+class SdkChildProcessTest : public ::testing::Test {
+protected:
+    QStringList arguments(const QStringList& extra) const {
+        return QStringList{"--dsn",          dsnFor(crashServer),
+                           "--sentry-cache", cache.filePath("sentry"),
+                           "--posthog-key",  "phc_childkey",
+                           "--posthog-host", QString::fromStdString(analyticsServer.url()),
+                           "--storage",      cache.filePath("posthog")} +
+               extra;
+    }
+    void start(QProcess& child, const QStringList& extra) const {
+        child.setProgram(QStringLiteral(SDK_CHILD_PATH));
+        child.setArguments(arguments(extra));
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start();
+        ASSERT_TRUE(child.waitForStarted(5000));
+    }
+    // Runs the child to its end; whether it crashed.
+    bool run(const QStringList& extra) const {
+        QProcess child;
+        start(child, extra);
+        EXPECT_TRUE(child.waitForFinished(20000));
+        return child.exitStatus() == QProcess::CrashExit;
+    }
+    std::vector<QJsonObject> acceptedEvents(const QString& type) const {
+        return items(envelopes(crashServer.accepted()), type);
+    }
+
+    ScriptedHttpServer crashServer;
+    ScriptedHttpServer analyticsServer;
+    QTemporaryDir cache;
+};
+
+TEST_F(SdkChildProcessTest, WhatTwoOfflineRunsCapturedArrivesOnceWhenTheNetworkReturns) {
+    crashServer.refuseConnections();
+    analyticsServer.refuseConnections();
+    EXPECT_FALSE(run({"--run", "1", "--events", "50", "--errors", "5"}));
+
+    // The second run starts offline; the network returns while it runs, with a server that
+    // first rate-limits, fails or stalls.
+    QProcess second;
+    start(second, {"--run", "2", "--events", "50", "--errors", "5", "--linger-ms", "4000"});
+    std::this_thread::sleep_for(500ms);
+    crashServer.script({{429, {{"Retry-After", "1"}}, "", 0ms}, {503, {}, "", 0ms}});
+    analyticsServer.script({{503, {}, "", 0ms}, {200, {}, "{}", 1500ms}});
+    crashServer.acceptConnections();
+    analyticsServer.acceptConnections();
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+
+    QSet<QString> uuids;
+    QSet<QString> runIndex;
+    const auto events = batchedEvents(analyticsServer.accepted());
+    for (const auto& event : events) {
+        uuids.insert(event.value("uuid").toString());
+        const auto properties = event.value("properties").toObject();
+        runIndex.insert(properties.value("run").toString() + "/" +
+                        QString::number(properties.value("index").toInt()));
+    }
+    EXPECT_EQ(events.size(), 100u);
+    EXPECT_EQ(uuids.size(), 100);
+    EXPECT_EQ(runIndex.size(), 100);
+
+    const auto errors = acceptedEvents("event");
+    QSet<QString> eventIds;
+    QSet<QString> values;
+    for (const auto& error : errors) {
+        eventIds.insert(error.value("event_id").toString());
+        values.insert(error.value("exception")
+                          .toObject()
+                          .value("values")
+                          .toArray()
+                          .at(0)
+                          .toObject()
+                          .value("value")
+                          .toString());
+    }
+    EXPECT_EQ(errors.size(), 10u);
+    EXPECT_EQ(eventIds.size(), 10);
+    EXPECT_EQ(values.size(), 10);
+    // Both runs' sessions went out, each ending exited.
+    int exited = 0;
+    for (const auto& session : acceptedEvents("session"))
+        exited += session.value("status").toString() == "exited";
+    EXPECT_EQ(exited, 2);
+    EXPECT_EQ(fileCount(cache.filePath("posthog/queue")), 0);
+    EXPECT_EQ(fileCount(cache.filePath("sentry/envelopes")), 0);
+}
+
+TEST_F(SdkChildProcessTest, ACrashIsReportedAtTheNextStartAndTheProcessStillDies) {
+    struct Case {
+        const char* crash;
+        const char* type;
+        const char* value;
+    };
+    const Case cases[] = {
+        {"segv", "SIGSEGV", "Segfault"},
+        {"abort", "SIGABRT", "Abort"},
+        {"throw", "std::runtime_error", "the child gave up"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.crash);
+        crashServer.refuseConnections();
+        EXPECT_TRUE(run({"--crash", c.crash}));
+        crashServer.acceptConnections();
+        const auto before = crashServer.accepted().size();
+        EXPECT_FALSE(run({}));
+
+        const auto sent = envelopes(crashServer.accepted());
+        std::optional<SentryEnvelope> crashEnvelope;
+        for (std::size_t i = before; i < sent.size(); ++i)
+            for (const auto& item : sent[i].items)
+                if (item.type == "event" && item.payload.contains("\"fatal\""))
+                    crashEnvelope = sent[i];
+        ASSERT_TRUE(crashEnvelope);
+        const auto event = QJsonDocument::fromJson(crashEnvelope->items[0].payload).object();
+        const auto exception =
+            event.value("exception").toObject().value("values").toArray().at(0).toObject();
+        EXPECT_EQ(exception.value("type").toString(), c.type);
+        EXPECT_EQ(exception.value("value").toString(), c.value);
+        EXPECT_FALSE(exception.value("mechanism").toObject().value("handled").toBool(true));
+        EXPECT_EQ(event.value("release").toString(), "com.app.pixaloom@1.0.0");
+        EXPECT_FALSE(event.value("user").toObject().value("id").toString().isEmpty());
+        // The crashed run's session ends crashed in the same envelope.
+        ASSERT_EQ(crashEnvelope->items.size(), 2u);
+        const auto session = QJsonDocument::fromJson(crashEnvelope->items[1].payload).object();
+        EXPECT_EQ(session.value("status").toString(), "crashed");
+        EXPECT_GE(session.value("errors").toInt(), 1);
+        // The message captured just before the crash was not lost either.
+        bool messageArrived = false;
+        for (const auto& message : acceptedEvents("event"))
+            messageArrived = messageArrived || message.value("message").toObject().value(
+                                                   "formatted") == "about to crash";
+        EXPECT_TRUE(messageArrived);
+        crashServer.script({});
+    }
+}
+
+TEST_F(SdkChildProcessTest, QueuesKilledMidWriteHoldOnlyWholeItemsAndAllOfThemArrive) {
+    crashServer.refuseConnections();
+    analyticsServer.refuseConnections();
+    for (const auto delay : {150ms, 400ms}) {
+        QProcess child;
+        start(child, {"--forever"});
+        ASSERT_TRUE(child.waitForReadyRead(10000));
+        std::this_thread::sleep_for(delay);
+        ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
+        ASSERT_TRUE(child.waitForFinished(5000));
+    }
+
+    // Every item on disk is whole: the queue is written by rename only.
+    int queuedEvents = 0;
+    for (QDirIterator it(cache.filePath("posthog/queue"), {"*.event"}, QDir::Files);
+         it.hasNext();) {
+        QFile file(it.next());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QJsonParseError error;
+        QJsonDocument::fromJson(file.readAll(), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << it.filePath().toStdString();
+        ++queuedEvents;
+    }
+    int queuedEnvelopes = 0;
+    for (QDirIterator it(cache.filePath("sentry/envelopes"), {"*.envelope"}, QDir::Files);
+         it.hasNext();) {
+        QFile file(it.next());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(SentryEnvelope::parse(file.readAll())) << it.filePath().toStdString();
+        ++queuedEnvelopes;
+    }
+    EXPECT_GT(queuedEvents, 0);
+    EXPECT_GT(queuedEnvelopes, 0);
+
+    crashServer.acceptConnections();
+    analyticsServer.acceptConnections();
+    // Like the application's launch event, the run's one capture starts the analytics queue.
+    EXPECT_FALSE(run({"--events", "1"}));
+    const auto events = batchedEvents(analyticsServer.accepted());
+    QSet<QString> uuids;
+    for (const auto& event : events)
+        uuids.insert(event.value("uuid").toString());
+    EXPECT_EQ(static_cast<int>(events.size()), queuedEvents + 1);
+    EXPECT_EQ(uuids.size(), queuedEvents + 1);
+    // Sessions of killed runs end as abnormal.
+    int abnormal = 0;
+    for (const auto& session : acceptedEvents("session"))
+        abnormal += session.value("status").toString() == "abnormal";
+    EXPECT_EQ(abnormal, 1); // the first killed run's session was closed by the second run
+}
+
+} // namespace

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "ScriptedHttpServer.h"
+#include "sdk/SentryEnvelope.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+
+#include <vector>
+
+// What the SDK tests read back from the loopback servers.
+namespace SdkTestSupport {
+
+inline QString dsnFor(const ScriptedHttpServer& server) {
+    return QStringLiteral("http://0123456789abcdef0123456789abcdef@127.0.0.1:%1/42")
+        .arg(server.port());
+}
+
+inline std::vector<SentryEnvelope>
+envelopes(const std::vector<ScriptedHttpServer::Request>& requests) {
+    std::vector<SentryEnvelope> result;
+    for (const auto& request : requests)
+        if (auto envelope = SentryEnvelope::parse(QByteArray::fromStdString(request.body)))
+            result.push_back(std::move(*envelope));
+    return result;
+}
+
+// The JSON of every item of `type` in the envelopes, in order.
+inline std::vector<QJsonObject> items(const std::vector<SentryEnvelope>& envelopes,
+                                      const QString& type) {
+    std::vector<QJsonObject> result;
+    for (const auto& envelope : envelopes)
+        for (const auto& item : envelope.items)
+            if (item.type == type)
+                result.push_back(QJsonDocument::fromJson(item.payload).object());
+    return result;
+}
+
+// Every analytics event of every batch, in order.
+inline std::vector<QJsonObject>
+batchedEvents(const std::vector<ScriptedHttpServer::Request>& requests) {
+    std::vector<QJsonObject> result;
+    for (const auto& request : requests) {
+        const auto body = QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
+        for (const auto& event : body.value(QStringLiteral("batch")).toArray())
+            result.push_back(event.toObject());
+    }
+    return result;
+}
+
+inline int fileCount(const QString& directory) {
+    return static_cast<int>(QDir(directory).entryList(QDir::Files).size());
+}
+
+} // namespace SdkTestSupport

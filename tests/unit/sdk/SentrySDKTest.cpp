@@ -1,0 +1,226 @@
+#include "LogCapture.h"
+#include "ScriptedHttpServer.h"
+#include "SdkTestSupport.h"
+#include "sdk/SentrySDK.h"
+
+#include <QJsonArray>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace SdkTestSupport;
+
+class SentrySDKTest : public ::testing::Test {
+protected:
+    SentryOptions options() const {
+        SentryOptions options;
+        options.dsn = dsnFor(server);
+        options.sendDefaultPii = true;
+        options.releaseName = QStringLiteral("com.app.pixaloom@1.2.3");
+        options.enableCrashHandler = false; // crashes are tested in child processes
+        options.cacheDirectoryPath = cache.path();
+        options.networkRetryInterval = 100ms;
+        options.requestTimeout = 500ms;
+        return options;
+    }
+    QString envelopeFolder() const { return cache.filePath(QStringLiteral("envelopes")); }
+    bool waitForAccepted(std::size_t count) {
+        return ScriptedHttpServer::waitUntil([&] { return server.accepted().size() >= count; });
+    }
+
+    ScriptedHttpServer server;
+    QTemporaryDir cache;
+};
+
+TEST_F(SentrySDKTest, MessagesTravelAsEnvelopesWithAuthAndContexts) {
+    SentrySDK sdk;
+    sdk.start(options());
+    sdk.captureMessage(QStringLiteral("Pixaloom application started"));
+    ASSERT_TRUE(waitForAccepted(2)); // the session's start, then the message
+
+    const auto requests = server.accepted();
+    for (const auto& request : requests) {
+        EXPECT_EQ(request.path, "/api/42/envelope/");
+        EXPECT_EQ(request.header("Content-Type"), "application/x-sentry-envelope");
+        EXPECT_EQ(request.header("X-Sentry-Auth"),
+                  "Sentry sentry_key=0123456789abcdef0123456789abcdef, sentry_version=7, "
+                  "sentry_client=pixaloom.sentry/1.0.0");
+    }
+    const auto sent = envelopes(requests);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_TRUE(sent[1].header.contains(QStringLiteral("sent_at")));
+    const auto events = items(sent, QStringLiteral("event"));
+    ASSERT_EQ(events.size(), 1u);
+    const QJsonObject& event = events[0];
+    EXPECT_EQ(sent[1].header.value("event_id"), event.value("event_id"));
+    EXPECT_EQ(event.value("level").toString(), "info");
+    EXPECT_EQ(event.value("message").toObject().value("formatted").toString(),
+              "Pixaloom application started");
+    EXPECT_EQ(event.value("release").toString(), "com.app.pixaloom@1.2.3");
+    EXPECT_EQ(event.value("environment").toString(), "production");
+    EXPECT_EQ(event.value("event_id").toString().size(), 32);
+    const auto contexts = event.value("contexts").toObject();
+    EXPECT_EQ(contexts.value("os").toObject().value("name").toString(), "Linux");
+    EXPECT_FALSE(contexts.value("app").toObject().value("app_version").toString().isEmpty());
+    EXPECT_EQ(event.value("user").toObject().value("ip_address").toString(), "{{auto}}");
+
+    const auto sessions = items(sent, QStringLiteral("session"));
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_TRUE(sessions[0].value("init").toBool());
+    EXPECT_EQ(sessions[0].value("status").toString(), "ok");
+    EXPECT_EQ(sessions[0].value("attrs").toObject().value("release").toString(),
+              "com.app.pixaloom@1.2.3");
+}
+
+TEST_F(SentrySDKTest, ErrorsMarkTheSessionAndClosingEndsItExited) {
+    SentrySDK sdk;
+    sdk.start(options());
+    sdk.captureError(
+        {QStringLiteral("Pixaloom.PixaloomError"), 2, QStringLiteral("apiError(500, \"boom\")")});
+    sdk.captureMessage(QStringLiteral("Unexpected reply"));
+    sdk.close();
+    ASSERT_TRUE(waitForAccepted(4));
+
+    const auto sent = envelopes(server.accepted());
+    const auto events = items(sent, QStringLiteral("event"));
+    ASSERT_EQ(events.size(), 2u);
+    const auto exception =
+        events[0].value("exception").toObject().value("values").toArray().at(0).toObject();
+    EXPECT_EQ(events[0].value("level").toString(), "error");
+    EXPECT_EQ(exception.value("type").toString(), "Pixaloom.PixaloomError");
+    EXPECT_EQ(exception.value("value").toString(), "apiError(500, \"boom\") (Code: 2)");
+    EXPECT_EQ(exception.value("mechanism")
+                  .toObject()
+                  .value("meta")
+                  .toObject()
+                  .value("ns_error")
+                  .toObject()
+                  .value("code")
+                  .toInt(),
+              2);
+
+    const auto sessions = items(sent, QStringLiteral("session"));
+    ASSERT_EQ(sessions.size(), 3u); // start, the error, the end; a message is no session error
+    EXPECT_EQ(sessions[1].value("errors").toInt(), 1);
+    EXPECT_FALSE(sessions[1].value("init").toBool());
+    EXPECT_EQ(sessions[2].value("status").toString(), "exited");
+    EXPECT_EQ(sessions[2].value("errors").toInt(), 1);
+    EXPECT_EQ(sessions[2].value("sid"), sessions[0].value("sid"));
+    EXPECT_EQ(fileCount(envelopeFolder()), 0);
+    // The record other layers observe keeps every call in order.
+    ASSERT_EQ(sdk.reports().size(), 2u);
+    EXPECT_EQ(sdk.reports()[0].kind, SentrySDK::Report::Kind::error);
+    EXPECT_EQ(sdk.reports()[1].message, "Unexpected reply");
+}
+
+TEST_F(SentrySDKTest, AnEmptyOrInvalidDsnStoresAndSendsNothing) {
+    for (const QString& dsn : {QString(), QStringLiteral("no dsn at all")}) {
+        auto configured = options();
+        configured.dsn = dsn;
+        SentrySDK sdk;
+        sdk.start(configured);
+        sdk.captureMessage(QStringLiteral("hello"));
+        sdk.captureError({QStringLiteral("Domain"), 1, QStringLiteral("failed")});
+        sdk.close();
+        EXPECT_FALSE(sdk.isEnabled());
+        EXPECT_EQ(sdk.reports().size(), 2u);
+        EXPECT_TRUE(QDir(cache.path()).isEmpty());
+    }
+    EXPECT_TRUE(server.requests().empty());
+}
+
+std::size_t acceptedMessages(const ScriptedHttpServer& server, const QString& text) {
+    std::size_t count = 0;
+    for (const auto& event : items(envelopes(server.accepted()), QStringLiteral("event")))
+        count += event.value("message").toObject().value("formatted").toString() == text;
+    return count;
+}
+
+TEST_F(SentrySDKTest, RepliesDecideWhetherAnEnvelopeIsRetriedOrDropped) {
+    struct Case {
+        const char* name;
+        ScriptedHttpServer::Response first;
+        std::size_t accepted;
+    };
+    const Case cases[] = {
+        {"rate limited, then sent once the limit ends", {429, {{"Retry-After", "1"}}, "", 0ms}, 1},
+        {"server error, then sent again", {503, {}, "", 0ms}, 1},
+        {"stalled past the time-out, then sent again", {200, {}, "", 1500ms}, 1},
+        {"refused for good", {400, {}, "", 0ms}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedHttpServer local;
+        local.script({c.first});
+        QTemporaryDir folder;
+        auto configured = options();
+        configured.dsn = dsnFor(local);
+        configured.cacheDirectoryPath = folder.path();
+        configured.enableAutoSessionTracking = false;
+        SentrySDK sdk;
+        sdk.start(configured);
+        sdk.captureMessage(QStringLiteral("once"));
+        if (c.accepted > 0)
+            ASSERT_TRUE(ScriptedHttpServer::waitUntil(
+                [&] { return acceptedMessages(local, QStringLiteral("once")) > 0; }));
+        else
+            ASSERT_TRUE(ScriptedHttpServer::waitUntil([&] { return !local.requests().empty(); }));
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(acceptedMessages(local, QStringLiteral("once")), c.accepted);
+        EXPECT_EQ(fileCount(folder.filePath(QStringLiteral("envelopes"))), 0);
+    }
+}
+
+TEST_F(SentrySDKTest, ARateLimitedCategoryWaitsWhileOthersGo) {
+    auto configured = options();
+    configured.enableAutoSessionTracking = false;
+    server.script({{200, {{"X-Sentry-Rate-Limits", "1:default:key"}}, "", 0ms}});
+    SentrySDK sdk;
+    sdk.start(configured);
+    sdk.captureMessage(QStringLiteral("first"));
+    ASSERT_TRUE(waitForAccepted(1));
+    sdk.captureMessage(QStringLiteral("held"));
+    sdk.captureError({QStringLiteral("Domain"), 1, QStringLiteral("goes")});
+    ASSERT_TRUE(waitForAccepted(2));
+    EXPECT_EQ(acceptedMessages(server, QStringLiteral("held")), 0u);
+    EXPECT_EQ(items(envelopes(server.accepted()), QStringLiteral("event"))[1].value("level"),
+              "error");
+    ASSERT_TRUE(waitForAccepted(3));
+    EXPECT_EQ(acceptedMessages(server, QStringLiteral("held")), 1u);
+}
+
+TEST_F(SentrySDKTest, AFullCacheDropsTheOldestAndCountsThem) {
+    server.refuseConnections();
+    LogCapture logs;
+    {
+        auto configured = options();
+        configured.maxCacheItems = 3;
+        configured.enableAutoSessionTracking = false;
+        configured.shutdownTimeInterval = 200ms;
+        SentrySDK sdk;
+        sdk.start(configured);
+        for (int i = 1; i <= 5; ++i)
+            sdk.captureMessage(QString::number(i));
+        sdk.close();
+    }
+    EXPECT_EQ(fileCount(envelopeFolder()), 3);
+    EXPECT_TRUE(
+        logs.messages(QStringLiteral("com.app.pixaloom.SentrySDK"))
+            .contains(QStringLiteral("Envelope cache full: dropped the oldest, 1 dropped so far")));
+
+    server.acceptConnections();
+    auto configured = options();
+    configured.enableAutoSessionTracking = false;
+    SentrySDK next;
+    next.start(configured);
+    ASSERT_TRUE(waitForAccepted(3));
+    QStringList texts;
+    for (const auto& event : items(envelopes(server.accepted()), QStringLiteral("event")))
+        texts << event.value("message").toObject().value("formatted").toString();
+    EXPECT_EQ(texts, QStringList({"3", "4", "5"}));
+}
+
+} // namespace

@@ -1,0 +1,96 @@
+// A stand-in for the application as the SDK tests need it: analytics set up before the
+// application object, crash reporting started after it, then the captures, the crash or the
+// endless capturing (to be killed) that the arguments ask for, then an ordinary quit.
+#include "sdk/PostHogSDK.h"
+#include "sdk/SentrySDK.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+
+namespace {
+// In the unmapped first page, but not null: a null store is undefined before it faults.
+volatile std::uintptr_t invalidAddress = 16;
+
+[[noreturn]] void crash(const QString& kind) {
+    if (kind == QLatin1String("segv")) {
+        *reinterpret_cast<volatile int*>(invalidAddress) = 1;
+    } else if (kind == QLatin1String("throw")) {
+        throw std::runtime_error("the child gave up");
+    }
+    std::abort();
+}
+
+QString argumentAfter(const QStringList& arguments, const QString& name) {
+    const auto index = arguments.indexOf(name);
+    return index >= 0 && index + 1 < arguments.size() ? arguments.at(index + 1) : QString();
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const auto option = [&](const char* name) {
+        return argumentAfter(arguments, QLatin1String(name));
+    };
+    const int retryMs = option("--retry-ms").isEmpty() ? 100 : option("--retry-ms").toInt();
+
+    PostHogConfig config(option("--posthog-key"), option("--posthog-host"));
+    config.storageDirectoryPath = option("--storage");
+    config.dataDirectoryPath = option("--storage");
+    config.retryDelay = std::chrono::milliseconds(retryMs);
+    config.maxRetryDelay = std::chrono::milliseconds(retryMs * 2);
+    config.requestTimeout = std::chrono::milliseconds(1000);
+    config.flushIntervalSeconds = 0.2;
+    PostHogSDK::shared().setup(config);
+
+    QCoreApplication application(argc, argv);
+    SentrySDK::shared().start([&](SentryOptions& options) {
+        options.dsn = option("--dsn");
+        options.debug = true;
+        options.diagnosticLevel = SentryLevel::debug;
+        options.sendDefaultPii = true;
+        options.enableAutoSessionTracking = true;
+        options.environment = QStringLiteral("production");
+        options.releaseName = QStringLiteral("com.app.pixaloom@1.0.0");
+        options.cacheDirectoryPath = option("--sentry-cache");
+        options.networkRetryInterval = std::chrono::milliseconds(retryMs);
+        options.requestTimeout = std::chrono::milliseconds(1000);
+    });
+
+    const QString run = option("--run");
+    for (int i = 0; i < option("--events").toInt(); ++i)
+        PostHogSDK::shared().capture(
+            QStringLiteral("child_event"),
+            {{QStringLiteral("run"), run}, {QStringLiteral("index"), static_cast<long long>(i)}});
+    for (int i = 0; i < option("--errors").toInt(); ++i)
+        SentrySDK::shared().captureError({QStringLiteral("Pixaloom.PixaloomError"), i,
+                                          QStringLiteral("run %1 error %2").arg(run).arg(i)});
+    if (!option("--crash").isEmpty()) {
+        SentrySDK::shared().captureMessage(QStringLiteral("about to crash"));
+        crash(option("--crash"));
+    }
+
+    QTimer capturing;
+    long long index = 0;
+    if (arguments.contains(QStringLiteral("--forever"))) {
+        QObject::connect(&capturing, &QTimer::timeout, [&] {
+            PostHogSDK::shared().capture(QStringLiteral("endless"),
+                                         {{QStringLiteral("index"), index++}});
+            if (index % 5 == 0)
+                SentrySDK::shared().captureMessage(QStringLiteral("endless %1").arg(index));
+        });
+        capturing.start(1);
+        std::puts("capturing");
+        std::fflush(stdout);
+    } else {
+        const int lingerMs = option("--linger-ms").toInt();
+        QTimer::singleShot(lingerMs, &application, &QCoreApplication::quit);
+    }
+    return application.exec();
+}
