@@ -24,5 +24,9 @@ bool ApplicationKeyMonitor::eventFilter(QObject* watched, QEvent* event) {
         return QObject::eventFilter(watched, event);
     // Key events travel up the widget tree and meet application filters once per widget;
     // a consumed event stops at once, a passed one is offered again unchanged.
-    return handler(static_cast<QKeyEvent&>(*event));
+    // The handler may remove this monitor (Escape closing its window), so it runs from a copy
+    // that outlives this object; Qt copes with a filter deleted during its own call as long as
+    // the event is consumed.
+    const Handler running = handler;
+    return running(static_cast<QKeyEvent&>(*event));
 }

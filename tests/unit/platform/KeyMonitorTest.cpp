@@ -62,4 +62,21 @@ TEST(ApplicationKeyMonitor, NewestMonitorDecidesFirst) {
     EXPECT_EQ(order, std::vector<std::string>{"newer"});
 }
 
+TEST(ApplicationKeyMonitor, AHandlerMayRemoveItsOwnMonitor) {
+    QLineEdit field;
+    field.show();
+    std::unique_ptr<ApplicationKeyMonitor> monitor;
+    auto state = std::make_shared<int>(0);
+    monitor = ApplicationKeyMonitor::addLocalMonitorForKeyDown([&monitor, state](QKeyEvent&) {
+        monitor.reset(); // as closing a window from its own Escape handler does
+        ++*state;        // the handler's captures must still be alive here
+        return true;
+    });
+    QTest::keyClick(&field, Qt::Key_Escape);
+    EXPECT_EQ(monitor, nullptr);
+    EXPECT_EQ(*state, 1);
+    QTest::keyClick(&field, Qt::Key_Escape);
+    EXPECT_EQ(*state, 1);
+}
+
 } // namespace
