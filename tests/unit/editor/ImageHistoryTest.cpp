@@ -108,15 +108,4 @@ TEST_F(HistoryFixture, StepsShowTheStoredEntryAndReportIndexAndSize) {
               Inspector::history(*controller).at(3).constBits());
 }
 
-TEST_F(HistoryFixture, StepsPastEitherEndDoNothing) {
-    open(2);
-    controller->performRedo();
-    stepTo(0);
-    PostHogSDK::shared().clearEvents();
-    controller->performUndo();
-    EXPECT_EQ(Inspector::index(*controller), 0);
-    EXPECT_EQ(shownColor(), entryColor(0));
-    EXPECT_TRUE(PostHogSDK::shared().events().empty());
-}
-
 } // namespace
