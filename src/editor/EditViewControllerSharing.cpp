@@ -5,16 +5,11 @@
 #include "editor/ImageView.h"
 #include "editor/SharingServicePicker.h"
 #include "platform/ClipboardWriter.h"
-
-#include <QSettings>
-
-namespace {
-const QString autoCopyKey = QStringLiteral("PixaloomAutoCopy");
-}
+#include "platform/UserDefaults.h"
 
 bool EditViewController::autoCopyEnabled() {
     // Read afresh every time: the settings window may change it while the editor is open.
-    return QSettings().value(autoCopyKey, false).toBool();
+    return UserDefaults::boolForKey(UserDefaults::autoCopyKey);
 }
 
 void EditViewController::autoCopyImageIfEnabled() {

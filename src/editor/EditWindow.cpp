@@ -47,6 +47,9 @@ EditWindow::EditWindow(const QImage& screenshot, const QRectF& frame)
     auto* content = new QVBoxLayout(this);
     content->setContentsMargins(0, 0, 0, 0);
     content->addWidget(editViewController->view());
+    // The content view takes the window's size now, not at the first show: the panel is
+    // placed from the view's size on the next main-queue turn, which may come first.
+    content->activate();
 
     setupKeyboardShortcuts();
     if (QScreen* screen = mainScreen()) {

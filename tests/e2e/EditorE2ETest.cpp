@@ -3,6 +3,7 @@
 #include "editor/EditViewController.h"
 #include "editor/EditWindow.h"
 #include "platform/ClipboardWriter.h"
+#include "platform/UserDefaults.h"
 #include "LogCapture.h"
 
 #include <QApplication>
@@ -66,13 +67,12 @@ TEST_F(EditorOnX11, AnotherClientPastesTheImageEvenBeforeItIsEncoded) {
 }
 
 TEST_F(EditorOnX11, AutoCopyOnOpeningReachesOtherClients) {
-    QSettings().setValue("PixaloomAutoCopy", true);
-    QSettings().sync();
+    UserDefaults::standard()->setValue(UserDefaults::autoCopyKey, true);
     EditWindow window(gradient(320, 200), QRectF(0, 0, 320, 200));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     EXPECT_EQ(pastedImage().size(), QSize(320, 200));
-    QSettings().clear();
+    UserDefaults::standard()->clear();
 }
 
 TEST_F(EditorOnX11, RealKeysUndoAndClose) {

@@ -3,14 +3,15 @@
 // configuration (PIXALOOM_SERVER_URL). The program ends when the window closes.
 #include "editor/EditWindow.h"
 #include "platform/SystemLog.h"
+#include "platform/UserDefaults.h"
 
 #include <QApplication>
 #include <QImageReader>
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Pixaloom"));
-    QApplication::setOrganizationName(QStringLiteral("Pixaloom"));
+    QApplication::setApplicationName(UserDefaults::applicationName);
+    QApplication::setOrganizationName(UserDefaults::organizationName);
     if (argc != 2) {
         systemLog(QStringLiteral("Usage: editor-preview <image file>"));
         return 2;

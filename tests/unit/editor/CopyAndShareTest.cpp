@@ -58,6 +58,20 @@ TEST(AutoCopy, OpeningCopiesTheUnscaledCaptureOnlyWhenOn) {
     }
 }
 
+TEST(AutoCopy, ReadsTheApplicationsSettingsFileWhateverTheProgramIsCalled) {
+    TemporarySettings settings;
+    const QString organization = QCoreApplication::organizationName();
+    QCoreApplication::setOrganizationName(QStringLiteral("Some Other Program"));
+    // The file as the settings window leaves it, under the user's configuration folder.
+    QSettings written(settings.path() + "/Pixaloom/Pixaloom.conf", QSettings::IniFormat);
+    written.setValue("PixaloomAutoCopy", true);
+    written.sync();
+    putTextOnClipboard();
+    auto controller = makeController(solidImage(30, 20, Qt::green));
+    QCoreApplication::setOrganizationName(organization);
+    EXPECT_EQ(clipboardImage().size(), QSize(30, 20));
+}
+
 TEST(AutoCopy, UndoAndRedoCopyTheShownEntryWhileTheSettingIsOn) {
     TemporarySettings settings;
     auto controller = makeController(solidImage(50, 40, entryColor(0)));

@@ -4,6 +4,7 @@
 #include "editor/EditViewController.h"
 #include "editor/ImageView.h"
 #include "editor/VisualEffectView.h"
+#include "platform/UserDefaults.h"
 
 #include <QMessageBox>
 #include <QSettings>
@@ -54,14 +55,11 @@ class TemporarySettings {
 public:
     TemporarySettings() {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
-        QSettings().clear();
+        UserDefaults::standard()->clear();
     }
-    ~TemporarySettings() { QSettings().clear(); }
-    void setAutoCopy(bool on) {
-        QSettings settings;
-        settings.setValue(QStringLiteral("PixaloomAutoCopy"), on);
-        settings.sync();
-    }
+    ~TemporarySettings() { UserDefaults::standard()->clear(); }
+    QString path() const { return folder.path(); }
+    void setAutoCopy(bool on) { UserDefaults::standard()->setValue(UserDefaults::autoCopyKey, on); }
 
 private:
     QTemporaryDir folder;

@@ -147,4 +147,14 @@ TEST_F(WindowFixture, PlacesThePanelCentredBelowTheTopOnTheNextTurn) {
     QTRY_COMPARE(panel->y(), 135);
 }
 
+TEST(EditWindowPlacement, PanelIsCentredAlsoWhenTheWindowIsShownAfterTheFirstTurn) {
+    TemporarySettings settings;
+    EditWindow window(solidImage(600, 400, entryColor(0)), QRectF(10, 20, 600, 400));
+    QCoreApplication::processEvents(); // the panel's placement runs before the window shows
+    window.show();
+    ControlPanel* panel = Inspector::panel(*window.editViewController);
+    QTRY_COMPARE(panel->y(), 35);
+    EXPECT_EQ(panel->x(), (window.width() - panel->width()) / 2);
+}
+
 } // namespace
