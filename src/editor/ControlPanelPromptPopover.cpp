@@ -28,8 +28,8 @@ void ControlPanel::buildPromptPopover() {
         new Popover(this, promptContentSize, backgroundColor, borderRadius, borderColor);
     Popover* content = promptPopover;
     content->setObjectName(QStringLiteral("promptPopover"));
-    PopoverParts::header(content, QStringLiteral("pencil"), tr("Edit"), tr("Edit Prompt"),
-                         cardBackgroundColor, primaryColor, textColor);
+    PopoverParts::header(content, borderRadius, QStringLiteral("pencil"), tr("Edit"),
+                         tr("Edit Prompt"), cardBackgroundColor, primaryColor, textColor);
 
     promptTextField = new QLineEdit(content);
     promptTextField->setGeometry(15, 55, 320, 30);
