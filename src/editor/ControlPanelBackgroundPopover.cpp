@@ -33,8 +33,9 @@ void ControlPanel::buildBgSettingsPopover() {
         new Popover(this, backgroundContentSize, backgroundColor, borderRadius, borderColor);
     Popover* content = bgSettingsPopover;
     content->setObjectName(QStringLiteral("bgSettingsPopover"));
-    PopoverParts::header(content, QStringLiteral("slider.horizontal.3"), tr("Background Settings"),
-                         tr("Background & Padding"), cardBackgroundColor, primaryColor, textColor);
+    PopoverParts::header(content, borderRadius, QStringLiteral("slider.horizontal.3"),
+                         tr("Background Settings"), tr("Background & Padding"), cardBackgroundColor,
+                         primaryColor, textColor);
 
     addLabel(content, tr("Background Color:"), {15, 60, 150, 20}, textColor);
     colorWell = new ColorWell(content);

@@ -28,8 +28,8 @@ void ControlPanel::buildPromptPopover() {
         new Popover(this, promptContentSize, backgroundColor, borderRadius, borderColor);
     Popover* content = promptPopover;
     content->setObjectName(QStringLiteral("promptPopover"));
-    PopoverParts::header(content, QStringLiteral("pencil"), tr("Edit"), tr("Edit Prompt"),
-                         cardBackgroundColor, primaryColor, textColor);
+    PopoverParts::header(content, borderRadius, QStringLiteral("pencil"), tr("Edit"),
+                         tr("Edit Prompt"), cardBackgroundColor, primaryColor, textColor);
 
     promptTextField = new QLineEdit(content);
     promptTextField->setGeometry(15, 55, 320, 30);
@@ -76,7 +76,11 @@ void ControlPanel::buildPromptPopover() {
                        "QComboBox::drop-down { border: none; width: 20px; }"
                        "QComboBox::down-arrow { image: none; }"
                        "QComboBox QAbstractItemView { color: %1; background: %4;"
-                       " border: 1px solid %3; selection-background-color: %5; outline: none; }")
+                       " border: 1px solid %3; selection-background-color: %5; outline: none;"
+                       " padding: 4px; }"
+                       "QComboBox QAbstractItemView::item { min-height: 24px; padding: 0 8px;"
+                       " border-radius: 4px; }"
+                       "QComboBox QAbstractItemView::item:selected { background: %5; }")
             .arg(PopoverParts::css(textColor), PopoverParts::css(textFieldBackgroundColor),
                  PopoverParts::css(borderColor), PopoverParts::css(cardBackgroundColor),
                  PopoverParts::css(primaryColor)));

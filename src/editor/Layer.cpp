@@ -22,6 +22,41 @@ Layer& Layer::insertSublayer(Layer sublayer, std::size_t index) {
                              std::move(sublayer));
 }
 
+namespace {
+
+QPainterPath partlyRounded(const QRectF& area, qreal radius, int corners) {
+    // Clockwise from the top-left corner; a square corner is a point, a rounded one a
+    // quarter circle, as a rounded rectangle draws it.
+    const auto corner = [&](QPainterPath& path, Layer::Corner which, QPointF point,
+                            QPointF arcOrigin, qreal startAngle) {
+        if (!(corners & which) || radius <= 0) {
+            path.lineTo(point);
+            return;
+        }
+        path.arcTo(QRectF(arcOrigin, QSizeF(2 * radius, 2 * radius)), startAngle, -90);
+    };
+    const qreal diameter = 2 * radius;
+    QPainterPath path;
+    path.moveTo(area.left(), area.center().y());
+    corner(path, Layer::topLeft, area.topLeft(), area.topLeft(), 180);
+    corner(path, Layer::topRight, area.topRight(), {area.right() - diameter, area.top()}, 90);
+    corner(path, Layer::bottomRight, area.bottomRight(),
+           {area.right() - diameter, area.bottom() - diameter}, 0);
+    corner(path, Layer::bottomLeft, area.bottomLeft(), {area.left(), area.bottom() - diameter},
+           270);
+    path.closeSubpath();
+    return path;
+}
+
+void drawOutline(QPainter& painter, const QRectF& area, qreal radius, int corners) {
+    if (corners == Layer::allCorners)
+        painter.drawRoundedRect(area, radius, radius);
+    else
+        painter.drawPath(partlyRounded(area, radius, corners));
+}
+
+} // namespace
+
 void Layer::paint(QPainter& painter, const QRectF& bounds) const {
     if (opacity <= 0)
         return;
@@ -33,7 +68,7 @@ void Layer::paint(QPainter& painter, const QRectF& bounds) const {
     if (hasBackground) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(backgroundColor);
-        painter.drawRoundedRect(bounds, cornerRadius, cornerRadius);
+        drawOutline(painter, bounds, cornerRadius, maskedCorners);
     }
     if (hasBorder) {
         // The border lies inside the bounds, as a layer's border does.
@@ -42,7 +77,7 @@ void Layer::paint(QPainter& painter, const QRectF& bounds) const {
         const qreal radius = std::max<qreal>(0, cornerRadius - inset);
         painter.setPen(QPen(borderColor, borderWidth));
         painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(edge, radius, radius);
+        drawOutline(painter, edge, radius, maskedCorners);
     }
     for (const Layer& sublayer : sublayers)
         sublayer.paint(painter, sublayer.frame);

@@ -18,6 +18,9 @@ public:
     QRectF frame;
     QColor backgroundColor = Qt::transparent;
     qreal cornerRadius = 0;
+    // Which corners the radius rounds; the others stay square.
+    enum Corner { topLeft = 1, topRight = 2, bottomLeft = 4, bottomRight = 8, allCorners = 15 };
+    int maskedCorners = allCorners;
     qreal borderWidth = 0;
     QColor borderColor = Qt::transparent;
     qreal opacity = 1;

@@ -1,5 +1,7 @@
 #include "editor/Popover.h"
 
+#include "platform/Compositor.h"
+
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
@@ -12,6 +14,10 @@ Popover::Popover(QWidget* owner, const QSize& contentSize, const QColor& backgro
     , background(background)
     , cornerRadius(cornerRadius)
     , border(border) {
+    // A compositor blends the antialiased corners with what lies beneath; without one a
+    // translucent window is opaque, so a mask cuts the corners instead.
+    if (Compositor::isRunning())
+        setAttribute(Qt::WA_TranslucentBackground);
     setFixedSize(contentSize);
 }
 
@@ -33,6 +39,9 @@ void Popover::showRelativeTo(QWidget* anchor) {
 
 void Popover::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    // Under a mask the edge pixels it keeps blend with the background, not the window's grey.
+    if (!testAttribute(Qt::WA_TranslucentBackground))
+        painter.fillRect(rect(), background);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(border, 1));
     painter.setBrush(background);
@@ -41,8 +50,9 @@ void Popover::paintEvent(QPaintEvent*) {
 }
 
 void Popover::resizeEvent(QResizeEvent*) {
-    // Without a compositor a translucent window is opaque: the mask rounds the corners on
-    // every X server, and the painted edge smooths them where the mask is coarse.
+    if (testAttribute(Qt::WA_TranslucentBackground))
+        return;
+    // The mask is whole pixels; the painted edge smooths the corners where it is coarse.
     QPainterPath outline;
     outline.addRoundedRect(QRectF(rect()), cornerRadius, cornerRadius);
     setMask(QRegion(outline.toFillPolygon().toPolygon()));

@@ -5,13 +5,15 @@
 
 #include <QLabel>
 
-LayerView* PopoverParts::header(QWidget* content, const QString& symbol,
+LayerView* PopoverParts::header(QWidget* content, qreal cornerRadius, const QString& symbol,
                                 const QString& symbolDescription, const QString& title,
                                 const QColor& background, const QColor& tint,
                                 const QColor& textColor) {
     auto* strip = new LayerView(content);
     strip->setGeometry(0, 0, content->width(), headerHeight);
     strip->layer.backgroundColor = background;
+    strip->layer.cornerRadius = cornerRadius;
+    strip->layer.maskedCorners = Layer::topLeft | Layer::topRight;
     auto* icon = new ToolbarButton(strip);
     icon->setGeometry(15, 10, 20, 20);
     icon->setSymbol(symbol, 14);

@@ -14,8 +14,9 @@ class PopoverParts {
 public:
     static constexpr int headerHeight = 40;
 
-    // A strip across the top: a symbol tinted `tint`, then the title.
-    static LayerView* header(QWidget* content, const QString& symbol,
+    // A strip across the top, its top corners following the popover's: a symbol tinted
+    // `tint`, then the title.
+    static LayerView* header(QWidget* content, qreal cornerRadius, const QString& symbol,
                              const QString& symbolDescription, const QString& title,
                              const QColor& background, const QColor& tint, const QColor& textColor);
     // The "✕" at the header's right end.

@@ -7,6 +7,7 @@
 #include "editor/ToolbarButton.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QEnterEvent>
 #include <QLinearGradient>
@@ -102,6 +103,11 @@ int main(int argc, char** argv) {
     QTest::keyClicks(panel.promptPopover->focusWidget(), QStringLiteral("make it pop"));
     settle(100);
     save(screenArea(window), folder, QStringLiteral("prompt-popover%1.png").arg(suffix));
+    panel.promptThemeSelector->showPopup();
+    settle();
+    save(screenArea(window), folder, QStringLiteral("prompt-popover-themes%1.png").arg(suffix));
+    panel.promptThemeSelector->hidePopup();
+    settle(100);
     panel.promptCancelButtonClicked();
     settle();
 

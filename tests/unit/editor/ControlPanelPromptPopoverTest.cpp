@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QTest>
 
@@ -157,6 +158,23 @@ TEST(PromptPopover, KeepsTheImproveCheckboxAndLogsEachToggle) {
     EXPECT_FALSE(panel.improvePromptCheckbox->isChecked());
     QTest::mouseClick(panel.improvePromptCheckbox, Qt::LeftButton, {}, QPoint(5, 10));
     EXPECT_EQ(logs.messages(category).last(), "Improve prompt toggled: true");
+}
+
+TEST(PromptPopover, HeaderStaysInsideTheRoundedCorners) {
+    PanelInView scene;
+    ControlPanel& panel = *scene.panel;
+    panel.showPromptPopover();
+    QImage image(panel.promptPopover->size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2);
+    image.fill(Qt::transparent);
+    panel.promptPopover->render(&image);
+    for (const QPoint corner :
+         {QPoint(0, 0), QPoint(image.width() - 1, 0), QPoint(0, image.height() - 1),
+          QPoint(image.width() - 1, image.height() - 1)})
+        EXPECT_EQ(image.pixelColor(corner).alpha(), 0) << corner.x() << "," << corner.y();
+    // The header strip still reaches the edges below the curve and at the top between them.
+    EXPECT_EQ(image.pixelColor(4, 40), panel.cardBackgroundColor);
+    EXPECT_EQ(image.pixelColor(image.width() / 2, 4), panel.cardBackgroundColor);
 }
 
 TEST(PromptPopover, EditWithoutADelegateOnlyCloses) {
