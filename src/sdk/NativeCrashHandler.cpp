@@ -4,6 +4,7 @@
 #include <QDir>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <deque>
 #include <cstring>
@@ -41,6 +42,11 @@ struct CrashTarget {
 };
 std::atomic<const CrashTarget*> target{nullptr};
 std::atomic<bool> crashWritten{false};
+std::atomic<int> pendingWork{0};
+std::atomic<pid_t> workerThread{0};
+// Long enough for a few files to reach a working disk; a stalled one does not hold the crash.
+constexpr int pendingWorkWaitSteps = 400;
+constexpr timespec pendingWorkWaitStep{0, 5'000'000};
 bool installed = false;
 struct sigaction previousActions[signalCount];
 std::terminate_handler previousTerminate = nullptr;
@@ -78,10 +84,20 @@ void writeNumber(int fd, long long value) {
     writeAll(fd, digits + position, sizeof(digits) - position);
 }
 
-// Async-signal-safe: open, write, fsync, close, rename, clock_gettime only. `value` must
-// already be valid inside a JSON string.
+void awaitPendingWork() {
+    if (::gettid() == workerThread.load())
+        return;
+    for (int step = 0; step < pendingWorkWaitSteps && pendingWork.load() > 0; ++step)
+        ::nanosleep(&pendingWorkWaitStep, nullptr);
+}
+
+// Async-signal-safe: gettid, nanosleep, open, write, fsync, close, rename, clock_gettime
+// only. `value` must already be valid inside a JSON string.
 void writeCrash(const char* type, const char* value, const char* mechanism, int signal,
                 const char* signalName) {
+    if (!target.load())
+        return;
+    awaitPendingWork();
     const CrashTarget* crash = target.load();
     if (!crash)
         return;
@@ -195,7 +211,7 @@ void install(const QString& directory, const QString& eventId, const QByteArray&
     // Kept for the life of the process: a crash may read any of them at any moment.
     static std::deque<CrashTarget> targets;
     const CrashTarget& crash = targets.emplace_back(CrashTarget{
-        QFile::encodeName(dir.filePath(QStringLiteral("crash.tmp"))).toStdString(),
+        QFile::encodeName(dir.filePath(eventId + QStringLiteral(".crash.tmp"))).toStdString(),
         QFile::encodeName(dir.filePath(eventId + QStringLiteral(".crash"))).toStdString(),
         eventPrefix.toStdString(),
     });
@@ -208,6 +224,18 @@ void install(const QString& directory, const QString& eventId, const QByteArray&
 
 void disable() {
     target.store(nullptr);
+}
+
+void beginPendingWork() {
+    ++pendingWork;
+}
+
+void endPendingWork() {
+    --pendingWork;
+}
+
+void setWorkerThread() {
+    workerThread.store(::gettid());
 }
 
 } // namespace NativeCrashHandler

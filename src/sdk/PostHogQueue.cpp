@@ -11,6 +11,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QSysInfo>
 #include <QTimeZone>
 #include <QUuid>
@@ -49,6 +50,25 @@ AnalyticsProperties makeStandardProperties() {
     };
 }
 
+const QString defaultHost = QStringLiteral("https://us.i.posthog.com");
+
+QUrl batchEndpointOf(const PostHogConfig& config) {
+    QString host = config.host.trimmed().isEmpty() ? defaultHost : config.host.trimmed();
+    while (host.endsWith(QLatin1Char('/')))
+        host.chop(1);
+    return QUrl(host + QStringLiteral("/batch/"));
+}
+
+QDir folder(const QString& configured, QStandardPaths::StandardLocation location) {
+    if (!configured.isEmpty())
+        return QDir(configured);
+    return QDir(QStandardPaths::writableLocation(location) + QStringLiteral("/pixaloom/posthog"));
+}
+
+std::chrono::milliseconds flushIntervalOf(const PostHogConfig& config) {
+    return std::chrono::milliseconds(static_cast<long long>(config.flushIntervalSeconds * 1000));
+}
+
 bool isRetriable(int status) {
     return status == 0 || status == 408 || status == 429 || (status >= 300 && status < 400) ||
            status >= 500;
@@ -59,20 +79,25 @@ bool isWorthLogging(int dropped) {
 }
 } // namespace
 
-PostHogQueue::PostHogQueue(Settings settings)
-    : settings(std::move(settings))
-    , queue(this->settings.queueDirectory, QStringLiteral(".event"), this->settings.maxQueueSize)
-    , batchSize(std::max(1, this->settings.maxBatchSize)) {
-    flushTimer.setInterval(this->settings.flushInterval);
+PostHogQueue::PostHogQueue(PostHogConfig configuration)
+    : config(std::move(configuration))
+    , batchEndpoint(batchEndpointOf(config))
+    , anonymousIdPath(folder(config.dataDirectoryPath, QStandardPaths::GenericDataLocation)
+                          .filePath(QStringLiteral("anonymous_id")))
+    , queue(folder(config.storageDirectoryPath, QStandardPaths::GenericCacheLocation)
+                .filePath(QStringLiteral("queue")),
+            QStringLiteral(".event"), config.maxQueueSize)
+    , draining([this] {
+        if (inFlight)
+            inFlight->abort();
+        flushTimer.stop();
+        retryTimer.stop();
+    })
+    , batchSize(std::max(1, config.maxBatchSize)) {
+    flushTimer.setInterval(flushIntervalOf(config));
     connect(&flushTimer, &QTimer::timeout, this, &PostHogQueue::flush);
     retryTimer.setSingleShot(true);
     connect(&retryTimer, &QTimer::timeout, this, &PostHogQueue::flush);
-    drainTimer.setSingleShot(true);
-    connect(&drainTimer, &QTimer::timeout, this, [this] {
-        if (inFlight)
-            inFlight->abort();
-        finishDrain();
-    });
 }
 
 PostHogQueue::~PostHogQueue() {
@@ -81,23 +106,23 @@ PostHogQueue::~PostHogQueue() {
 }
 
 QString PostHogQueue::loadAnonymousId() const {
-    QFile stored(settings.anonymousIdPath);
+    QFile stored(anonymousIdPath);
     if (stored.open(QIODevice::ReadOnly)) {
         const QString id = QString::fromUtf8(stored.readAll().trimmed());
         if (!id.isEmpty())
             return id;
     }
     const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    QDir().mkpath(QFileInfo(settings.anonymousIdPath).absolutePath());
-    QSaveFile file(settings.anonymousIdPath);
+    QDir().mkpath(QFileInfo(anonymousIdPath).absolutePath());
+    QSaveFile file(anonymousIdPath);
     if (!file.open(QIODevice::WriteOnly) || file.write(id.toUtf8()) < 0 || !file.commit())
-        logger().error("Could not keep the anonymous id in %s", settings.anonymousIdPath);
+        logger().error("Could not keep the anonymous id in %s", anonymousIdPath);
     return id;
 }
 
 void PostHogQueue::open() {
     if (!queue.open())
-        logger().error("Could not create the analytics queue in %s", settings.queueDirectory);
+        logger().error("Could not create the analytics queue in %s", queue.directory());
     anonymousId = loadAnonymousId();
     standardProperties = makeStandardProperties();
     flushTimer.start();
@@ -125,7 +150,7 @@ void PostHogQueue::add(const QString& event, const std::optional<AnalyticsProper
     if (queue.droppedCount() > droppedBefore && isWorthLogging(queue.droppedCount()))
         logger().error("Analytics queue full: dropped the oldest event, %d dropped so far",
                        queue.droppedCount());
-    if (queue.count() >= settings.flushAt)
+    if (queue.count() >= config.flushAt)
         flush();
 }
 
@@ -133,7 +158,7 @@ void PostHogQueue::flush() {
     if (inFlight || retryTimer.isActive())
         return;
     if (queue.count() == 0)
-        return finishDrain();
+        return draining.finish();
     sendBatch();
 }
 
@@ -159,13 +184,13 @@ void PostHogQueue::sendBatch() {
     if (paths.empty())
         return flush();
     const QByteArray body =
-        "{\"api_key\":" + JsonText::quoted(settings.apiKey) + ",\"sent_at\":" +
+        "{\"api_key\":" + JsonText::quoted(config.apiKey) + ",\"sent_at\":" +
         JsonText::quoted(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)) +
         ",\"batch\":[" + events + "]}";
-    QNetworkRequest request(settings.batchEndpoint);
+    QNetworkRequest request(batchEndpoint);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     request.setHeader(QNetworkRequest::UserAgentHeader, libraryName + '/' + libraryVersion);
-    request.setTransferTimeout(static_cast<int>(settings.requestTimeout.count()));
+    request.setTransferTimeout(static_cast<int>(config.requestTimeout.count()));
     inFlight = network.post(request, body);
     QNetworkReply* reply = inFlight;
     connect(reply, &QNetworkReply::finished, this,
@@ -192,7 +217,7 @@ void PostHogQueue::handleReply(QNetworkReply* reply, const std::vector<QString>&
         bool ok = false;
         const int retryAfter = reply->rawHeader("Retry-After").trimmed().toInt(&ok);
         retryLater(ok ? std::chrono::seconds(retryAfter) : std::chrono::milliseconds(0));
-        return finishDrain();
+        return draining.finish();
     }
     // 400, 401, 403, a lone event still too large: sending again can never succeed.
     logger().error("The analytics server refused %d events with status %d; they are discarded",
@@ -204,24 +229,13 @@ void PostHogQueue::handleReply(QNetworkReply* reply, const std::vector<QString>&
 
 void PostHogQueue::retryLater(std::chrono::milliseconds serverDelay) {
     ++failures;
-    const auto backOff = std::min(settings.retryDelay * failures, settings.maxRetryDelay);
+    const auto backOff = std::min(config.retryDelay * failures, config.maxRetryDelay);
     retryTimer.start(std::max({backOff, serverDelay, std::chrono::milliseconds(1)}));
 }
 
 void PostHogQueue::drain(std::chrono::milliseconds timeout, std::function<void()> done) {
-    drainDone = std::move(done);
-    drainTimer.start(timeout);
+    draining.start(timeout, std::move(done));
     // Quitting is the last chance in this run: try now even while backing off.
     retryTimer.stop();
     flush();
-}
-
-void PostHogQueue::finishDrain() {
-    if (!drainDone)
-        return;
-    drainTimer.stop();
-    flushTimer.stop();
-    retryTimer.stop();
-    auto done = std::exchange(drainDone, nullptr);
-    done();
 }

@@ -2,6 +2,8 @@
 
 #include "sdk/AnalyticsProperties.h"
 #include "sdk/DiskQueue.h"
+#include "sdk/QueueDrain.h"
+#include "sdk/PostHogConfig.h"
 
 #include <QDateTime>
 #include <QNetworkAccessManager>
@@ -22,21 +24,7 @@ class QNetworkReply;
 // worker thread.
 class PostHogQueue : public QObject {
 public:
-    struct Settings {
-        QUrl batchEndpoint;
-        QString apiKey;
-        QString queueDirectory;
-        QString anonymousIdPath;
-        int flushAt = 20;
-        int maxBatchSize = 50;
-        int maxQueueSize = 1000;
-        std::chrono::milliseconds flushInterval{30000};
-        std::chrono::milliseconds retryDelay{1000};
-        std::chrono::milliseconds maxRetryDelay{30000};
-        std::chrono::milliseconds requestTimeout{30000};
-    };
-
-    explicit PostHogQueue(Settings settings);
+    explicit PostHogQueue(PostHogConfig config);
     ~PostHogQueue() override;
 
     // Loads the queue left by earlier runs and the anonymous id (made once, then kept).
@@ -53,19 +41,19 @@ private:
     void sendBatch();
     void handleReply(QNetworkReply* reply, const std::vector<QString>& paths);
     void retryLater(std::chrono::milliseconds serverDelay);
-    void finishDrain();
     QString loadAnonymousId() const;
 
-    Settings settings;
+    PostHogConfig config;
+    QUrl batchEndpoint;
+    QString anonymousIdPath;
     DiskQueue queue;
     QString anonymousId;
     AnalyticsProperties standardProperties;
     QNetworkAccessManager network;
     QTimer flushTimer;
     QTimer retryTimer;
-    QTimer drainTimer;
     QPointer<QNetworkReply> inFlight;
-    std::function<void()> drainDone;
+    QueueDrain draining;
     int batchSize;
     int failures = 0;
 };

@@ -5,42 +5,11 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
-#include <QStandardPaths>
 #include <QUuid>
 
-#include <future>
-
-namespace {
-const QString defaultHost = QStringLiteral("https://us.i.posthog.com");
-
-QString folder(const QString& configured, QStandardPaths::StandardLocation location) {
-    if (!configured.isEmpty())
-        return configured;
-    return QStandardPaths::writableLocation(location) + QStringLiteral("/pixaloom/posthog");
-}
-
-PostHogQueue::Settings queueSettings(const PostHogConfig& config) {
-    QString host = config.host.trimmed().isEmpty() ? defaultHost : config.host.trimmed();
-    while (host.endsWith(QLatin1Char('/')))
-        host.chop(1);
-    const QDir storage(folder(config.storageDirectoryPath, QStandardPaths::GenericCacheLocation));
-    const QDir data(folder(config.dataDirectoryPath, QStandardPaths::GenericDataLocation));
-    return PostHogQueue::Settings{
-        QUrl(host + QStringLiteral("/batch/")),
-        config.apiKey,
-        storage.filePath(QStringLiteral("queue")),
-        data.filePath(QStringLiteral("anonymous_id")),
-        config.flushAt,
-        config.maxBatchSize,
-        config.maxQueueSize,
-        std::chrono::milliseconds(static_cast<long long>(config.flushIntervalSeconds * 1000)),
-        config.retryDelay,
-        config.maxRetryDelay,
-        config.requestTimeout,
-    };
-}
-} // namespace
+struct PostHogSDK::WorkerState {
+    std::unique_ptr<PostHogQueue> queue;
+};
 
 PostHogSDK& PostHogSDK::shared() {
     static PostHogSDK instance;
@@ -60,23 +29,25 @@ void PostHogSDK::setup(const PostHogConfig& configuration) {
 }
 
 bool PostHogSDK::ensureStarted() {
-    if (queue)
+    if (worker)
         return true;
     if (closed || !config || config->apiKey.trimmed().isEmpty())
         return false;
     worker = std::make_unique<WorkerThread>(QStringLiteral("posthog-worker"));
+    state = std::make_shared<WorkerState>();
     // The queue's network objects must be made on the thread that uses them.
-    std::promise<std::shared_ptr<PostHogQueue>> made;
-    worker->post([&made, settings = queueSettings(*config)] {
-        auto created = std::make_shared<PostHogQueue>(settings);
-        created->open();
-        made.set_value(std::move(created));
+    worker->post([state = state, config = *config] {
+        state->queue = std::make_unique<PostHogQueue>(config);
+        state->queue->open();
     });
-    queue = made.get_future().get();
     if (auto* application = QCoreApplication::instance())
         quitConnection =
             QObject::connect(application, &QCoreApplication::aboutToQuit, [this] { close(); });
     return true;
+}
+
+void PostHogSDK::post(std::function<void(PostHogQueue&)> work) {
+    worker->post([state = state, work = std::move(work)] { work(*state->queue); });
 }
 
 void PostHogSDK::capture(const QString& event) {
@@ -96,32 +67,28 @@ void PostHogSDK::enqueue(const QString& event, std::optional<AnalyticsProperties
     }
     if (!ensureStarted())
         return;
-    PostHogQueue* running = queue.get();
-    worker->post([running, event, properties = std::move(properties),
-                  time = QDateTime::currentDateTimeUtc(),
-                  uuid = QUuid::createUuid().toString(QUuid::WithoutBraces)] {
-        running->add(event, properties, time, uuid);
+    post([event, properties = std::move(properties), time = QDateTime::currentDateTimeUtc(),
+          uuid = QUuid::createUuid().toString(QUuid::WithoutBraces)](PostHogQueue& queue) {
+        queue.add(event, properties, time, uuid);
     });
 }
 
 void PostHogSDK::flush() {
-    if (!queue)
-        return;
-    PostHogQueue* running = queue.get();
-    worker->post([running] { running->flush(); });
+    if (worker)
+        post([](PostHogQueue& queue) { queue.flush(); });
 }
 
 void PostHogSDK::close() {
     closed = true;
-    if (!queue)
+    if (!worker)
         return;
     QObject::disconnect(quitConnection);
     WorkerThread* thread = worker.get();
-    worker->post([closing = std::move(queue), thread, timeout = config->shutdownTimeInterval] {
-        closing->drain(timeout, [closing, thread] {
+    worker->post([closing = std::move(state), thread, timeout = config->shutdownTimeInterval] {
+        closing->queue->drain(timeout, [closing, thread] {
             // Destroyed on its own thread, after the drain's call stack has unwound.
-            thread->post([closing, thread]() mutable {
-                closing.reset();
+            thread->post([closing, thread] {
+                closing->queue.reset();
                 thread->quit();
             });
         });

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -51,6 +52,9 @@ public:
     static constexpr std::size_t recordLimit = 1000;
 
 private:
+    struct WorkerState;
+
+    void post(std::function<void(PostHogQueue&)> work);
     void enqueue(const QString& event, std::optional<AnalyticsProperties> properties);
     bool ensureStarted();
 
@@ -59,7 +63,8 @@ private:
     std::optional<PostHogConfig> config;
     bool closed = false;
     std::unique_ptr<WorkerThread> worker;
-    // Used only on the worker thread, where it is also destroyed.
-    std::shared_ptr<PostHogQueue> queue;
+    // Made, used and destroyed on the worker thread, whose work is posted in order: this
+    // thread never waits for the queue to load what is on disk.
+    std::shared_ptr<WorkerState> state;
     QMetaObject::Connection quitConnection;
 };

@@ -41,10 +41,11 @@ SentryClient::Paths SentryClient::Paths::under(const QString& cacheDirectory) {
 }
 
 SentryClient::SentryClient(SentryOptions options, SentryTransport::Settings transportSettings,
-                           SentryEventBuilder builder)
+                           SentryEventBuilder builder, QString crashEventId)
     : options(std::move(options))
     , paths(Paths::under(this->options.cacheDirectoryPath))
-    , builder(std::move(builder)) {
+    , builder(std::move(builder))
+    , crashEventId(std::move(crashEventId)) {
     transportSettings.directory = paths.envelopes;
     transport = std::make_unique<SentryTransport>(std::move(transportSettings));
 }
@@ -90,8 +91,14 @@ void SentryClient::sendPreviousRun(const QDateTime& now) {
     QFile::remove(paths.currentSession);
 
     const QDir crashes(paths.crashes);
+    // This run's handler may be writing its own crash this very moment, on another thread.
+    const auto ofThisRun = [&](const QString& name) {
+        return !crashEventId.isEmpty() && name.startsWith(crashEventId + QLatin1Char('.'));
+    };
     for (const auto& name :
          crashes.entryList({QStringLiteral("*.crash")}, QDir::Files, QDir::Name)) {
+        if (ofThisRun(name))
+            continue;
         const QString path = crashes.filePath(name);
         const auto bytes = readFile(path);
         QJsonParseError error;
@@ -117,7 +124,10 @@ void SentryClient::sendPreviousRun(const QDateTime& now) {
         QFile::remove(path);
         diagnostic(SentryLevel::info, QStringLiteral("Queued the crash report of the last run"));
     }
-    QFile::remove(crashes.filePath(QStringLiteral("crash.tmp")));
+    // Unfinished crashes of runs that died while writing them.
+    for (const auto& name : crashes.entryList({QStringLiteral("*.tmp")}, QDir::Files))
+        if (!ofThisRun(name))
+            QFile::remove(crashes.filePath(name));
 
     if (previous && previous->status == SentrySession::Status::ok) {
         // The last run vanished without closing or crashing.

@@ -25,8 +25,9 @@ public:
         static Paths under(const QString& cacheDirectory);
     };
 
+    // `crashEventId`: the event this run's crash handler would write, if it is armed.
     SentryClient(SentryOptions options, SentryTransport::Settings transport,
-                 SentryEventBuilder builder);
+                 SentryEventBuilder builder, QString crashEventId);
     ~SentryClient();
 
     void open(const QDateTime& now);
@@ -50,4 +51,5 @@ private:
     std::unique_ptr<SentryTransport> transport;
     std::optional<SentrySession> session;
     QString installation;
+    QString crashEventId;
 };

@@ -9,10 +9,11 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
 #include <QStandardPaths>
 
-#include <future>
+struct SentrySDK::WorkerState {
+    std::unique_ptr<SentryClient> client;
+};
 
 SentrySDK& SentrySDK::shared() {
     static SentrySDK instance;
@@ -53,12 +54,13 @@ void SentrySDK::start(SentryOptions startOptions) {
         options.releaseName.value_or(SentryEventBuilder::defaultReleaseName().value_or(QString()));
     SentryEventBuilder builder(release, options.environment, options.sendDefaultPii);
 
+    QString crashEventId;
     if (options.enableCrashHandler) {
-        // Installed before start returns, so a crash right after start is still caught.
+        // Armed before start returns, so a crash right after start is still caught; the
+        // worker makes the folder, and the crash waits a moment for that.
         const auto crashes = SentryClient::Paths::under(options.cacheDirectoryPath).crashes;
-        QDir().mkpath(crashes);
-        const QString eventId = SentryEventBuilder::newEventId();
-        NativeCrashHandler::install(crashes, eventId, builder.crashEventPrefix(eventId));
+        crashEventId = SentryEventBuilder::newEventId();
+        NativeCrashHandler::install(crashes, crashEventId, builder.crashEventPrefix(crashEventId));
     }
 
     const QString clientName =
@@ -71,33 +73,48 @@ void SentrySDK::start(SentryOptions startOptions) {
                                         options.networkRetryInterval,
                                         options.requestTimeout};
     worker = std::make_unique<WorkerThread>(QStringLiteral("sentry-worker"));
-    const auto now = QDateTime::currentDateTimeUtc();
+    state = std::make_shared<WorkerState>();
     // The client's network objects must be made on the thread that uses them.
-    std::promise<std::shared_ptr<SentryClient>> made;
-    worker->post([&] {
-        auto created = std::make_shared<SentryClient>(options, transport, builder);
-        created->open(now);
-        made.set_value(std::move(created));
+    if (options.enableCrashHandler)
+        NativeCrashHandler::beginPendingWork(); // so that a crash keeps this run's session
+    worker->post([state = state, options = options, transport, builder, crashEventId,
+                  now = QDateTime::currentDateTimeUtc()] {
+        if (options.enableCrashHandler)
+            NativeCrashHandler::setWorkerThread();
+        state->client = std::make_unique<SentryClient>(options, transport, builder, crashEventId);
+        state->client->open(now);
+        if (options.enableCrashHandler)
+            NativeCrashHandler::endPendingWork();
     });
-    client = made.get_future().get();
     if (auto* application = QCoreApplication::instance())
         quitConnection =
             QObject::connect(application, &QCoreApplication::aboutToQuit, [this] { close(); });
 }
 
+void SentrySDK::post(std::function<void(SentryClient&)> work) {
+    // A crash waits a moment for what was captured just before it.
+    const bool crashWaits = options.enableCrashHandler;
+    if (crashWaits)
+        NativeCrashHandler::beginPendingWork();
+    worker->post([state = state, work = std::move(work), crashWaits] {
+        work(*state->client);
+        if (crashWaits)
+            NativeCrashHandler::endPendingWork();
+    });
+}
+
 void SentrySDK::close() {
-    if (!client)
+    if (!worker)
         return;
     QObject::disconnect(quitConnection);
     if (options.enableCrashHandler)
         NativeCrashHandler::disable();
     WorkerThread* thread = worker.get();
-    const auto now = QDateTime::currentDateTimeUtc();
-    worker->post([closing = std::move(client), thread, now] {
-        closing->close(now, [closing, thread] {
+    worker->post([closing = std::move(state), thread, now = QDateTime::currentDateTimeUtc()] {
+        closing->client->close(now, [closing, thread] {
             // Destroyed on its own thread, after the drain's call stack has unwound.
-            thread->post([closing, thread]() mutable {
-                closing.reset();
+            thread->post([closing, thread] {
+                closing->client.reset();
                 thread->quit();
             });
         });
@@ -118,23 +135,22 @@ void SentrySDK::record(Report report) {
 
 void SentrySDK::captureMessage(const QString& message) {
     record({Report::Kind::message, message, {}});
-    if (!client)
+    if (!worker)
         return;
-    SentryClient* running = client.get();
-    worker->post([running, message, eventId = SentryEventBuilder::newEventId(),
-                  time = QDateTime::currentDateTimeUtc()] {
-        running->captureMessage(message, eventId, time);
+    post([message, eventId = SentryEventBuilder::newEventId(),
+          time = QDateTime::currentDateTimeUtc()](SentryClient& client) {
+        client.captureMessage(message, eventId, time);
     });
 }
 
 void SentrySDK::captureError(const BridgedError& error) {
     record({Report::Kind::error, {}, error});
-    if (!client)
+    if (!worker)
         return;
-    SentryClient* running = client.get();
-    worker->post(
-        [running, error, eventId = SentryEventBuilder::newEventId(),
-         time = QDateTime::currentDateTimeUtc()] { running->captureError(error, eventId, time); });
+    post([error, eventId = SentryEventBuilder::newEventId(),
+          time = QDateTime::currentDateTimeUtc()](SentryClient& client) {
+        client.captureError(error, eventId, time);
+    });
 }
 
 std::vector<SentrySDK::Report> SentrySDK::reports() const {

@@ -43,7 +43,7 @@ public:
     void start(SentryOptions options);
     // Ends the session and sends what is cached, waiting at most the shutdown time.
     void close();
-    bool isEnabled() const { return client != nullptr; }
+    bool isEnabled() const { return worker != nullptr; }
 
     void captureMessage(const QString& message);
     void captureError(const BridgedError& error);
@@ -54,14 +54,18 @@ public:
     static constexpr std::size_t recordLimit = 1000;
 
 private:
+    struct WorkerState;
+
     void record(Report report);
+    void post(std::function<void(SentryClient&)> work);
 
     mutable std::mutex mutex;
     std::deque<Report> captured;
     bool started = false;
     SentryOptions options;
     std::unique_ptr<WorkerThread> worker;
-    // Used only on the worker thread, where it is also destroyed.
-    std::shared_ptr<SentryClient> client;
+    // Made, used and destroyed on the worker thread, whose work is posted in order: this
+    // thread never waits for the client to load what is on disk.
+    std::shared_ptr<WorkerState> state;
     QMetaObject::Connection quitConnection;
 };

@@ -22,17 +22,17 @@ bool isWorthLogging(int dropped) {
 
 SentryTransport::SentryTransport(Settings settings)
     : settings(std::move(settings))
-    , cache(this->settings.directory, QStringLiteral(".envelope"), this->settings.maxCacheItems) {
+    , cache(this->settings.directory, QStringLiteral(".envelope"), this->settings.maxCacheItems)
+    , draining([this] {
+        if (inFlight)
+            inFlight->abort();
+        retryTimer.stop();
+        rateLimitTimer.stop();
+    }) {
     retryTimer.setSingleShot(true);
     connect(&retryTimer, &QTimer::timeout, this, &SentryTransport::sendPending);
     rateLimitTimer.setSingleShot(true);
     connect(&rateLimitTimer, &QTimer::timeout, this, &SentryTransport::sendPending);
-    drainTimer.setSingleShot(true);
-    connect(&drainTimer, &QTimer::timeout, this, [this] {
-        if (inFlight)
-            inFlight->abort();
-        finishDrain();
-    });
 }
 
 SentryTransport::~SentryTransport() {
@@ -83,7 +83,7 @@ void SentryTransport::sendPending() {
         rateLimitTimer.start(
             std::chrono::duration_cast<std::chrono::milliseconds>(*firstExpiry - now) +
             std::chrono::milliseconds(1));
-    finishDrain();
+    draining.finish();
 }
 
 void SentryTransport::send(const QString& path, QByteArray bytes) {
@@ -126,23 +126,12 @@ void SentryTransport::handleReply(QNetworkReply* reply, const QString& path) {
     logger().info("Could not send an envelope (status %d, %s); trying again later", status,
                   reply->errorString());
     retryTimer.start(settings.retryInterval);
-    finishDrain();
+    draining.finish();
 }
 
 void SentryTransport::drain(std::chrono::milliseconds timeout, std::function<void()> done) {
-    drainDone = std::move(done);
-    drainTimer.start(timeout);
+    draining.start(timeout, std::move(done));
     // Closing is the last chance in this run: try now even while waiting to retry.
     retryTimer.stop();
     sendPending();
-}
-
-void SentryTransport::finishDrain() {
-    if (!drainDone)
-        return;
-    drainTimer.stop();
-    retryTimer.stop();
-    rateLimitTimer.stop();
-    auto done = std::exchange(drainDone, nullptr);
-    done();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sdk/DiskQueue.h"
+#include "sdk/QueueDrain.h"
 #include "sdk/SentryRateLimits.h"
 
 #include <QNetworkAccessManager>
@@ -45,7 +46,6 @@ public:
 private:
     void send(const QString& path, QByteArray envelope);
     void handleReply(QNetworkReply* reply, const QString& path);
-    void finishDrain();
 
     Settings settings;
     DiskQueue cache;
@@ -55,8 +55,7 @@ private:
     QTimer retryTimer;
     // Wakes the sending when a rate limit ends; other categories go meanwhile.
     QTimer rateLimitTimer;
-    QTimer drainTimer;
     QPointer<QNetworkReply> inFlight;
-    std::function<void()> drainDone;
+    QueueDrain draining;
     int discarded = 0;
 };

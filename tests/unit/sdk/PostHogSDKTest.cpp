@@ -1,5 +1,6 @@
 #include "ScriptedHttpServer.h"
 #include "SdkTestSupport.h"
+#include "StalledFile.h"
 #include "sdk/PostHogSDK.h"
 
 #include <QJsonArray>
@@ -102,6 +103,24 @@ TEST_F(PostHogSDKTest, TheAnonymousIdIsMadeOnceAndKept) {
     EXPECT_FALSE(first.isEmpty());
     EXPECT_EQ(distinctId(storage.path()), first);
     EXPECT_NE(distinctId(other.path()), first);
+}
+
+TEST_F(PostHogSDKTest, AStalledDiskHoldsUpNoCapture) {
+    StalledFile stalled(storage.filePath(QStringLiteral("anonymous_id")));
+    PostHogSDK sdk;
+    sdk.setup(config(server));
+    sdk.capture(QStringLiteral("first"));
+    sdk.capture(QStringLiteral("second"));
+    sdk.flush();
+    // Had a capture waited for the disk, the file would have released itself.
+    ASSERT_TRUE(stalled.release("kept-id"));
+    ASSERT_TRUE(ScriptedHttpServer::waitUntil(
+        [&] { return batchedEvents(server.accepted()).size() == 2; }));
+    const auto events = batchedEvents(server.accepted());
+    EXPECT_EQ(events[0].value("event").toString(), "first");
+    EXPECT_EQ(events[1].value("event").toString(), "second");
+    for (const auto& event : events)
+        EXPECT_EQ(event.value("distinct_id").toString(), "kept-id");
 }
 
 TEST_F(PostHogSDKTest, ABatchGoesAtTwentyEventsOrWhenTheTimerFires) {

@@ -156,6 +156,24 @@ TEST_F(SdkChildProcessTest, ACrashIsReportedAtTheNextStartAndTheProcessStillDies
     }
 }
 
+TEST_F(SdkChildProcessTest, ACrashRightAfterStartIsReportedWithItsSession) {
+    // The crash comes while the worker is still setting up the cache and the session.
+    crashServer.refuseConnections();
+    EXPECT_TRUE(run({"--crash-at-start", "segv"}));
+    crashServer.acceptConnections();
+    EXPECT_FALSE(run({}));
+
+    std::vector<SentryEnvelope> crashEnvelopes;
+    for (const auto& envelope : envelopes(crashServer.accepted()))
+        if (!items({envelope}, "event").empty() &&
+            items({envelope}, "event")[0].value("level").toString() == "fatal")
+            crashEnvelopes.push_back(envelope);
+    ASSERT_EQ(crashEnvelopes.size(), 1u);
+    const auto sessions = items(crashEnvelopes, "session");
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_EQ(sessions[0].value("status").toString(), "crashed");
+}
+
 TEST_F(SdkChildProcessTest, QueuesKilledMidWriteHoldOnlyWholeItemsAndAllOfThemArrive) {
     crashServer.refuseConnections();
     analyticsServer.refuseConnections();

@@ -1,6 +1,7 @@
 #include "LogCapture.h"
 #include "ScriptedHttpServer.h"
 #include "SdkTestSupport.h"
+#include "StalledFile.h"
 #include "sdk/SentrySDK.h"
 
 #include <QJsonArray>
@@ -172,6 +173,18 @@ TEST_F(SentrySDKTest, RepliesDecideWhetherAnEnvelopeIsRetriedOrDropped) {
         EXPECT_EQ(acceptedMessages(local, QStringLiteral("once")), c.accepted);
         EXPECT_EQ(fileCount(folder.filePath(QStringLiteral("envelopes"))), 0);
     }
+}
+
+TEST_F(SentrySDKTest, AStalledDiskHoldsUpNeitherStartNorCaptures) {
+    // The last run's session is the first thing the worker reads from the cache.
+    StalledFile stalled(cache.filePath(QStringLiteral("session.current")));
+    SentrySDK sdk;
+    sdk.start(options());
+    sdk.captureMessage(QStringLiteral("while the disk stalls"));
+    // Had start or the capture waited for the disk, the file would have released itself.
+    ASSERT_TRUE(stalled.release({}));
+    ASSERT_TRUE(ScriptedHttpServer::waitUntil(
+        [&] { return acceptedMessages(server, QStringLiteral("while the disk stalls")) == 1; }));
 }
 
 TEST_F(SentrySDKTest, ARateLimitedCategoryWaitsWhileOthersGo) {

@@ -63,6 +63,10 @@ int main(int argc, char** argv) {
         options.requestTimeout = std::chrono::milliseconds(1000);
     });
 
+    // Before the worker has had a chance to make the crash folder.
+    if (!option("--crash-at-start").isEmpty())
+        crash(option("--crash-at-start"));
+
     const QString run = option("--run");
     for (int i = 0; i < option("--events").toInt(); ++i)
         PostHogSDK::shared().capture(
