@@ -3,6 +3,7 @@
 
 #include "platform/ApplicationKeyMonitor.h"
 #include "platform/CursorStack.h"
+#include "platform/MainQueue.h"
 
 #include "CaptureTestDoubles.h"
 #include "LogCapture.h"
@@ -215,6 +216,37 @@ TEST(ScreenCaptureWindow, CapturesNothingWhenItsReceiverIsGone) {
         EXPECT_TRUE(grabber->requests.empty());
         EXPECT_EQ(onlyCaptureFailures(systemLogLines(log)), QStringList{captureFailures[0]});
         EXPECT_FALSE(window.isVisible());
+    }
+}
+
+TEST(ScreenCaptureWindow, EndingDuringTheGrabsWaitHandsNothingOnAndStaysClosed) {
+    const struct {
+        const char* name;
+        bool destroyed;
+    } cases[] = {{"closed by Escape", false}, {"destroyed by its owner", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedGrabbers grabbers{{ScriptedScreenGrabber::solid(Qt::red)}};
+        auto* grabber = grabbers.grabbers[0];
+        RecordingCaptureReceiver receiver;
+        auto window = std::make_unique<ScreenCaptureWindow>(std::move(grabbers.list));
+        window->setAppDelegate(&receiver);
+        // Queued before the release, so it runs inside the wait after the window hides.
+        MainQueue::async([&window, destroy = c.destroyed] {
+            if (destroy)
+                window.reset();
+            else
+                QTest::keyClick(window.get(), Qt::Key_Escape);
+        });
+        selectArea(window->findChild<OverlayView*>(), QRectF(10, 20, 50, 40));
+        QCoreApplication::processEvents();
+
+        EXPECT_TRUE(receiver.handOffs.empty());
+        if (!c.destroyed) {
+            EXPECT_TRUE(grabber->requests.empty());
+            EXPECT_FALSE(window->isVisible());
+        }
+        EXPECT_EQ(CursorStack::depth(), 0);
     }
 }
 
