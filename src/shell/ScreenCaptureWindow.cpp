@@ -170,11 +170,12 @@ void ScreenCaptureWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 bool ScreenCaptureWindow::event(QEvent* event) {
-    // Escape offered as a shortcut is ours before any shortcut of the application.
+    // Escape is claimed before any shortcut of the application can take it, but closing waits
+    // for the key press that follows: the local monitor consumes that press, where closing
+    // now would let it run on into an editor window's monitor and close that window too.
     if (event->type() == QEvent::ShortcutOverride &&
         KeyIdentity::fromEvent(static_cast<QKeyEvent&>(*event)) == PhysicalKey::escape) {
         event->accept();
-        close();
         return true;
     }
     return QWidget::event(event);

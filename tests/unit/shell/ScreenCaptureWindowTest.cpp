@@ -86,6 +86,13 @@ TEST(ScreenCaptureWindow, EscapeFromAnyOfTheApplicationsWindowsClosesIt) {
     } cases[] = {{"typed into the overlay", false}, {"typed into another window", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        // An editor window's Escape monitor, installed before the capture began: one Escape
+        // closes one window.
+        int escapesSeenBelow = 0;
+        auto olderMonitor = ApplicationKeyMonitor::addLocalMonitorForKeyDown([&](QKeyEvent& e) {
+            escapesSeenBelow += e.key() == Qt::Key_Escape;
+            return false;
+        });
         QLineEdit other;
         other.show();
         ScriptedGrabbers grabbers{{ScriptedScreenGrabber::solid(Qt::red)}};
@@ -97,6 +104,7 @@ TEST(ScreenCaptureWindow, EscapeFromAnyOfTheApplicationsWindowsClosesIt) {
         QTest::keyClick(target, Qt::Key_Escape);
         QCoreApplication::processEvents();
         EXPECT_FALSE(window.isVisible());
+        EXPECT_EQ(escapesSeenBelow, 0);
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
         EXPECT_TRUE(receiver.handOffs.empty());
         EXPECT_TRUE(grabbers.grabbers[0]->requests.empty());
