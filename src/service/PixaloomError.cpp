@@ -19,7 +19,9 @@ const char* caseName(PixaloomError::Case kind) {
 }
 
 // A text value as a quoted literal, so a message holding quotes or line breaks stays one
-// unambiguous value inside the text form.
+// unambiguous value inside the text form. The escapes are those of the error texts already in
+// logs and analytics: both quote characters, and the other ASCII control characters as two
+// upper-case hexadecimal digits; other characters are written as they are.
 QString quoted(const QString& text) {
     QString result;
     result.reserve(text.size() + 2);
@@ -28,6 +30,9 @@ QString quoted(const QString& text) {
         switch (c.unicode()) {
         case u'"':
             result += QStringLiteral("\\\"");
+            break;
+        case u'\'':
+            result += QStringLiteral("\\'");
             break;
         case u'\\':
             result += QStringLiteral("\\\\");
@@ -46,7 +51,8 @@ QString quoted(const QString& text) {
             break;
         default:
             if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-                result += QStringLiteral("\\u{%1}").arg(c.unicode(), 0, 16);
+                result += QStringLiteral("\\u{%1}").arg(
+                    QString::number(c.unicode(), 16).toUpper().rightJustified(2, u'0'));
             else
                 result += c;
         }

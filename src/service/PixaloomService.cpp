@@ -76,8 +76,12 @@ bool isHttpStatusError(QNetworkReply::NetworkError error) {
 }
 
 TransportError transportError(const QNetworkReply& reply) {
-    // The service never aborts a request itself, so a cancelled transfer is the idle limit
-    // (the transfer timeout ends a reply exactly like abort() does).
+    // Qt ends a reply that hits its transfer timeout exactly as abort() does, so the error
+    // alone cannot tell the two apart. No flag is needed here: the replies come from the
+    // service's own network manager, which lives as long as the service, and nothing calls
+    // abort() or close() on them (closing the editor does not cancel an edit). A cancelled
+    // transfer is therefore always the idle limit. Whoever adds a cancellation must add a flag
+    // of its own and read it here.
     const QString description = reply.error() == QNetworkReply::OperationCanceledError
                                     ? QStringLiteral("The request timed out.")
                                     : reply.errorString();
@@ -196,6 +200,15 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
                      seconds(startTime));
         crashReporter->captureError(failure.error);
         throw PixaloomError::networkError(failure.error.description);
+    } catch (const std::exception& error) {
+        // Only a PixaloomError leaves the operation, whatever else went wrong (memory for a
+        // huge reply, say).
+        const BridgedError unexpected{QStringLiteral("std.exception"), 0,
+                                      QString::fromLocal8Bit(error.what())};
+        logger.error("Unexpected error: %s, duration: %s seconds", unexpected.description,
+                     seconds(startTime));
+        crashReporter->captureError(unexpected);
+        throw PixaloomError::networkError(unexpected.description);
     }
 }
 

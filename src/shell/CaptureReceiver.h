@@ -15,8 +15,13 @@ public:
     CaptureReceiver(const CaptureReceiver&) = delete;
     CaptureReceiver& operator=(const CaptureReceiver&) = delete;
 
-    // `image` measures the selection in device-independent pixels and carries the screen's
-    // pixels at its device pixel ratio; `frame` is the selection in the overlay's coordinates.
+    // Called from the main queue, while the capture window is still open; it closes right
+    // after. `image` measures the selection in device-independent pixels and carries the
+    // screen's pixels at its device pixel ratio. `frame` is the selection in the overlay's
+    // coordinates: device-independent pixels with the origin at the top-left corner of the
+    // screen the capture window covered (Qt's orientation, y growing downwards), the same
+    // size as `image`. It is not in global desktop coordinates: add that screen's geometry
+    // top-left to place it on the desktop.
     virtual void showEditWindow(const QImage& image, const QRectF& frame) = 0;
 
     WeakLink weakLink() const { return self; }

@@ -109,7 +109,12 @@ void ScreenCaptureWindow::captureSelectedArea(const QRectF& rect) {
         close();
         return;
     }
+    const QPointer<ScreenCaptureWindow> self(this);
     const QImage image = captureScreenArea(rect);
+    // Closed (Escape) or destroyed by its owner while the grab waited: the user is no longer
+    // capturing, so nothing is handed on.
+    if (!self || closed)
+        return;
     if (image.isNull()) {
         systemLog(QStringLiteral("Error: Failed to capture screenshot"));
         close();
@@ -132,9 +137,14 @@ QImage ScreenCaptureWindow::captureScreenArea(const QRectF& rect) {
 
     const bool wasVisible = isVisible();
     hide();
+    const QPointer<ScreenCaptureWindow> self(this);
     QEventLoop loop;
     QTimer::singleShot(waitAfterHiding, &loop, &QEventLoop::quit);
     loop.exec();
+    // Queued calls run during the wait; a window closed or destroyed meanwhile must not come
+    // back on screen without its cursor and key monitors.
+    if (!self || closed)
+        return {};
 
     QImage image = grabScreen(area);
     if (wasVisible)
@@ -160,11 +170,12 @@ void ScreenCaptureWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 bool ScreenCaptureWindow::event(QEvent* event) {
-    // Escape offered as a shortcut is ours before any shortcut of the application.
+    // Escape is claimed before any shortcut of the application can take it, but closing waits
+    // for the key press that follows: the local monitor consumes that press, where closing
+    // now would let it run on into an editor window's monitor and close that window too.
     if (event->type() == QEvent::ShortcutOverride &&
         KeyIdentity::fromEvent(static_cast<QKeyEvent&>(*event)) == PhysicalKey::escape) {
         event->accept();
-        close();
         return true;
     }
     return QWidget::event(event);
@@ -176,6 +187,7 @@ void ScreenCaptureWindow::closeEvent(QCloseEvent* event) {
 }
 
 void ScreenCaptureWindow::endCapture() {
+    closed = true;
     if (cursorPushed) {
         CursorStack::pop();
         cursorPushed = false;

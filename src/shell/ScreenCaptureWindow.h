@@ -48,6 +48,9 @@ private:
     OverlayView* overlayView = nullptr;
     CaptureReceiver::WeakLink appDelegate;
     bool cursorPushed = false;
+    // Set by the first close; the screen grab's wait runs the event loop, where an Escape can
+    // close the window in the middle of a capture.
+    bool closed = false;
     std::unique_ptr<ApplicationKeyMonitor> localEventMonitor;
     std::unique_ptr<GlobalKeyMonitor> globalEventMonitor;
     std::vector<std::unique_ptr<ScreenGrabber>> screenGrabbers;

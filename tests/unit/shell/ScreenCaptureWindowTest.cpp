@@ -3,6 +3,7 @@
 
 #include "platform/ApplicationKeyMonitor.h"
 #include "platform/CursorStack.h"
+#include "platform/MainQueue.h"
 
 #include "CaptureTestDoubles.h"
 #include "LogCapture.h"
@@ -85,6 +86,13 @@ TEST(ScreenCaptureWindow, EscapeFromAnyOfTheApplicationsWindowsClosesIt) {
     } cases[] = {{"typed into the overlay", false}, {"typed into another window", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        // An editor window's Escape monitor, installed before the capture began: one Escape
+        // closes one window.
+        int escapesSeenBelow = 0;
+        auto olderMonitor = ApplicationKeyMonitor::addLocalMonitorForKeyDown([&](QKeyEvent& e) {
+            escapesSeenBelow += e.key() == Qt::Key_Escape;
+            return false;
+        });
         QLineEdit other;
         other.show();
         ScriptedGrabbers grabbers{{ScriptedScreenGrabber::solid(Qt::red)}};
@@ -96,6 +104,7 @@ TEST(ScreenCaptureWindow, EscapeFromAnyOfTheApplicationsWindowsClosesIt) {
         QTest::keyClick(target, Qt::Key_Escape);
         QCoreApplication::processEvents();
         EXPECT_FALSE(window.isVisible());
+        EXPECT_EQ(escapesSeenBelow, 0);
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
         EXPECT_TRUE(receiver.handOffs.empty());
         EXPECT_TRUE(grabbers.grabbers[0]->requests.empty());
@@ -215,6 +224,37 @@ TEST(ScreenCaptureWindow, CapturesNothingWhenItsReceiverIsGone) {
         EXPECT_TRUE(grabber->requests.empty());
         EXPECT_EQ(onlyCaptureFailures(systemLogLines(log)), QStringList{captureFailures[0]});
         EXPECT_FALSE(window.isVisible());
+    }
+}
+
+TEST(ScreenCaptureWindow, EndingDuringTheGrabsWaitHandsNothingOnAndStaysClosed) {
+    const struct {
+        const char* name;
+        bool destroyed;
+    } cases[] = {{"closed by Escape", false}, {"destroyed by its owner", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedGrabbers grabbers{{ScriptedScreenGrabber::solid(Qt::red)}};
+        auto* grabber = grabbers.grabbers[0];
+        RecordingCaptureReceiver receiver;
+        auto window = std::make_unique<ScreenCaptureWindow>(std::move(grabbers.list));
+        window->setAppDelegate(&receiver);
+        // Queued before the release, so it runs inside the wait after the window hides.
+        MainQueue::async([&window, destroy = c.destroyed] {
+            if (destroy)
+                window.reset();
+            else
+                QTest::keyClick(window.get(), Qt::Key_Escape);
+        });
+        selectArea(window->findChild<OverlayView*>(), QRectF(10, 20, 50, 40));
+        QCoreApplication::processEvents();
+
+        EXPECT_TRUE(receiver.handOffs.empty());
+        if (!c.destroyed) {
+            EXPECT_TRUE(grabber->requests.empty());
+            EXPECT_FALSE(window->isVisible());
+        }
+        EXPECT_EQ(CursorStack::depth(), 0);
     }
 }
 
