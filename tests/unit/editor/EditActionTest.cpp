@@ -23,7 +23,7 @@ namespace {
 const QString controllerLog = QStringLiteral("com.app.pixaloom.EditViewController");
 
 // The edit server of these tests: every request gets the scripted reply after the scripted
-// delay, and each request's image and prompt are read back from its form.
+// delay, and each POST /edit's image and prompt are read back from its form.
 class LoopbackEditServer {
 public:
     struct Reply {
@@ -46,8 +46,9 @@ public:
     std::vector<Request> requests() const {
         std::vector<Request> forms;
         for (const auto& request : server.requests())
-            forms.push_back({request.formValue("image").value_or(QByteArray()),
-                             request.formValue("prompt").value_or(QByteArray())});
+            if (request.method == "POST" && request.target == "/edit")
+                forms.push_back({request.formValue("image").value_or(QByteArray()),
+                                 request.formValue("prompt").value_or(QByteArray())});
         return forms;
     }
 
