@@ -8,17 +8,16 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
 
-// An HTTP/1.1 server on 127.0.0.1 (a free port) for tests. Each connection gets a thread that
-// reads one request, answers it with the next scripted reply (or the default one) and closes.
-// Every request is recorded with its raw bytes. The server can refuse connections while keeping
-// its port, and it ends by itself when destroyed or when its lifetime runs out.
+// An HTTP/1.1 server on 127.0.0.1 (a free port) on its own thread, for tests. It reads one
+// request per connection, answers it with the next scripted reply (or the default one) and
+// closes. Every request is recorded with its raw bytes. The server can refuse connections while
+// keeping its port, and it ends by itself when destroyed or when its lifetime runs out.
 class LoopbackHttpServer {
 public:
     using Header = std::pair<QByteArray, QByteArray>;
@@ -77,16 +76,10 @@ public:
                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 private:
-    struct Connection {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-
     bool running() const;
     void serve();
     void setListening(bool wanted);
     void updateListener();
-    void reapFinished(bool all);
     void handleConnection(int connection);
     bool readRequest(int connection, Request& request) const;
     bool clientWaits(int connection, std::chrono::steady_clock::time_point until) const;
@@ -96,7 +89,6 @@ private:
     std::chrono::steady_clock::time_point deadline;
     std::atomic<bool> stopping{false};
     int listener = -1; // opened and closed by the serving thread only, once it runs
-    std::vector<Connection> connections; // the serving thread's own
     mutable std::mutex mutex;
     std::condition_variable listenerChanged;
     bool listening = true;
