@@ -1,5 +1,6 @@
 #include "LoopbackHttpServer.h"
 
+#include <QCoreApplication>
 #include <QList>
 
 #include <arpa/inet.h>
@@ -8,11 +9,40 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
 constexpr int pollStepMs = 20;
+
+// A listening socket on 127.0.0.1:<port> (0: a free one), or -1.
+int openListener(quint16 port) {
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0)
+        return -1;
+    // Connections closed a moment ago still hold the port; listening again must not wait.
+    const int reuse = 1;
+    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    if (::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(socket, 64) != 0) {
+        ::close(socket);
+        return -1;
+    }
+    return socket;
+}
+
+quint16 portOf(int socket) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
 
 bool sendAll(int connection, const QByteArray& bytes) {
     qsizetype sent = 0;
@@ -26,6 +56,16 @@ bool sendAll(int connection, const QByteArray& bytes) {
     return true;
 }
 
+QByteArray serialized(const LoopbackHttpServer::Reply& reply) {
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' +
+                      (reply.status == 200 ? "OK" : "Status") + "\r\n";
+    for (const auto& [name, value] : reply.headers)
+        head += name + ": " + value + "\r\n";
+    head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    head += "Connection: close\r\n\r\n";
+    return head + reply.body;
+}
+
 } // namespace
 
 std::optional<QByteArray> LoopbackHttpServer::Request::header(const QByteArray& name) const {
@@ -35,26 +75,42 @@ std::optional<QByteArray> LoopbackHttpServer::Request::header(const QByteArray& 
     return std::nullopt;
 }
 
+std::optional<QByteArray> LoopbackHttpServer::Request::formValue(const QByteArray& name) const {
+    const QByteArray type = header("Content-Type").value_or(QByteArray());
+    const qsizetype at = type.indexOf("boundary=");
+    if (at < 0)
+        return std::nullopt;
+    const QByteArray delimiter = "\r\n--" + type.mid(at + 9).trimmed();
+    const QByteArray named = "; name=\"" + name + '"';
+    // With a line break in front, the first delimiter reads like every later one.
+    const QByteArray framed = "\r\n" + body;
+    qsizetype from = framed.indexOf(delimiter);
+    while (from >= 0) {
+        const qsizetype partStart = from + delimiter.size();
+        const qsizetype next = framed.indexOf(delimiter, partStart);
+        if (next < 0)
+            break;
+        const QByteArray part = framed.mid(partStart, next - partStart);
+        const qsizetype headersEnd = part.indexOf("\r\n\r\n");
+        if (headersEnd >= 0 && part.left(headersEnd).contains(named))
+            return part.mid(headersEnd + 4);
+        from = next;
+    }
+    return std::nullopt;
+}
+
 LoopbackHttpServer::LoopbackHttpServer(std::chrono::milliseconds lifetime)
-    : deadline(std::chrono::steady_clock::now() + lifetime) {
-    listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listener, 16) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    : deadline(Clock::now() + lifetime) {
+    listener = openListener(0);
+    if (listener < 0)
         throw std::runtime_error("loopback server: cannot listen on 127.0.0.1");
-    boundPort = ntohs(address.sin_port);
+    boundPort = portOf(listener);
     thread = std::thread([this] { serve(); });
 }
 
 LoopbackHttpServer::~LoopbackHttpServer() {
     stopping = true;
     thread.join();
-    ::close(listener);
 }
 
 QString LoopbackHttpServer::baseUrl() const {
@@ -63,7 +119,13 @@ QString LoopbackHttpServer::baseUrl() const {
 
 void LoopbackHttpServer::enqueue(Reply reply) {
     std::lock_guard lock(mutex);
-    script.push_back(std::move(reply));
+    scripted.push_back(std::move(reply));
+}
+
+void LoopbackHttpServer::script(std::vector<Reply> replies) {
+    std::lock_guard lock(mutex);
+    scripted.assign(std::make_move_iterator(replies.begin()),
+                    std::make_move_iterator(replies.end()));
 }
 
 void LoopbackHttpServer::setDefaultReply(Reply reply) {
@@ -71,40 +133,66 @@ void LoopbackHttpServer::setDefaultReply(Reply reply) {
     defaultReply = std::move(reply);
 }
 
+void LoopbackHttpServer::refuseConnections() {
+    setListening(false);
+}
+
+void LoopbackHttpServer::acceptConnections() {
+    setListening(true);
+}
+
+// The serving thread owns the listening socket; this waits until it has followed the wish.
+void LoopbackHttpServer::setListening(bool wanted) {
+    std::unique_lock lock(mutex);
+    listening = wanted;
+    listenFailed = false;
+    listenerChanged.wait(lock, [&] { return ended || listenFailed || (listener >= 0) == wanted; });
+    if (listenFailed)
+        throw std::runtime_error("loopback server: cannot listen again on its port");
+}
+
 std::vector<LoopbackHttpServer::Request> LoopbackHttpServer::requests() const {
     std::lock_guard lock(mutex);
     return recorded;
 }
 
+std::vector<LoopbackHttpServer::Request> LoopbackHttpServer::accepted() const {
+    std::vector<Request> result;
+    for (auto& request : requests())
+        if (request.status >= 200 && request.status < 300 && !request.delayed)
+            result.push_back(std::move(request));
+    return result;
+}
+
 LoopbackHttpServer::Reply LoopbackHttpServer::json(int status, QByteArray body) {
-    Reply reply;
-    reply.status = status;
-    reply.reason = status == 200 ? "OK" : "Status";
-    reply.headers = {{"Content-Type", "application/json"}};
-    reply.body = std::move(body);
-    return reply;
+    return Reply{status, {{"Content-Type", "application/json"}}, std::move(body)};
 }
 
-LoopbackHttpServer::Reply LoopbackHttpServer::nextReply() {
-    std::lock_guard lock(mutex);
-    if (script.empty())
-        return defaultReply;
-    Reply reply = std::move(script.front());
-    script.pop_front();
-    return reply;
-}
-
-bool LoopbackHttpServer::waitUntil(std::chrono::steady_clock::time_point until) const {
-    while (std::chrono::steady_clock::now() < until) {
-        if (stopping || std::chrono::steady_clock::now() >= deadline)
+bool LoopbackHttpServer::waitUntil(const std::function<bool()>& condition,
+                                   std::chrono::milliseconds timeout) {
+    const auto until = Clock::now() + timeout;
+    while (!condition()) {
+        if (Clock::now() >= until)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
 }
 
+bool LoopbackHttpServer::running() const {
+    return !stopping && Clock::now() < deadline;
+}
+
+// Connections are served one at a time: a client that waits for a late answer keeps the
+// next ones in the backlog only until it gives up, and no test needs more.
 void LoopbackHttpServer::serve() {
-    while (!stopping && std::chrono::steady_clock::now() < deadline) {
+    while (running()) {
+        updateListener();
+        if (listener < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(pollStepMs));
+            continue;
+        }
         pollfd waiting{listener, POLLIN, 0};
         if (::poll(&waiting, 1, pollStepMs) <= 0)
             continue;
@@ -114,39 +202,68 @@ void LoopbackHttpServer::serve() {
         handleConnection(connection);
         ::close(connection);
     }
+    {
+        std::lock_guard lock(mutex);
+        if (listener >= 0)
+            ::close(listener);
+        listener = -1;
+        ended = true;
+    }
+    listenerChanged.notify_all();
 }
 
-bool LoopbackHttpServer::readRequest(int connection, Request& request) {
+void LoopbackHttpServer::updateListener() {
+    {
+        std::lock_guard lock(mutex);
+        if (listening && listener < 0) {
+            listener = openListener(boundPort);
+            listenFailed = listener < 0;
+        } else if (!listening && listener >= 0) {
+            ::close(listener);
+            listener = -1;
+        }
+    }
+    listenerChanged.notify_all();
+}
+
+LoopbackHttpServer::Reply LoopbackHttpServer::nextReply() {
+    std::lock_guard lock(mutex);
+    if (scripted.empty())
+        return defaultReply;
+    Reply reply = std::move(scripted.front());
+    scripted.pop_front();
+    return reply;
+}
+
+bool LoopbackHttpServer::readRequest(int connection, Request& request) const {
     QByteArray received;
     qsizetype headerEnd = -1;
     qsizetype contentLength = 0;
     char buffer[65536];
-    for (;;) {
-        if (headerEnd >= 0 && received.size() >= headerEnd + 4 + contentLength)
-            break;
-        pollfd readable{connection, POLLIN, 0};
-        if (stopping || std::chrono::steady_clock::now() >= deadline)
+    while (headerEnd < 0 || received.size() < headerEnd + 4 + contentLength) {
+        if (!running())
             return false;
+        pollfd readable{connection, POLLIN, 0};
         if (::poll(&readable, 1, pollStepMs) <= 0)
             continue;
         const ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
         if (n <= 0)
             return false;
         received.append(buffer, n);
-        if (headerEnd < 0 && (headerEnd = received.indexOf("\r\n\r\n")) >= 0) {
-            const QList<QByteArray> lines = received.left(headerEnd).split('\n');
-            const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
-            request.method = requestLine.value(0);
-            request.target = requestLine.value(1);
-            for (qsizetype i = 1; i < lines.size(); ++i) {
-                const qsizetype colon = lines[i].indexOf(':');
-                if (colon < 0)
-                    continue;
-                Header header{lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()};
-                if (header.first.compare("Content-Length", Qt::CaseInsensitive) == 0)
-                    contentLength = header.second.toLongLong();
-                request.headers.push_back(std::move(header));
-            }
+        if (headerEnd >= 0 || (headerEnd = received.indexOf("\r\n\r\n")) < 0)
+            continue;
+        const QList<QByteArray> lines = received.left(headerEnd).split('\n');
+        const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
+        request.method = requestLine.value(0);
+        request.target = requestLine.value(1);
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines[i].indexOf(':');
+            if (colon < 0)
+                continue;
+            Header header{lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()};
+            if (header.first.compare("Content-Length", Qt::CaseInsensitive) == 0)
+                contentLength = header.second.toLongLong();
+            request.headers.push_back(std::move(header));
         }
     }
     request.raw = received.left(headerEnd + 4 + contentLength);
@@ -154,39 +271,37 @@ bool LoopbackHttpServer::readRequest(int connection, Request& request) {
     return true;
 }
 
-void LoopbackHttpServer::holdOpen(int connection) const {
+// Whether the client is still connected at `until`; false as soon as it hangs up or the
+// server ends.
+bool LoopbackHttpServer::clientWaits(int connection, Clock::time_point until) const {
     char buffer[4096];
-    while (!stopping && std::chrono::steady_clock::now() < deadline) {
+    for (auto now = Clock::now(); now < until; now = Clock::now()) {
+        if (!running())
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
         pollfd readable{connection, POLLIN, 0};
-        if (::poll(&readable, 1, pollStepMs) > 0 &&
+        if (::poll(&readable, 1, static_cast<int>(std::min<qint64>(left.count() + 1, pollStepMs))) >
+                0 &&
             ::recv(connection, buffer, sizeof buffer, 0) <= 0)
-            return; // the client gave up
+            return false;
     }
+    return running();
 }
 
 void LoopbackHttpServer::handleConnection(int connection) {
     Request request;
     if (!readRequest(connection, request))
         return;
+    const Reply reply = nextReply();
+    const auto answerAt = reply.silent ? deadline : Clock::now() + reply.delay;
+    const bool answer = clientWaits(connection, answerAt) && !reply.silent;
+    request.status = answer ? reply.status : 0;
+    request.delayed = reply.delay.count() > 0;
     {
+        // Recorded before the answer leaves, so a client that has its answer finds it here.
         std::lock_guard lock(mutex);
         recorded.push_back(request);
     }
-    const Reply reply = nextReply();
-    if (reply.silent) {
-        holdOpen(connection);
-        return;
-    }
-    if (!waitUntil(std::chrono::steady_clock::now() + reply.delay))
-        return;
-    if (reply.raw) {
-        sendAll(connection, *reply.raw);
-        return;
-    }
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reply.reason + "\r\n";
-    for (const auto& [name, value] : reply.headers)
-        head += name + ": " + value + "\r\n";
-    head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
-    head += "Connection: close\r\n\r\n";
-    sendAll(connection, head + reply.body);
+    if (answer)
+        sendAll(connection, serialized(reply));
 }

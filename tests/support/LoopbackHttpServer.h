@@ -5,28 +5,30 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
 
-// An HTTP/1.1 server on 127.0.0.1 (a free port) on its own thread, for tests. It answers
-// each request with the next scripted reply (or the default one), records every request's
-// raw bytes, and ends by itself when destroyed or when its lifetime runs out.
+// An HTTP/1.1 server on 127.0.0.1 (a free port) on its own thread, for tests. It reads one
+// request per connection, answers it with the next scripted reply (or the default one) and
+// closes. Every request is recorded with its raw bytes. The server can refuse connections while
+// keeping its port, and it ends by itself when destroyed or when its lifetime runs out.
 class LoopbackHttpServer {
 public:
     using Header = std::pair<QByteArray, QByteArray>;
 
     struct Reply {
         int status = 200;
-        QByteArray reason = "OK";
-        std::vector<Header> headers;
-        QByteArray body;
-        std::chrono::milliseconds delay{0}; // before the status line is sent
-        bool silent = false;                // accept and read, then never answer
-        std::optional<QByteArray> raw;      // sent verbatim instead of a built reply
+        std::vector<Header> headers{};
+        QByteArray body{};
+        // Before the status line is sent; cut short when the client hangs up.
+        std::chrono::milliseconds delay{0};
+        bool silent = false; // accept and read, then never answer
     };
 
     struct Request {
@@ -35,12 +37,16 @@ public:
         QByteArray target;
         std::vector<Header> headers; // in the order sent
         QByteArray body;
+        int status = 0;       // as answered; 0 when no answer was sent
+        bool delayed = false; // its answer waited: a client with a shorter time-out saw none
 
         // The first header of that name (case-insensitive), or none.
         std::optional<QByteArray> header(const QByteArray& name) const;
+        // The content of the multipart/form-data part of that name, or none.
+        std::optional<QByteArray> formValue(const QByteArray& name) const;
     };
 
-    explicit LoopbackHttpServer(std::chrono::milliseconds lifetime = std::chrono::seconds(30));
+    explicit LoopbackHttpServer(std::chrono::milliseconds lifetime = std::chrono::seconds(60));
     ~LoopbackHttpServer();
     LoopbackHttpServer(const LoopbackHttpServer&) = delete;
     LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
@@ -48,27 +54,47 @@ public:
     quint16 port() const { return boundPort; }
     QString baseUrl() const; // "http://127.0.0.1:<port>"
 
+    // The answers to the next requests, in order; afterwards every request gets the default.
     void enqueue(Reply reply);
+    void script(std::vector<Reply> replies); // replaces the answers not yet given
     void setDefaultReply(Reply reply);
+
+    // Closes the listening socket: connections are refused until acceptConnections() listens
+    // again on the same port.
+    void refuseConnections();
+    void acceptConnections();
+
+    // Requests in the order their exchange ended (answered or given up).
     std::vector<Request> requests() const;
+    // Requests answered with a 2xx without delay: those the client saw accepted.
+    std::vector<Request> accepted() const;
 
     // A JSON reply with the given status.
     static Reply json(int status, QByteArray body);
+    // Polls `condition`, running the caller's events, until it holds or `timeout` passes.
+    static bool waitUntil(const std::function<bool()>& condition,
+                          std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 private:
+    bool running() const;
     void serve();
+    void setListening(bool wanted);
+    void updateListener();
     void handleConnection(int connection);
-    bool readRequest(int connection, Request& request);
+    bool readRequest(int connection, Request& request) const;
+    bool clientWaits(int connection, std::chrono::steady_clock::time_point until) const;
     Reply nextReply();
-    bool waitUntil(std::chrono::steady_clock::time_point until) const;
-    void holdOpen(int connection) const;
 
-    int listener = -1;
     quint16 boundPort = 0;
     std::chrono::steady_clock::time_point deadline;
     std::atomic<bool> stopping{false};
+    int listener = -1; // opened and closed by the serving thread only, once it runs
     mutable std::mutex mutex;
-    std::deque<Reply> script;
+    std::condition_variable listenerChanged;
+    bool listening = true;
+    bool listenFailed = false;
+    bool ended = false;
+    std::deque<Reply> scripted;
     Reply defaultReply;
     std::vector<Request> recorded;
     std::thread thread;

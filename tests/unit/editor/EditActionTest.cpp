@@ -7,18 +7,13 @@
 #include "service/PixaloomService.h"
 #include "service/TiffRepresentation.h"
 #include "LogCapture.h"
+#include "LoopbackHttpServer.h"
 
 #include <QBuffer>
 #include <QClipboard>
 #include <QMimeData>
 
-#include <httplib.h>
-
 #include <gtest/gtest.h>
-
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 using namespace editor_test;
 using Inspector = EditViewControllerInspector;
@@ -27,9 +22,8 @@ namespace {
 
 const QString controllerLog = QStringLiteral("com.app.pixaloom.EditViewController");
 
-// An edit server on 127.0.0.1 that answers every POST /edit with the scripted reply after
-// the scripted delay and keeps each request body. It stops when destroyed, or by itself
-// after a minute.
+// The edit server of these tests: every request gets the scripted reply after the scripted
+// delay, and each POST /edit's image and prompt are read back from its form.
 class LoopbackEditServer {
 public:
     struct Reply {
@@ -37,51 +31,25 @@ public:
         std::string body;
         std::chrono::milliseconds delay{0};
     };
-
-    LoopbackEditServer() {
-        server.Post("/edit", [this](const httplib::Request& request, httplib::Response& response) {
-            Reply reply;
-            {
-                std::lock_guard lock(mutex);
-                bodies.push_back(
-                    {QByteArray::fromStdString(request.get_file_value("image").content),
-                     QByteArray::fromStdString(request.get_file_value("prompt").content)});
-                reply = next;
-            }
-            std::this_thread::sleep_for(reply.delay);
-            response.status = reply.status;
-            response.set_content(reply.body, "application/json");
-        });
-        port = server.bind_to_any_port("127.0.0.1");
-        listener = std::thread([this] { server.listen_after_bind(); });
-        watchdog = std::thread([this] {
-            std::unique_lock lock(mutex);
-            stopping.wait_for(lock, std::chrono::minutes(1), [this] { return stopped; });
-            server.stop();
-        });
-    }
-    ~LoopbackEditServer() {
-        {
-            std::lock_guard lock(mutex);
-            stopped = true;
-        }
-        stopping.notify_all();
-        watchdog.join();
-        listener.join();
-    }
-
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(port); }
-    void reply(Reply scripted) {
-        std::lock_guard lock(mutex);
-        next = std::move(scripted);
-    }
     struct Request {
         QByteArray image;
         QByteArray prompt;
     };
+
+    QString url() const { return server.baseUrl(); }
+    void reply(const Reply& scripted) {
+        auto answer =
+            LoopbackHttpServer::json(scripted.status, QByteArray::fromStdString(scripted.body));
+        answer.delay = scripted.delay;
+        server.setDefaultReply(std::move(answer));
+    }
     std::vector<Request> requests() const {
-        std::lock_guard lock(mutex);
-        return bodies;
+        std::vector<Request> forms;
+        for (const auto& request : server.requests())
+            if (request.method == "POST" && request.target == "/edit")
+                forms.push_back({request.formValue("image").value_or(QByteArray()),
+                                 request.formValue("prompt").value_or(QByteArray())});
+        return forms;
     }
 
     static std::string imageReply(const QImage& image) {
@@ -97,14 +65,7 @@ public:
     }
 
 private:
-    httplib::Server server;
-    int port = 0;
-    mutable std::mutex mutex;
-    std::condition_variable stopping;
-    bool stopped = false;
-    Reply next;
-    std::vector<Request> bodies;
-    std::thread listener, watchdog;
+    LoopbackHttpServer server;
 };
 
 QByteArray tiffOf(const QImage& image) {

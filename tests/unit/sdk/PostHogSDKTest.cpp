@@ -1,4 +1,4 @@
-#include "ScriptedHttpServer.h"
+#include "LoopbackHttpServer.h"
 #include "SdkTestSupport.h"
 #include "StalledFile.h"
 #include "sdk/PostHogSDK.h"
@@ -16,8 +16,8 @@ using namespace SdkTestSupport;
 
 class PostHogSDKTest : public ::testing::Test {
 protected:
-    PostHogConfig config(const ScriptedHttpServer& target) const {
-        PostHogConfig config(QStringLiteral("phc_testkey"), QString::fromStdString(target.url()));
+    PostHogConfig config(const LoopbackHttpServer& target) const {
+        PostHogConfig config(QStringLiteral("phc_testkey"), target.baseUrl());
         config.flushIntervalSeconds = 3600;
         config.storageDirectoryPath = storage.path();
         config.dataDirectoryPath = storage.path();
@@ -28,7 +28,7 @@ protected:
     }
     QString queueFolder() const { return storage.filePath(QStringLiteral("queue")); }
 
-    ScriptedHttpServer server;
+    LoopbackHttpServer server;
     QTemporaryDir storage;
 };
 
@@ -46,12 +46,12 @@ TEST_F(PostHogSDKTest, BatchesCarryEventsInOrderWithTheirPropertiesFirst) {
                  {QStringLiteral("scale"), 1.5}});
     sdk.capture(QStringLiteral("edit_success"));
     sdk.flush();
-    ASSERT_TRUE(ScriptedHttpServer::waitUntil([&] { return server.accepted().size() == 1; }));
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return server.accepted().size() == 1; }));
 
     const auto request = server.accepted().front();
-    EXPECT_EQ(request.path, "/batch/");
+    EXPECT_EQ(request.target, "/batch/");
     EXPECT_EQ(request.header("Content-Type"), "application/json");
-    const auto body = QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
+    const auto body = QJsonDocument::fromJson(request.body).object();
     EXPECT_EQ(body.value("api_key").toString(), "phc_testkey");
     EXPECT_TRUE(body.contains("sent_at"));
     const auto events = batchedEvents({request});
@@ -70,7 +70,7 @@ TEST_F(PostHogSDKTest, BatchesCarryEventsInOrderWithTheirPropertiesFirst) {
     EXPECT_EQ(edit.value("$os_name").toString(), "Linux");
     // The caller's properties keep their order, ahead of the standard ones.
     const auto at = [&](const char* key) {
-        return request.body.find(std::string("\"") + key + "\"");
+        return request.body.toStdString().find(std::string("\"") + key + "\"");
     };
     EXPECT_LT(at("version"), at("build"));
     EXPECT_LT(at("build"), at("os_version"));
@@ -83,12 +83,12 @@ TEST_F(PostHogSDKTest, BatchesCarryEventsInOrderWithTheirPropertiesFirst) {
     }
     EXPECT_EQ(uuids.size(), 3);
     // The server records the batch before its answer reaches the queue.
-    EXPECT_TRUE(ScriptedHttpServer::waitUntil([&] { return fileCount(queueFolder()) == 0; }));
+    EXPECT_TRUE(LoopbackHttpServer::waitUntil([&] { return fileCount(queueFolder()) == 0; }));
 }
 
 TEST_F(PostHogSDKTest, TheAnonymousIdIsMadeOnceAndKept) {
     const auto distinctId = [&](const QString& dataFolder) {
-        ScriptedHttpServer local;
+        LoopbackHttpServer local;
         auto configured = config(local);
         configured.dataDirectoryPath = dataFolder;
         PostHogSDK sdk;
@@ -114,7 +114,7 @@ TEST_F(PostHogSDKTest, AStalledDiskHoldsUpNoCapture) {
     sdk.flush();
     // Had a capture waited for the disk, the file would have released itself.
     ASSERT_TRUE(stalled.release("kept-id"));
-    ASSERT_TRUE(ScriptedHttpServer::waitUntil(
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil(
         [&] { return batchedEvents(server.accepted()).size() == 2; }));
     const auto events = batchedEvents(server.accepted());
     EXPECT_EQ(events[0].value("event").toString(), "first");
@@ -132,22 +132,22 @@ TEST_F(PostHogSDKTest, ABatchGoesAtTwentyEventsOrWhenTheTimerFires) {
         std::this_thread::sleep_for(300ms);
         EXPECT_TRUE(server.requests().empty());
         sdk.capture(QStringLiteral("e"));
-        ASSERT_TRUE(ScriptedHttpServer::waitUntil([&] { return server.accepted().size() == 1; }));
+        ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return server.accepted().size() == 1; }));
         EXPECT_EQ(batchedEvents(server.accepted()).size(), 20u);
     }
-    ScriptedHttpServer local;
+    LoopbackHttpServer local;
     auto configured = config(local);
     configured.flushIntervalSeconds = 0.2;
     PostHogSDK timed;
     timed.setup(configured);
     timed.capture(QStringLiteral("alone"));
-    ASSERT_TRUE(ScriptedHttpServer::waitUntil([&] { return local.accepted().size() == 1; }, 3s));
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return local.accepted().size() == 1; }, 3s));
 }
 
 TEST_F(PostHogSDKTest, FailedBatchesAreRetriedUntilSentOnce) {
     struct Case {
         const char* name;
-        std::vector<ScriptedHttpServer::Response> script;
+        std::vector<LoopbackHttpServer::Reply> script;
         bool refuseFirst;
     };
     const Case cases[] = {
@@ -158,7 +158,7 @@ TEST_F(PostHogSDKTest, FailedBatchesAreRetriedUntilSentOnce) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptedHttpServer local;
+        LoopbackHttpServer local;
         local.script(c.script);
         if (c.refuseFirst)
             local.refuseConnections();
@@ -173,7 +173,7 @@ TEST_F(PostHogSDKTest, FailedBatchesAreRetriedUntilSentOnce) {
             std::this_thread::sleep_for(300ms);
             local.acceptConnections();
         }
-        ASSERT_TRUE(ScriptedHttpServer::waitUntil(
+        ASSERT_TRUE(LoopbackHttpServer::waitUntil(
             [&] { return batchedEvents(local.accepted()).size() >= 25; }, 8s));
         std::this_thread::sleep_for(200ms);
         const auto events = batchedEvents(local.accepted());
@@ -192,7 +192,7 @@ TEST_F(PostHogSDKTest, BatchesTheServerCanNeverTakeAreDropped) {
     sdk.setup(config(server));
     sdk.capture(QStringLiteral("bad"));
     sdk.flush();
-    ASSERT_TRUE(ScriptedHttpServer::waitUntil([&] { return server.requests().size() == 1; }));
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return server.requests().size() == 1; }));
     sdk.capture(QStringLiteral("good"));
     sdk.close();
     const auto events = batchedEvents(server.accepted());

@@ -1,4 +1,4 @@
-#include "ScriptedHttpServer.h"
+#include "LoopbackHttpServer.h"
 #include "SdkTestSupport.h"
 
 #include <QDirIterator>
@@ -24,7 +24,7 @@ protected:
         return QStringList{"--dsn",          dsnFor(crashServer),
                            "--sentry-cache", cache.filePath("sentry"),
                            "--posthog-key",  "phc_childkey",
-                           "--posthog-host", QString::fromStdString(analyticsServer.url()),
+                           "--posthog-host", analyticsServer.baseUrl(),
                            "--storage",      cache.filePath("posthog")} +
                extra;
     }
@@ -46,8 +46,8 @@ protected:
         return items(envelopes(crashServer.accepted()), type);
     }
 
-    ScriptedHttpServer crashServer;
-    ScriptedHttpServer analyticsServer;
+    LoopbackHttpServer crashServer;
+    LoopbackHttpServer analyticsServer;
     QTemporaryDir cache;
 };
 

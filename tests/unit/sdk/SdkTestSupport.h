@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ScriptedHttpServer.h"
+#include "LoopbackHttpServer.h"
 #include "sdk/SentryEnvelope.h"
 
 #include <QDir>
@@ -14,16 +14,16 @@
 // What the SDK tests read back from the loopback servers.
 namespace SdkTestSupport {
 
-inline QString dsnFor(const ScriptedHttpServer& server) {
+inline QString dsnFor(const LoopbackHttpServer& server) {
     return QStringLiteral("http://0123456789abcdef0123456789abcdef@127.0.0.1:%1/42")
         .arg(server.port());
 }
 
 inline std::vector<SentryEnvelope>
-envelopes(const std::vector<ScriptedHttpServer::Request>& requests) {
+envelopes(const std::vector<LoopbackHttpServer::Request>& requests) {
     std::vector<SentryEnvelope> result;
     for (const auto& request : requests)
-        if (auto envelope = SentryEnvelope::parse(QByteArray::fromStdString(request.body)))
+        if (auto envelope = SentryEnvelope::parse(request.body))
             result.push_back(std::move(*envelope));
     return result;
 }
@@ -41,10 +41,10 @@ inline std::vector<QJsonObject> items(const std::vector<SentryEnvelope>& envelop
 
 // Every analytics event of every batch, in order.
 inline std::vector<QJsonObject>
-batchedEvents(const std::vector<ScriptedHttpServer::Request>& requests) {
+batchedEvents(const std::vector<LoopbackHttpServer::Request>& requests) {
     std::vector<QJsonObject> result;
     for (const auto& request : requests) {
-        const auto body = QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
+        const auto body = QJsonDocument::fromJson(request.body).object();
         for (const auto& event : body.value(QStringLiteral("batch")).toArray())
             result.push_back(event.toObject());
     }

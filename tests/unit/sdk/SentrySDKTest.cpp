@@ -1,5 +1,5 @@
 #include "LogCapture.h"
-#include "ScriptedHttpServer.h"
+#include "LoopbackHttpServer.h"
 #include "SdkTestSupport.h"
 #include "StalledFile.h"
 #include "sdk/SentrySDK.h"
@@ -29,10 +29,10 @@ protected:
     }
     QString envelopeFolder() const { return cache.filePath(QStringLiteral("envelopes")); }
     bool waitForAccepted(std::size_t count) {
-        return ScriptedHttpServer::waitUntil([&] { return server.accepted().size() >= count; });
+        return LoopbackHttpServer::waitUntil([&] { return server.accepted().size() >= count; });
     }
 
-    ScriptedHttpServer server;
+    LoopbackHttpServer server;
     QTemporaryDir cache;
 };
 
@@ -44,7 +44,7 @@ TEST_F(SentrySDKTest, MessagesTravelAsEnvelopesWithAuthAndContexts) {
 
     const auto requests = server.accepted();
     for (const auto& request : requests) {
-        EXPECT_EQ(request.path, "/api/42/envelope/");
+        EXPECT_EQ(request.target, "/api/42/envelope/");
         EXPECT_EQ(request.header("Content-Type"), "application/x-sentry-envelope");
         EXPECT_EQ(request.header("X-Sentry-Auth"),
                   "Sentry sentry_key=0123456789abcdef0123456789abcdef, sentry_version=7, "
@@ -133,7 +133,7 @@ TEST_F(SentrySDKTest, AnEmptyOrInvalidDsnStoresAndSendsNothing) {
     EXPECT_TRUE(server.requests().empty());
 }
 
-std::size_t acceptedMessages(const ScriptedHttpServer& server, const QString& text) {
+std::size_t acceptedMessages(const LoopbackHttpServer& server, const QString& text) {
     std::size_t count = 0;
     for (const auto& event : items(envelopes(server.accepted()), QStringLiteral("event")))
         count += event.value("message").toObject().value("formatted").toString() == text;
@@ -143,7 +143,7 @@ std::size_t acceptedMessages(const ScriptedHttpServer& server, const QString& te
 TEST_F(SentrySDKTest, RepliesDecideWhetherAnEnvelopeIsRetriedOrDropped) {
     struct Case {
         const char* name;
-        ScriptedHttpServer::Response first;
+        LoopbackHttpServer::Reply first;
         std::size_t accepted;
     };
     const Case cases[] = {
@@ -154,7 +154,7 @@ TEST_F(SentrySDKTest, RepliesDecideWhetherAnEnvelopeIsRetriedOrDropped) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptedHttpServer local;
+        LoopbackHttpServer local;
         local.script({c.first});
         QTemporaryDir folder;
         auto configured = options();
@@ -165,10 +165,10 @@ TEST_F(SentrySDKTest, RepliesDecideWhetherAnEnvelopeIsRetriedOrDropped) {
         sdk.start(configured);
         sdk.captureMessage(QStringLiteral("once"));
         if (c.accepted > 0)
-            ASSERT_TRUE(ScriptedHttpServer::waitUntil(
+            ASSERT_TRUE(LoopbackHttpServer::waitUntil(
                 [&] { return acceptedMessages(local, QStringLiteral("once")) > 0; }));
         else
-            ASSERT_TRUE(ScriptedHttpServer::waitUntil([&] { return !local.requests().empty(); }));
+            ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return !local.requests().empty(); }));
         std::this_thread::sleep_for(300ms);
         EXPECT_EQ(acceptedMessages(local, QStringLiteral("once")), c.accepted);
         EXPECT_EQ(fileCount(folder.filePath(QStringLiteral("envelopes"))), 0);
@@ -183,7 +183,7 @@ TEST_F(SentrySDKTest, AStalledDiskHoldsUpNeitherStartNorCaptures) {
     sdk.captureMessage(QStringLiteral("while the disk stalls"));
     // Had start or the capture waited for the disk, the file would have released itself.
     ASSERT_TRUE(stalled.release({}));
-    ASSERT_TRUE(ScriptedHttpServer::waitUntil(
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil(
         [&] { return acceptedMessages(server, QStringLiteral("while the disk stalls")) == 1; }));
 }
 
