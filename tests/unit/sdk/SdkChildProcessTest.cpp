@@ -32,6 +32,13 @@ protected:
         child.setProgram(QStringLiteral(SDK_CHILD_PATH));
         child.setArguments(arguments(extra));
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Under AddressSanitizer a crash must still end the child by its signal, as it does
+        // in a normal build, rather than by the sanitizer's exit code.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        const QString sanitizer = environment.value(QStringLiteral("ASAN_OPTIONS"));
+        environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                           sanitizer + QStringLiteral(":abort_on_error=1"));
+        child.setProcessEnvironment(environment);
         child.start();
         ASSERT_TRUE(child.waitForStarted(5000));
     }
