@@ -69,7 +69,7 @@ void ControlPanel::setupControlPanel() {
     layer.backgroundColor = QColor::fromRgbF(0, 0, 0, 0.6f);
     layer.borderWidth = 0.5;
     layer.borderColor = QColor::fromRgbF(1, 1, 1, 0.2f);
-    // The design's shadow offset (0, 3) points up in its coordinates.
+    // The shadow falls 3 points upwards: its offset is measured from the bottom-left corner.
     shadow = new PanelShadow(
         this, {QColor::fromRgbF(0, 0, 0, 0.5f * 0.8f), QPointF(0, -3), 8, layer.cornerRadius});
     setGeometry(widened(geometry()));

@@ -21,7 +21,7 @@ public:
                              const QColor& background, const QColor& tint, const QColor& textColor);
     // The "✕" at the header's right end.
     static ToolbarButton* closeButton(QWidget* content);
-    // The system font at a size in points (device-independent pixels, as the design measures).
+    // The system font at a size in points (device-independent pixels).
     static QFont systemFont(int points, QFont::Weight weight = QFont::Normal);
     // A colour as a style-sheet value.
     static QString css(const QColor& color);
