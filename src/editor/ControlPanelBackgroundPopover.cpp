@@ -14,7 +14,6 @@ namespace {
 
 constexpr QSize backgroundContentSize{350, 450};
 const QColor systemRed = QColor(255, 69, 58);
-const QString hoverLayerName = QStringLiteral("hoverBackground");
 
 QLabel* addLabel(QWidget* content, const QString& text, const QRect& frame, const QColor& color,
                  Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter) {

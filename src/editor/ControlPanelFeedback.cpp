@@ -8,7 +8,6 @@
 
 namespace {
 
-const QString hoverLayerName = QStringLiteral("hoverBackground");
 constexpr double feedbackSeconds = 0.2;
 constexpr qreal hoverScale = 1.05;
 constexpr qreal primaryBrightening = 1.1;
@@ -65,14 +64,14 @@ void ControlPanel::mouseExited(QWidget* trackedView) {
 
 void ControlPanel::showHoverLayer(ToolbarButton* button, const QColor& lightColor) {
     const QRectF circle = hoverCircle(button);
-    if (Layer* hover = button->layer.sublayerNamed(hoverLayerName)) {
+    if (Layer* hover = button->layer.sublayerNamed(Layer::hoverLayerName)) {
         hover->frame = circle;
         hover->cornerRadius = circle.width() * 0.5;
         button->update();
         return;
     }
     Layer hover;
-    hover.name = hoverLayerName;
+    hover.name = Layer::hoverLayerName;
     hover.frame = circle;
     hover.cornerRadius = circle.width() * 0.5;
     hover.backgroundColor = lightColor;
@@ -87,7 +86,7 @@ void ControlPanel::buttonEntered(ToolbarButton* button, bool isPrimary) {
         return;
     }
     group.animate(button, "contentTintColor", hoverTint);
-    const bool existed = button->layer.sublayerNamed(hoverLayerName) != nullptr;
+    const bool existed = button->layer.sublayerNamed(Layer::hoverLayerName) != nullptr;
     showHoverLayer(button, primaryLightColor);
     if (existed) {
         group.animate(button, "hoverBackgroundColor", primaryLightColor);
@@ -103,7 +102,7 @@ void ControlPanel::buttonExited(ToolbarButton* button, bool isPrimary) {
         return;
     }
     group.animate(button, "contentTintColor", restingTint);
-    if (button->layer.sublayerNamed(hoverLayerName))
+    if (button->layer.sublayerNamed(Layer::hoverLayerName))
         group.animate(button, "hoverOpacity", 0.0);
     group.animate(button, "layerScale", 1.0);
 }
@@ -112,12 +111,12 @@ void ControlPanel::dragHandleEntered(LayerView* handle) {
     AnimationGroup group(feedbackSeconds, AnimationGroup::Timing::easeOut);
     if (auto* pill = handle->findChild<LayerView*>(QString(), Qt::FindDirectChildrenOnly))
         group.animate(pill, "layerBackgroundColor", hoverPill);
-    if (handle->layer.sublayerNamed(hoverLayerName)) {
+    if (handle->layer.sublayerNamed(Layer::hoverLayerName)) {
         group.animate(handle, "hoverOpacity", 1.0);
         return;
     }
     Layer band;
-    band.name = hoverLayerName;
+    band.name = Layer::hoverLayerName;
     band.frame = QRectF(handle->rect()).adjusted(2, 0, -2, 0);
     band.cornerRadius = 4;
     band.backgroundColor = handleBand;
@@ -129,14 +128,14 @@ void ControlPanel::dragHandleExited(LayerView* handle) {
     AnimationGroup group(feedbackSeconds, AnimationGroup::Timing::easeOut);
     if (auto* pill = handle->findChild<LayerView*>(QString(), Qt::FindDirectChildrenOnly))
         group.animate(pill, "layerBackgroundColor", restingPill);
-    if (handle->layer.sublayerNamed(hoverLayerName))
+    if (handle->layer.sublayerNamed(Layer::hoverLayerName))
         group.animate(handle, "hoverOpacity", 0.0);
 }
 
 void ControlPanel::runActiveStateAnimation(ToolbarButton* button, const QColor& lightColor,
                                            const QColor& color) {
     AnimationGroup group(feedbackSeconds, AnimationGroup::Timing::easeOut);
-    const bool existed = button->layer.sublayerNamed(hoverLayerName) != nullptr;
+    const bool existed = button->layer.sublayerNamed(Layer::hoverLayerName) != nullptr;
     showHoverLayer(button, lightColor);
     if (existed) {
         group.animate(button, "hoverBackgroundColor", lightColor);
@@ -147,7 +146,7 @@ void ControlPanel::runActiveStateAnimation(ToolbarButton* button, const QColor& 
 
 void ControlPanel::runReleaseAnimation(ToolbarButton* button) {
     AnimationGroup group(feedbackSeconds, AnimationGroup::Timing::easeIn);
-    if (button->layer.sublayerNamed(hoverLayerName))
+    if (button->layer.sublayerNamed(Layer::hoverLayerName))
         group.animate(button, "hoverOpacity", 0.0);
     group.animate(button, "contentTintColor", restingTint);
 }

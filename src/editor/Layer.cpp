@@ -9,6 +9,18 @@ Layer* Layer::sublayerNamed(QStringView wanted) {
     return const_cast<Layer*>(std::as_const(*this).sublayerNamed(wanted));
 }
 
+qreal Layer::hoverOpacity() const {
+    const Layer* hover = sublayerNamed(hoverLayerName);
+    return hover ? hover->opacity : 0;
+}
+
+bool Layer::setHoverOpacity(qreal value) {
+    Layer* hover = sublayerNamed(hoverLayerName);
+    if (hover)
+        hover->opacity = value;
+    return hover != nullptr;
+}
+
 const Layer* Layer::sublayerNamed(QStringView wanted) const {
     const auto found = std::find_if(sublayers.begin(), sublayers.end(), [&](const Layer& layer) {
         return !layer.name.isEmpty() && layer.name == wanted;

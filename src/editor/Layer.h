@@ -28,11 +28,18 @@ public:
     qreal scale = 1;
     std::vector<Layer> sublayers;
 
+    // The sublayer that hover feedback adds to a button or the drag handle.
+    static inline const QString hoverLayerName = QStringLiteral("hoverBackground");
+
     // The first sublayer with this name; unnamed sublayers never match.
     Layer* sublayerNamed(QStringView wanted);
     const Layer* sublayerNamed(QStringView wanted) const;
     // Index 0 is the bottom of the stack.
     Layer& insertSublayer(Layer sublayer, std::size_t index);
+    // The hover sublayer's opacity; 0 while the layer has none. Setting it without the
+    // sublayer does nothing and answers false.
+    qreal hoverOpacity() const;
+    bool setHoverOpacity(qreal value);
 
     // Background and border over `bounds`, then the sublayers (in the same coordinates).
     void paint(QPainter& painter, const QRectF& bounds) const;

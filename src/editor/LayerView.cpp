@@ -2,10 +2,6 @@
 
 #include <QPainter>
 
-namespace {
-const QString hoverLayerName = QStringLiteral("hoverBackground");
-}
-
 LayerView::LayerView(QWidget* parent)
     : QWidget(parent) {
 }
@@ -16,15 +12,12 @@ void LayerView::setLayerBackgroundColor(const QColor& color) {
 }
 
 qreal LayerView::hoverOpacity() const {
-    const Layer* hover = layer.sublayerNamed(hoverLayerName);
-    return hover ? hover->opacity : 0;
+    return layer.hoverOpacity();
 }
 
 void LayerView::setHoverOpacity(qreal opacity) {
-    if (Layer* hover = layer.sublayerNamed(hoverLayerName)) {
-        hover->opacity = opacity;
+    if (layer.setHoverOpacity(opacity))
         update();
-    }
 }
 
 qreal LayerView::inheritedOpacity(const QWidget* widget) {

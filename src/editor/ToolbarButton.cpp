@@ -5,10 +5,6 @@
 
 #include <QPainter>
 
-namespace {
-const QString hoverLayerName = QStringLiteral("hoverBackground");
-}
-
 ToolbarButton::ToolbarButton(QWidget* parent)
     : QAbstractButton(parent) {
     setFocusPolicy(Qt::NoFocus);
@@ -41,24 +37,21 @@ void ToolbarButton::setLayerBackgroundColor(const QColor& color) {
 }
 
 qreal ToolbarButton::hoverOpacity() const {
-    const Layer* hover = layer.sublayerNamed(hoverLayerName);
-    return hover ? hover->opacity : 0;
+    return layer.hoverOpacity();
 }
 
 void ToolbarButton::setHoverOpacity(qreal opacity) {
-    if (Layer* hover = layer.sublayerNamed(hoverLayerName)) {
-        hover->opacity = opacity;
+    if (layer.setHoverOpacity(opacity))
         update();
-    }
 }
 
 QColor ToolbarButton::hoverBackgroundColor() const {
-    const Layer* hover = layer.sublayerNamed(hoverLayerName);
+    const Layer* hover = layer.sublayerNamed(Layer::hoverLayerName);
     return hover ? hover->backgroundColor : QColor();
 }
 
 void ToolbarButton::setHoverBackgroundColor(const QColor& color) {
-    if (Layer* hover = layer.sublayerNamed(hoverLayerName)) {
+    if (Layer* hover = layer.sublayerNamed(Layer::hoverLayerName)) {
         hover->backgroundColor = color;
         update();
     }
