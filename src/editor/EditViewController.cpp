@@ -1,5 +1,6 @@
 #include "editor/EditViewController.h"
 
+#include "editor/AnimationGroup.h"
 #include "editor/ControlPanel.h"
 #include "editor/ImageView.h"
 #include "editor/LoadingSpinner.h"
@@ -7,12 +8,11 @@
 #include "editor/VisualEffectView.h"
 #include "platform/ClipboardWriter.h"
 #include "platform/MainQueue.h"
+#include "platform/MainScreen.h"
 
-#include <QCursor>
 #include <QEasingCurve>
 #include <QEvent>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPropertyAnimation>
 #include <QResizeEvent>
@@ -25,20 +25,6 @@ namespace {
 const QColor backdropTint{60, 60, 60};
 // The loading overlay's layer: black at 0.7 over everything.
 const QColor loadingTint{0, 0, 0, 178};
-
-// Core Animation's ease-in-ease-out: control points (0.42, 0) and (0.58, 1).
-QEasingCurve easeInEaseOut() {
-    QEasingCurve curve(QEasingCurve::BezierSpline);
-    curve.addCubicBezierSegment(QPointF(0.42, 0.0), QPointF(0.58, 1.0), QPointF(1.0, 1.0));
-    return curve;
-}
-
-// The screen the user works on: the one under the pointer, else the primary one.
-QScreen* mainScreen() {
-    if (QScreen* screen = QGuiApplication::screenAt(QCursor::pos()))
-        return screen;
-    return QGuiApplication::primaryScreen();
-}
 
 } // namespace
 
@@ -190,7 +176,7 @@ void EditViewController::fadeLoadingOverlay(qreal toAlpha, std::function<void()>
         loadingFade->stop();
     auto* fade = new QPropertyAnimation(loadingBackground, "alphaValue", this);
     fade->setDuration(qRound(buttonAnimationDuration * 1000));
-    fade->setEasingCurve(easeInEaseOut());
+    fade->setEasingCurve(AnimationGroup::curve(AnimationGroup::Timing::easeInEaseOut));
     fade->setEndValue(toAlpha);
     if (completion)
         connect(fade, &QAbstractAnimation::finished, this, std::move(completion));

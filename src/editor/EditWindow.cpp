@@ -4,11 +4,10 @@
 #include "platform/ApplicationKeyMonitor.h"
 #include "platform/KeyIdentity.h"
 #include "platform/MainQueue.h"
+#include "platform/MainScreen.h"
 #include "platform/SystemLog.h"
 
 #include <QCloseEvent>
-#include <QCursor>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -22,12 +21,6 @@ const QColor editorBackground{17, 17, 17};
 std::function<void()>& mainMenuUpdate() {
     static std::function<void()> update;
     return update;
-}
-
-QScreen* mainScreen() {
-    if (QScreen* screen = QGuiApplication::screenAt(QCursor::pos()))
-        return screen;
-    return QGuiApplication::primaryScreen();
 }
 
 } // namespace

@@ -8,13 +8,12 @@
 #include "platform/GlobalKeyMonitor.h"
 #include "platform/KeyIdentity.h"
 #include "platform/MainQueue.h"
+#include "platform/MainScreen.h"
 #include "platform/SystemLog.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QCursor>
 #include <QEventLoop>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QScreen>
@@ -28,13 +27,6 @@ namespace {
 // Long enough for the window system to take the overlay off the screen and for the windows
 // beneath to repaint before the screen is read.
 constexpr std::chrono::milliseconds waitAfterHiding{50};
-
-// The screen the user is working on: the one under the pointer.
-QScreen* mainScreen() {
-    if (QScreen* screen = QGuiApplication::screenAt(QCursor::pos()))
-        return screen;
-    return QGuiApplication::primaryScreen();
-}
 
 } // namespace
 
