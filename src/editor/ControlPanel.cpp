@@ -2,6 +2,7 @@
 
 #include "editor/AnimationGroup.h"
 #include "editor/LayerView.h"
+#include "editor/PaddingSlider.h"
 #include "editor/PanelShadow.h"
 #include "editor/Popover.h"
 #include "editor/SymbolImage.h"
@@ -10,6 +11,7 @@
 #include "sdk/PostHogSDK.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
@@ -194,16 +196,30 @@ void ControlPanel::setLayerScale(qreal scale) {
     update();
 }
 
+void ControlPanel::setAppearanceOffset(qreal offset) {
+    const int step = qRound(offset) - qRound(appearanceLag);
+    appearanceLag = offset;
+    if (step != 0)
+        move(pos() + QPoint(0, step));
+}
+
 bool ControlPanel::eventFilter(QObject* watched, QEvent* event) {
     auto* view = qobject_cast<QWidget*>(watched);
     if (!view)
         return false;
+    if (view == horizontalPaddingSlider.data() || view == verticalPaddingSlider.data()) {
+        trackPaddingSliderPress(event);
+        return false;
+    }
     switch (event->type()) {
     case QEvent::Enter:
         mouseEntered(view);
         return false;
     case QEvent::Leave:
-        mouseExited(view);
+        // Opening a popover grabs the pointer, and X then reports a leave from the button
+        // that opened it although the pointer has not moved: the button keeps its active look.
+        if (!anchorsShownPopover(view))
+            mouseExited(view);
         return false;
     default:
         break;
@@ -280,13 +296,23 @@ void ControlPanel::handlePanGesture(PanState state, const QPointF& location) {
 }
 
 void ControlPanel::animateAppearance() {
-    const QPoint place = pos();
     setAlphaValue(0);
     // Qt's y axis points down: starting 20 points lower, the panel rises into place.
-    move(place + QPoint(0, appearanceRise));
+    setAppearanceOffset(appearanceRise);
     AnimationGroup group(appearanceSeconds, AnimationGroup::Timing::easeOut);
     group.animate(this, "alphaValue", 1.0);
-    group.animate(this, "pos", place);
+    group.animate(this, "appearanceOffset", 0.0);
+}
+
+bool ControlPanel::anchorsShownPopover(const QWidget* button) const {
+    return (button == editButton.data() && promptPopover && promptPopover->isShown()) ||
+           (button == bgSettingsButton.data() && bgSettingsPopover && bgSettingsPopover->isShown());
+}
+
+void ControlPanel::popoverDidClose(ToolbarButton* anchor) {
+    // The leave ignored while the popover was open is due now if the pointer has gone.
+    if (anchor && !anchor->rect().contains(anchor->mapFromGlobal(QCursor::pos())))
+        mouseExited(anchor);
 }
 
 void ControlPanel::copyClicked(ToolbarButton* sender) {

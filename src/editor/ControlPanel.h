@@ -34,6 +34,7 @@ class ControlPanel : public QWidget {
     Q_OBJECT
     Q_PROPERTY(qreal alphaValue READ alphaValue WRITE setAlphaValue)
     Q_PROPERTY(qreal layerScale READ layerScale WRITE setLayerScale)
+    Q_PROPERTY(qreal appearanceOffset READ appearanceOffset WRITE setAppearanceOffset)
 public:
     // Widens the frame to at least 280 points; origin and height stay.
     explicit ControlPanel(const QRect& frame, QWidget* parent = nullptr);
@@ -111,6 +112,14 @@ public:
     void setAlphaValue(qreal value);
     qreal layerScale() const { return layer.scale; }
     void setLayerScale(qreal scale);
+    // How far below its place the appearing panel still is. Moving by the change keeps
+    // whatever shift the editor's layout makes meanwhile.
+    qreal appearanceOffset() const { return appearanceLag; }
+    void setAppearanceOffset(qreal offset);
+
+    // While a padding slider is held down, the number of that press: the background
+    // reports made under one number belong to one drag.
+    std::optional<quint64> paddingDrag() const;
 
     // "35px" for 35.6: the whole points, fraction dropped.
     static QString paddingLabelText(qreal padding);
@@ -140,6 +149,10 @@ private:
     void refreshBgSettingsControls();
     void applyBackgroundSettingsChanges();
 
+    void trackPaddingSliderPress(QEvent* event);
+    bool anchorsShownPopover(const QWidget* button) const;
+    void popoverDidClose(ToolbarButton* anchor);
+
     void buttonEntered(ToolbarButton* button, bool isPrimary);
     void buttonExited(ToolbarButton* button, bool isPrimary);
     void dragHandleEntered(LayerView* handle);
@@ -151,6 +164,9 @@ private:
 
     Layer layer;
     qreal alpha = 1;
+    qreal appearanceLag = 0;
+    quint64 paddingPresses = 0;
+    bool paddingSliderPressed = false;
     QPointer<PanelShadow> shadow;
     std::unique_ptr<ApplicationKeyMonitor> returnKeyMonitor;
 };

@@ -8,6 +8,7 @@
 #include "editor/PopoverParts.h"
 #include "editor/ToolbarButton.h"
 
+#include <QEvent>
 #include <QLabel>
 
 namespace {
@@ -32,6 +33,7 @@ void ControlPanel::buildBgSettingsPopover() {
         new Popover(this, backgroundContentSize, backgroundColor, borderRadius, borderColor);
     Popover* content = bgSettingsPopover;
     content->setObjectName(QStringLiteral("bgSettingsPopover"));
+    connect(content, &Popover::hidden, this, [this] { popoverDidClose(bgSettingsButton.data()); });
     PopoverParts::header(content, borderRadius, QStringLiteral("slider.horizontal.3"),
                          tr("Background Settings"), tr("Background & Padding"), cardBackgroundColor,
                          primaryColor, textColor);
@@ -78,6 +80,7 @@ void ControlPanel::buildBgSettingsPopover() {
     connect(verticalPaddingSlider, &PaddingSlider::doubleValueChanged, this,
             [this] { verticalSliderChanged(verticalPaddingSlider.data()); });
     for (PaddingSlider* slider : {horizontalPaddingSlider.data(), verticalPaddingSlider.data()}) {
+        slider->installEventFilter(this);
         QPalette palette = slider->palette();
         palette.setColor(QPalette::Highlight, primaryColor);
         palette.setColor(QPalette::Window, backgroundColor);
@@ -123,6 +126,21 @@ void ControlPanel::showBgSettingsPopover() {
         return;
     runActiveStateAnimation(bgSettingsButton, primaryLightColor, primaryColor);
     bgSettingsPopover->showRelativeTo(bgSettingsButton);
+}
+
+void ControlPanel::trackPaddingSliderPress(QEvent* event) {
+    // A slider hidden under a drag (the popover closed) gets no release: hiding ends it.
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonPress) {
+        paddingSliderPressed = true;
+        ++paddingPresses;
+    } else if (type == QEvent::MouseButtonRelease || type == QEvent::Hide) {
+        paddingSliderPressed = false;
+    }
+}
+
+std::optional<quint64> ControlPanel::paddingDrag() const {
+    return paddingSliderPressed ? std::optional(paddingPresses) : std::nullopt;
 }
 
 void ControlPanel::applyBackgroundSettingsChanges() {

@@ -28,6 +28,7 @@ void ControlPanel::buildPromptPopover() {
         new Popover(this, promptContentSize, backgroundColor, borderRadius, borderColor);
     Popover* content = promptPopover;
     content->setObjectName(QStringLiteral("promptPopover"));
+    connect(content, &Popover::hidden, this, [this] { popoverDidClose(editButton.data()); });
     PopoverParts::header(content, borderRadius, QStringLiteral("pencil"), tr("Edit"),
                          tr("Edit Prompt"), cardBackgroundColor, primaryColor, textColor);
 

@@ -102,6 +102,7 @@ private:
     static bool autoCopyEnabled();
 
     void addToHistory(const QImage& image);
+    void replaceNewestHistoryImage(const QImage& image);
     void updateUndoRedoButtonsState();
     void showImage(const QImage& image);
 
@@ -109,7 +110,8 @@ private:
     QImage applyBackgroundColorWithSeparatePadding(const QImage& image, const QColor& color,
                                                    qreal horizontalPadding,
                                                    qreal verticalPadding) const;
-    void showComposite(const QColor& color, qreal horizontalPadding, qreal verticalPadding);
+    void showComposite(const QColor& color, qreal horizontalPadding, qreal verticalPadding,
+                       std::optional<quint64> drag = std::nullopt);
 
     static QCoro::Task<> runEdit(std::shared_ptr<EditViewController> self, EditRequest request);
     void handleEditResult(const EditRequest& request, const std::optional<QByteArray>& bytes,
@@ -139,6 +141,9 @@ private:
     qreal currentPadding = 0;
     qreal currentHorizontalPadding = 0;
     qreal currentVerticalPadding = 0;
+    // The slider drag whose composite is the newest history entry: the composites of one
+    // drag share one entry, so a drag cannot push the capture out of the history.
+    std::optional<quint64> recordedPaddingDrag;
 
     QPointer<QWidget> rootView;
     QPointer<VisualEffectView> backdrop;

@@ -2,6 +2,7 @@
 // successive changes never pad a padding.
 #include "editor/EditViewController.h"
 
+#include "editor/ControlPanel.h"
 #include "editor/ImageView.h"
 
 #include <QPainter>
@@ -33,14 +34,15 @@ QImage EditViewController::applyBackgroundColor(const QImage& image, const QColo
 }
 
 void EditViewController::controlPanelDidChangeBackgroundColorHorizontalPaddingVerticalPadding(
-    ControlPanel*, const QColor& color, qreal horizontalPadding, qreal verticalPadding) {
+    ControlPanel* panel, const QColor& color, qreal horizontalPadding, qreal verticalPadding) {
     logger.info("Applying background color and padding: h=%f, v=%f", horizontalPadding,
                 verticalPadding);
     currentBackgroundColor = color;
     currentHorizontalPadding = horizontalPadding;
     currentVerticalPadding = verticalPadding;
     currentPadding = std::max(horizontalPadding, verticalPadding);
-    showComposite(color, horizontalPadding, verticalPadding);
+    showComposite(color, horizontalPadding, verticalPadding,
+                  panel ? panel->paddingDrag() : std::nullopt);
 }
 
 void EditViewController::controlPanelDidChangeBackgroundColorPadding(ControlPanel*,
@@ -55,7 +57,7 @@ void EditViewController::controlPanelDidChangeBackgroundColorPadding(ControlPane
 }
 
 void EditViewController::showComposite(const QColor& color, qreal horizontalPadding,
-                                       qreal verticalPadding) {
+                                       qreal verticalPadding, std::optional<quint64> drag) {
     if (originalImage.isNull() && imageView)
         originalImage = imageView->image();
     if (originalImage.isNull())
@@ -64,7 +66,12 @@ void EditViewController::showComposite(const QColor& color, qreal horizontalPadd
                                  ? applyBackgroundColor(originalImage, color, horizontalPadding)
                                  : applyBackgroundColorWithSeparatePadding(
                                        originalImage, color, horizontalPadding, verticalPadding);
-    addToHistory(composite);
+    const bool showingNewest = currentHistoryIndex == static_cast<int>(imageHistory.size()) - 1;
+    if (drag && drag == recordedPaddingDrag && showingNewest)
+        replaceNewestHistoryImage(composite);
+    else
+        addToHistory(composite);
+    recordedPaddingDrag = drag;
     showImage(composite);
     hasBackgroundColor = true;
 }

@@ -23,6 +23,7 @@ AnalyticsProperties historyProperties(int index, std::size_t size) {
 } // namespace
 
 void EditViewController::addToHistory(const QImage& image) {
+    recordedPaddingDrag.reset();
     const int count = static_cast<int>(imageHistory.size());
     if (currentHistoryIndex < count - 1)
         imageHistory.erase(imageHistory.begin() + (currentHistoryIndex + 1), imageHistory.end());
@@ -32,6 +33,13 @@ void EditViewController::addToHistory(const QImage& image) {
         imageHistory.erase(imageHistory.begin());
     imageHistory.push_back(image);
     updateUndoRedoButtonsState();
+}
+
+void EditViewController::replaceNewestHistoryImage(const QImage& image) {
+    if (imageHistory.empty())
+        addToHistory(image);
+    else
+        imageHistory.back() = image;
 }
 
 void EditViewController::updateUndoRedoButtonsState() {

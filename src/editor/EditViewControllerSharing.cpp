@@ -35,12 +35,15 @@ void EditViewController::controlPanelDidClickShare(ControlPanel* panel) {
         logger.error("No image available to share");
         return;
     }
+    if (!rootView || rootView->window() == rootView.data() || !rootView->window()->isVisible() ||
+        !panel) {
+        logger.error("No window to show the share picker in");
+        return;
+    }
     auto* picker = new SharingServicePicker({imageView->image()}, rootView);
     picker->delegate = this;
-    if (rootView && rootView->window() != rootView.data() && panel) {
-        const QPoint centre = panel->geometry().center();
-        picker->showRelativeToRect(QRect(centre, QSize(1, 1)), rootView, Qt::BottomEdge);
-    }
+    const QPoint centre = panel->geometry().center();
+    picker->showRelativeToRect(QRect(centre, QSize(1, 1)), rootView, Qt::BottomEdge);
     logger.info("Share picker displayed");
 }
 

@@ -7,6 +7,7 @@
 #include "platform/MainScreen.h"
 #include "platform/SystemLog.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QScreen>
@@ -45,6 +46,8 @@ EditWindow::EditWindow(const QImage& screenshot, const QRectF& frame)
     content->activate();
 
     setupKeyboardShortcuts();
+    // Sees the owned windows close, wherever they were created.
+    qApp->installEventFilter(this);
     if (QScreen* screen = mainScreen()) {
         QRect centred(QPoint(), size());
         centred.moveCenter(screen->geometry().center());
@@ -101,7 +104,62 @@ void EditWindow::closeEvent(QCloseEvent* event) {
         systemLog(QStringLiteral("Preparing edit window for close"));
     localEventMonitor.reset();
     event->accept();
+    // Nothing of a closed editor stays open or usable: its popovers, alerts, colour dialog
+    // and menus close with it.
+    closeOwnedWindows();
     emit windowWillClose();
+}
+
+QList<QWidget*> EditWindow::ownedWindows() const {
+    QList<QWidget*> owned;
+    for (QWidget* candidate : QApplication::topLevelWidgets()) {
+        for (QWidget* up = candidate->parentWidget(); up; up = up->parentWidget())
+            if (up == this) {
+                owned.append(candidate);
+                break;
+            }
+    }
+    return owned;
+}
+
+void EditWindow::closeOwnedWindows() {
+    QList<QPointer<QWidget>> open;
+    for (QWidget* owned : ownedWindows())
+        if (owned->isVisible())
+            open.append(owned);
+    for (const QPointer<QWidget>& owned : open) {
+        if (owned)
+            owned->close();
+        // A dialog may refuse to close; the editor is gone either way.
+        if (owned && owned->isVisible())
+            owned->hide();
+    }
+}
+
+void EditWindow::raiseOwnedWindows() {
+    for (QWidget* owned : ownedWindows())
+        if (owned->isVisible())
+            owned->raise();
+}
+
+bool EditWindow::eventFilter(QObject* watched, QEvent* event) {
+    // When one of its windows closes, X hands the keyboard focus to the root window; the
+    // editor takes it back so that its keys keep working wherever the pointer is.
+    if (event->type() == QEvent::Hide && watched != this && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (widget->isWindow() && ownedWindows().contains(widget))
+            MainQueue::async(this, [this] { regainKeyFocus(); });
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void EditWindow::regainKeyFocus() {
+    if (!isVisible() || QApplication::activePopupWidget() || QApplication::activeModalWidget())
+        return;
+    for (QWidget* owned : ownedWindows())
+        if (owned->isVisible() && owned->isActiveWindow())
+            return; // another window of the editor has the focus
+    activateWindow();
 }
 
 void EditWindow::undo() {
@@ -139,8 +197,11 @@ void EditWindow::changeEvent(QEvent* event) {
 
 void EditWindow::windowDidBecomeKey() {
     MainQueue::async(this, [this] {
-        raise();
-        activateWindow();
+        // The window is key already: activating is all that is asked. Raising it here would
+        // cover a popover or alert shown since, so those are put back on top instead.
+        if (!isActiveWindow() && !QApplication::activePopupWidget())
+            activateWindow();
+        raiseOwnedWindows();
         if (mainMenuUpdate())
             mainMenuUpdate()();
     });

@@ -43,6 +43,7 @@ signals:
     void windowWillClose();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -51,6 +52,11 @@ private:
     void setupKeyboardShortcuts();
     bool handleKeyDown(const QKeyEvent& event);
     void windowDidBecomeKey();
+    // The separate windows the editor opened: popovers, alerts, the colour dialog, menus.
+    QList<QWidget*> ownedWindows() const;
+    void closeOwnedWindows();
+    void raiseOwnedWindows();
+    void regainKeyFocus();
 
     std::unique_ptr<ApplicationKeyMonitor> localEventMonitor;
 };

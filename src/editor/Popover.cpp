@@ -37,6 +37,11 @@ void Popover::showRelativeTo(QWidget* anchor) {
     activateWindow();
 }
 
+void Popover::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    emit hidden();
+}
+
 void Popover::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     // Under a mask the edge pixels it keeps blend with the background, not the window's grey.

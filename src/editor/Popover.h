@@ -18,7 +18,11 @@ public:
     // Distance between the anchor's bottom edge and the popover.
     static constexpr int gap = 6;
 
+signals:
+    void hidden();
+
 protected:
+    void hideEvent(QHideEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 

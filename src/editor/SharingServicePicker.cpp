@@ -27,8 +27,7 @@ void SharingServicePicker::showRelativeToRect(const QRect& rect, QWidget* view,
     if (delegate)
         listed = delegate->sharingServicePickerSharingServicesForItemsProposedSharingServices(
             this, items, std::move(listed));
-    if (listed.empty() || !view) {
-        // An empty menu would never open or close, so the user could not dismiss it.
+    if (!view) {
         MainQueue::async(this, [this] { finish(); });
         return;
     }
@@ -36,6 +35,12 @@ void SharingServicePicker::showRelativeToRect(const QRect& rect, QWidget* view,
     for (const auto& service : listed) {
         QAction* action = servicesMenu->addAction(service.title);
         connect(action, &QAction::triggered, this, [this, service] { choose(service); });
+    }
+    if (listed.empty()) {
+        // The user learns why nothing can be chosen; the entry also gives the menu a size,
+        // without which it would never open or close.
+        logger.info("No application can take images");
+        servicesMenu->addAction(tr("No application can share this image"))->setEnabled(false);
     }
     // The menu hides before it reports the triggered item; decide on the next turn.
     connect(servicesMenu, &QMenu::aboutToHide, this,

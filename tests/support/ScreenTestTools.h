@@ -13,7 +13,7 @@
 inline constexpr int screenTestTimeoutMs = 10000;
 
 // Runs xdotool while this process keeps handling its events; returns its standard output.
-inline QString xdotool(const QStringList& arguments) {
+inline QString runXdotool(const QStringList& arguments) {
     QProcess process;
     process.start(QStringLiteral("xdotool"), arguments);
     EXPECT_TRUE(process.waitForStarted()) << "xdotool is not installed";
@@ -28,7 +28,58 @@ inline QString xdotool(const QStringList& arguments) {
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
-// Four quadrants of known colours at an exact place (no window manager runs under Xvfb).
+// Where the X server has the pointer, in device pixels.
+inline QPoint pointerPosition() {
+    QPoint at;
+    for (const QString& line : runXdotool({"getmouselocation", "--shell"}).split('\n')) {
+        if (line.startsWith("X="))
+            at.setX(line.mid(2).toInt());
+        else if (line.startsWith("Y="))
+            at.setY(line.mid(2).toInt());
+    }
+    return at;
+}
+
+// `xdotool mousemove --sync` waits for the pointer to move, so it never returns when the
+// pointer is at the target already (as a previous test may have left it): the pointer is
+// first put one pixel aside.
+inline void avoidSyncMoveToTheSamePlace(const QStringList& arguments) {
+    const qsizetype move = arguments.indexOf(QStringLiteral("mousemove"));
+    if (move < 0 || move + 3 >= arguments.size() || arguments[move + 1] != "--sync")
+        return;
+    const QPoint target(arguments[move + 2].toInt(), arguments[move + 3].toInt());
+    if (pointerPosition() != target)
+        return;
+    const QPoint aside = target + QPoint(target.x() > 0 ? -1 : 1, 0);
+    runXdotool({"mousemove", QString::number(aside.x()), QString::number(aside.y())});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pointerPosition() == aside; }, screenTestTimeoutMs));
+}
+
+inline QString xdotool(const QStringList& arguments) {
+    avoidSyncMoveToTheSamePlace(arguments);
+    return runXdotool(arguments);
+}
+
+// Moves the pointer to a point of the desktop (device-independent pixels) and clicks there.
+inline void clickAt(QPoint global) {
+    xdotool({"mousemove", "--sync", QString::number(global.x()), QString::number(global.y()),
+             "click", "1"});
+}
+
+// The window that has the X keyboard focus.
+inline WId focusedWindow() {
+    return runXdotool({"getwindowfocus", "-f"}).toULongLong();
+}
+
+// Whether X shows the window (xwininfo's map state), whatever Qt believes.
+inline bool isMappedOnX(WId window) {
+    QProcess process;
+    process.start(QStringLiteral("xwininfo"), {"-id", QString::number(window)});
+    process.waitForFinished(screenTestTimeoutMs);
+    return process.readAllStandardOutput().contains("IsViewable");
+}
+
+// Four quadrants of known colours at an exact place.
 class KnownColours : public QWidget {
 public:
     static constexpr QRgb topLeft = qRgb(220, 20, 60), topRight = qRgb(20, 200, 90),
