@@ -164,6 +164,13 @@ TEST(ControlPanelAppearance, FadesInWhileRisingIntoPlace) {
     waitForAnimations();
     EXPECT_EQ(scene.panel->pos(), QPoint(100, 35));
     EXPECT_DOUBLE_EQ(scene.panel->alphaValue(), 1);
+
+    // The view grows by 100 points meanwhile: the panel ends 100 points lower.
+    scene.panel->animateAppearance();
+    QTest::qWait(50);
+    scene.panel->move(scene.panel->pos() + QPoint(0, 100));
+    waitForAnimations();
+    EXPECT_EQ(scene.panel->pos(), QPoint(100, 135));
 }
 
 TEST(ControlPanelCopy, ConfirmsForOneAndAHalfSecondsAndIgnoresClicksMeanwhile) {

@@ -1,5 +1,7 @@
 #include "EditViewControllerInspector.h"
 
+#include "editor/SharingServicePicker.h"
+
 #include "LogCapture.h"
 
 #include <QClipboard>
@@ -115,6 +117,16 @@ TEST(Copy, WithoutAnImageCopyAndShareOnlyLogAnError) {
     EXPECT_TRUE(clipboardStillHoldsText());
     EXPECT_EQ(logs.messages(controllerLog),
               QStringList({"No image available to copy", "No image available to share"}));
+    EXPECT_TRUE(controller->view()->findChildren<QMenu*>().isEmpty());
+}
+
+TEST(Share, WithoutAWindowShowsNothingAndSaysSo) {
+    TemporarySettings settings;
+    auto controller = makeController(solidImage(30, 20, Qt::green));
+    LogCapture logs;
+    controller->controlPanelDidClickShare(Inspector::panel(*controller));
+    EXPECT_EQ(logs.messages(controllerLog), QStringList{"No window to show the share picker in"});
+    EXPECT_TRUE(controller->view()->findChildren<SharingServicePicker*>().isEmpty());
     EXPECT_TRUE(controller->view()->findChildren<QMenu*>().isEmpty());
 }
 

@@ -125,27 +125,38 @@ struct EditFixture : ::testing::Test {
 };
 
 TEST_F(EditFixture, ResultWithoutBackgroundIsShownScaledAndBecomesTheNextSource) {
-    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-    const QImage result = solidImage(screen.width() * 2, screen.height() * 2, Qt::blue);
-    server.reply({200, LoopbackEditServer::imageReply(result)});
+    // The offscreen screen is 800 x 800: room for 720 x 660 points once the 40-point margins
+    // and the 60-point panel are taken, so a 1600 x 1200 result shrinks by 720 / 1600.
+    ASSERT_EQ(QGuiApplication::primaryScreen()->geometry().size(), QSize(800, 800));
+    const QImage result = solidImage(1600, 1200, Qt::blue);
+    server.reply({200, LoopbackEditServer::imageReply(result), std::chrono::milliseconds(300)});
     LogCapture logs;
     edit("make it blue", "ghibli", true);
     EXPECT_FALSE(Inspector::overlay(*controller)->isHidden());
-    EXPECT_FALSE(Inspector::panel(*controller)->editButton->isEnabled());
+    auto* panel = Inspector::panel(*controller);
+    const std::vector<ToolbarButton*> all{panel->editButton,  panel->copyButton,
+                                          panel->shareButton, panel->undoButton,
+                                          panel->redoButton,  panel->bgSettingsButton};
+    for (ToolbarButton* button : all) {
+        SCOPED_TRACE(button->accessibleName().toStdString());
+        EXPECT_FALSE(button->isEnabled()) << "while loading";
+        EXPECT_DOUBLE_EQ(button->alphaValue(), 0.5);
+    }
     waitForResult(1);
 
     EXPECT_EQ(server.requests().at(0).image, tiffOf(capture));
     const auto& history = Inspector::history(*controller);
     ASSERT_EQ(history.size(), 2u);
-    EXPECT_LT(history.back().width(), result.width()) << "scaled to the screen";
+    EXPECT_EQ(history.back().size(), QSize(720, 540)) << "scaled to the screen";
     EXPECT_EQ(Inspector::shown(*controller).constBits(), history.back().constBits());
     EXPECT_EQ(Inspector::originalImage(*controller).size(), result.size());
-    auto* panel = Inspector::panel(*controller);
-    EXPECT_TRUE(panel->editButton->isEnabled());
-    EXPECT_TRUE(panel->undoButton->isEnabled());
-    EXPECT_DOUBLE_EQ(panel->undoButton->alphaValue(), 1.0);
-    EXPECT_FALSE(panel->redoButton->isEnabled());
-    EXPECT_DOUBLE_EQ(panel->redoButton->alphaValue(), 0.5);
+    // Afterwards: all but Redo live again, Redo dimmed as the history has nothing ahead.
+    for (ToolbarButton* button : all) {
+        SCOPED_TRACE(button->accessibleName().toStdString());
+        const bool live = button != panel->redoButton;
+        EXPECT_EQ(button->isEnabled(), live);
+        EXPECT_DOUBLE_EQ(button->alphaValue(), live ? 1.0 : 0.5);
+    }
 
     const auto events = PostHogSDK::shared().events();
     ASSERT_EQ(eventNames(), QStringList({"edit_started", "edit_success"}));

@@ -1,8 +1,12 @@
 #include "EditViewControllerInspector.h"
 
+#include "editor/ColorWell.h"
 #include "editor/EditWindow.h"
+#include "editor/Popover.h"
 #include "LogCapture.h"
 
+#include <QApplication>
+#include <QColorDialog>
 #include <QScreen>
 #include <QSignalSpy>
 
@@ -119,22 +123,44 @@ TEST_F(WindowFixture, EscapeAnywhereClosesThroughTheOneClosingPath) {
     EXPECT_FALSE(window->testAttribute(Qt::WA_DeleteOnClose));
 }
 
-TEST_F(WindowFixture, MenuItemsFollowTheHistory) {
+TEST_F(WindowFixture, MenuUndoAndRedoFollowTheHistory) {
     using Action = EditWindow::MenuAction;
     EXPECT_FALSE(window->validateMenuItem(Action::undo));
     EXPECT_FALSE(window->validateMenuItem(Action::redo));
-    EXPECT_TRUE(window->validateMenuItem(Action::performClose));
     addEntries(1);
     EXPECT_TRUE(window->validateMenuItem(Action::undo));
     window->undo();
     EXPECT_EQ(Inspector::index(controller()), 0);
-    EXPECT_FALSE(window->validateMenuItem(Action::undo));
     EXPECT_TRUE(window->validateMenuItem(Action::redo));
     window->undo(); // nothing to undo: nothing happens
     window->redo();
     EXPECT_EQ(Inspector::index(controller()), 1);
-    EXPECT_TRUE(window->respondsTo(Action::undo));
-    EXPECT_FALSE(window->respondsTo(Action::other));
+}
+
+TEST_F(WindowFixture, ClosingClosesItsPopoversAndTheColourDialog) {
+    ControlPanel* panel = Inspector::panel(controller());
+    for (const bool promptFirst : {true, false}) {
+        SCOPED_TRACE(promptFirst);
+        if (!window->isVisible()) {
+            SetUp();
+            panel = Inspector::panel(controller());
+        }
+        if (promptFirst)
+            panel->showPromptPopover();
+        panel->showBgSettingsPopover();
+        QTest::mouseClick(panel->colorWell, Qt::LeftButton);
+        QColorDialog* dialog = panel->colorWell->dialog();
+        ASSERT_TRUE(dialog && dialog->isVisible());
+        const auto entries = Inspector::history(controller()).size();
+
+        window->close();
+        EXPECT_FALSE(panel->bgSettingsPopover->isVisible());
+        EXPECT_FALSE(dialog->isVisible());
+        if (promptFirst)
+            EXPECT_FALSE(panel->promptPopover->isVisible());
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        EXPECT_EQ(Inspector::history(controller()).size(), entries);
+    }
 }
 
 TEST_F(WindowFixture, PlacesThePanelCentredBelowTheTopOnTheNextTurn) {
