@@ -11,8 +11,6 @@
 
 #include <QApplication>
 #include <QMenu>
-#include <QElapsedTimer>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,24 +18,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// Runs a command line tool to its end while this process keeps serving X requests (the
-// clipboard's owner must answer while xclip waits).
-QByteArray runTool(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForStarted(5000))
-        return {};
-    QElapsedTimer timer;
-    timer.start();
-    while (process.state() != QProcess::NotRunning && timer.elapsed() < 10000)
-        QTest::qWait(10);
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished(1000);
-    }
-    return process.readAllStandardOutput();
-}
 
 QImage pastedImage() {
     return QImage::fromData(runTool("xclip", {"-selection", "clipboard", "-t", "image/png", "-o"}),
@@ -90,11 +70,11 @@ TEST_F(EditorOnX11, RealKeysUndoAndClose) {
     ASSERT_TRUE(controller.canUndo());
 
     LogCapture logs;
-    runTool("xdotool", {"key", "--clearmodifiers", "ctrl+z"});
+    xdotool({"key", "--clearmodifiers", "ctrl+z"});
     QTRY_VERIFY_WITH_TIMEOUT(!controller.canUndo(), 5000);
-    runTool("xdotool", {"key", "--clearmodifiers", "ctrl+y"});
+    xdotool({"key", "--clearmodifiers", "ctrl+y"});
     QTRY_VERIFY_WITH_TIMEOUT(controller.canUndo(), 5000);
-    runTool("xdotool", {"key", "Escape"});
+    xdotool({"key", "Escape"});
     QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 5000);
     EXPECT_TRUE(logs.messages("default").contains("Preparing edit window for close"));
 }
@@ -127,8 +107,7 @@ TEST_F(EditorOnX11, ShareWithNoApplicationForImagesSaysSo) {
 
     // A click beside the menu dismisses it, as any menu.
     const QPoint beside = window.mapToGlobal(QPoint(40, window.height() - 40));
-    xdotool({"mousemove", "--sync", QString::number(beside.x()), QString::number(beside.y()),
-             "click", "1"});
+    clickAt(beside);
     QTRY_VERIFY_WITH_TIMEOUT(
         logs.messages("com.app.pixaloom.EditViewController").contains("User canceled sharing"),
         5000);

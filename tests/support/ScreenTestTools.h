@@ -12,11 +12,12 @@
 
 inline constexpr int screenTestTimeoutMs = 10000;
 
-// Runs xdotool while this process keeps handling its events; returns its standard output.
-inline QString runXdotool(const QStringList& arguments) {
+// Runs a command line tool to its end while this process keeps handling its events (an X
+// client such as xclip may wait for this process to answer); returns its standard output.
+inline QByteArray runTool(const QString& program, const QStringList& arguments) {
     QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    EXPECT_TRUE(process.waitForStarted()) << "xdotool is not installed";
+    process.start(program, arguments);
+    EXPECT_TRUE(process.waitForStarted()) << program.toStdString() << " is not installed";
     const bool finished = QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; },
                                           screenTestTimeoutMs);
     if (!finished) {
@@ -24,8 +25,12 @@ inline QString runXdotool(const QStringList& arguments) {
         process.waitForFinished();
     }
     EXPECT_TRUE(finished && process.exitCode() == 0)
-        << "xdotool " << arguments.join(' ').toStdString() << " failed";
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+        << program.toStdString() << " " << arguments.join(' ').toStdString() << " failed";
+    return process.readAllStandardOutput();
+}
+
+inline QString runXdotool(const QStringList& arguments) {
+    return QString::fromUtf8(runTool(QStringLiteral("xdotool"), arguments)).trimmed();
 }
 
 // Where the X server has the pointer, in device pixels.
@@ -73,10 +78,8 @@ inline WId focusedWindow() {
 
 // Whether X shows the window (xwininfo's map state), whatever Qt believes.
 inline bool isMappedOnX(WId window) {
-    QProcess process;
-    process.start(QStringLiteral("xwininfo"), {"-id", QString::number(window)});
-    process.waitForFinished(screenTestTimeoutMs);
-    return process.readAllStandardOutput().contains("IsViewable");
+    return runTool(QStringLiteral("xwininfo"), {"-id", QString::number(window)})
+        .contains("IsViewable");
 }
 
 // Four quadrants of known colours at an exact place.

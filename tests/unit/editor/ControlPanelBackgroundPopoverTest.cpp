@@ -25,13 +25,6 @@ ToolbarButton* preset(ControlPanel& panel, int tag) {
     return nullptr;
 }
 
-TEST(BackgroundPopover, PaddingLabelsDropTheFraction) {
-    const std::pair<qreal, const char*> cases[] = {{0, "0px"},      {20, "20px"},   {35.6, "35px"},
-                                                   {99.99, "99px"}, {100, "100px"}, {0.4, "0px"}};
-    for (const auto& [padding, text] : cases)
-        EXPECT_EQ(ControlPanel::paddingLabelText(padding), text) << padding;
-}
-
 TEST(BackgroundPopover, ShowingRefreshesTheControlsAndReportsNothing) {
     PanelInView scene;
     ControlPanel& panel = *scene.panel;

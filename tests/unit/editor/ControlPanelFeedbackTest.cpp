@@ -75,16 +75,6 @@ TEST(HoverFeedback, ToolbarButtonsKeepOneHoverLayerLaidOutAfreshOnEveryEnter) {
     }
 }
 
-TEST(HoverFeedback, LeavingAButtonNeverEnteredOnlyRestoresItsLook) {
-    PanelInView scene;
-    ToolbarButton* redo = scene.panel->redoButton;
-    leave(redo);
-    waitForAnimations();
-    EXPECT_TRUE(redo->layer.sublayers.empty());
-    EXPECT_EQ(rgba(redo->contentTintColor()), rgba(restingTint));
-    EXPECT_DOUBLE_EQ(redo->layerScale(), 1);
-}
-
 TEST(HoverFeedback, ThePopoversEditButtonOnlyBrightensItsOrange) {
     PanelInView scene;
     ControlPanel& panel = *scene.panel;

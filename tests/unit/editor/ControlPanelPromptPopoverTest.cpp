@@ -24,7 +24,7 @@ void pickTheme(ControlPanel& panel, const QString& title) {
     panel.promptThemeSelector->setCurrentIndex(index);
 }
 
-TEST(PromptPopover, FirstShowOffersAnEmptyPromptImprovementAndEveryThemeOnce) {
+TEST(PromptPopover, FirstShowOffersAnEmptyFocusedPromptAndNoTheme) {
     PanelInView scene;
     ControlPanel& panel = *scene.panel;
     EXPECT_FALSE(panel.promptPopover);
@@ -37,16 +37,7 @@ TEST(PromptPopover, FirstShowOffersAnEmptyPromptImprovementAndEveryThemeOnce) {
     EXPECT_EQ(panel.promptTextField->window()->focusWidget(), panel.promptTextField.data());
     EXPECT_TRUE(panel.improvePromptCheckbox->isChecked());
 
-    QComboBox& themes = *panel.promptThemeSelector;
-    EXPECT_EQ(themes.currentIndex(), 0);
-    EXPECT_EQ(themes.itemText(0), "No theme");
-    EXPECT_EQ(themes.itemData(0).toString(), "None");
-    QStringList keys;
-    for (int i = 1; i < themes.count(); ++i)
-        keys << themes.itemData(i).toString();
-    keys.sort();
-    EXPECT_EQ(keys, (QStringList{"comic", "cyberpunk", "ghibli", "minimalist", "pixel_art", "retro",
-                                 "watercolor"}));
+    EXPECT_EQ(panel.promptThemeSelector->currentText(), "No theme");
     // Opened below its button.
     const QPoint buttonBottom = panel.editButton->mapToGlobal(QPoint(16, 32));
     EXPECT_GT(panel.promptPopover->geometry().top(), buttonBottom.y());

@@ -143,16 +143,6 @@ TEST(ControlPanelDragFeedback, EndedAndCancelledDragsRestoreTheRestingLook) {
     }
 }
 
-TEST(ControlPanelDragFeedback, APanelWithoutAViewIgnoresTheHandle) {
-    ControlPanel panel(QRect(0, 0, 160, 36));
-    panel.show();
-    QTest::mousePress(panel.dragHandle, Qt::LeftButton, {}, QPoint(24, 4));
-    QTest::mouseMove(panel.dragHandle, QPoint(80, 30));
-    EXPECT_FALSE(panel.isDragging);
-    EXPECT_FALSE(panel.dragStartPoint);
-    EXPECT_EQ(panel.pos(), QPoint(0, 0));
-}
-
 TEST(ControlPanelAppearance, FadesInWhileRisingIntoPlace) {
     PanelInView scene;
     scene.panel->animateAppearance();
