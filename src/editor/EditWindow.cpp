@@ -57,6 +57,7 @@ EditWindow::EditWindow(const QImage& screenshot, const QRectF& frame)
 
 EditWindow::~EditWindow() {
     localEventMonitor.reset();
+    closeOwnedWindows();
     // A running edit may still hold the controller; its view then outlives this window.
     if (editViewController)
         editViewController->detachViewFromWindow();
