@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSysInfo>
@@ -49,7 +50,13 @@ AppDelegate::AppDelegate()
 }
 
 AppDelegate::~AppDelegate() {
+    // Windows go first, while the menus they show still exist; nothing is told of it.
     windowNotifications.reset();
+    disconnect(qApp, nullptr, this, nullptr);
+    captureWindow.reset();
+    editWindow.reset();
+    settingsWindow.reset();
+    delete aboutPanel;
     globalMonitor.reset();
     MainMenu::setMenus({});
     MainMenu::setUpdateHandler({});
