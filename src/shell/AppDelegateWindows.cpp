@@ -41,7 +41,9 @@ void AppDelegate::takeScreenshot() {
     }
     captureWindow = makeCaptureWindow();
     captureWindow->setAppDelegate(this);
-    attachMainMenu(captureWindow.get());
+    // The overlay covers the whole screen, so it shows no menu bar; its keys still reach
+    // the menu's items.
+    captureWindow->addActions(MainMenu::allActions());
     makeKeyAndOrderFront(*captureWindow);
     activateIgnoringOtherApps();
 }
