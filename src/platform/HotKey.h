@@ -9,9 +9,9 @@
 // A system-wide hot key: one key with exactly the given modifiers, taken for this
 // application wherever the focus is, so the key no longer reaches the focused application.
 // Lock and NumLock are ignored; other modifiers must match exactly, so Ctrl+Alt+Shift+2 is not
-// the hot key Ctrl+Shift+2. The handler runs on the GUI thread once per press: holding the
-// key down does not call it again. Destroying the object releases the key; do not destroy it
-// from inside its handler (defer that, for example with a queued call).
+// the hot key Ctrl+Shift+2. The handler runs on the registering (GUI) thread once per press:
+// holding the key down does not call it again. Destroying the object releases the key; do not
+// destroy it from inside its handler (defer that, for example with a queued call).
 class HotKey {
 public:
     using Handler = std::function<void()>;
