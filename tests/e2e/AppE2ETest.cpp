@@ -174,6 +174,27 @@ TEST_F(Pixaloom, FromTheTrayToAnEditedImageOnTheClipboardAndBackThroughTheMenu) 
     EXPECT_FALSE(app->log().contains("runtime error")) << app->log().toStdString();
 }
 
+TEST_F(Pixaloom, AnEditServerThatHasGoneEndsInAnAlertAndTheEditorStaysUsable) {
+    const auto editor = captureColours();
+    ASSERT_FALSE(editor.id.isEmpty());
+    app->stopEditServer();
+    click(toolbarButton(editor, editButton));
+    QTest::qWait(300);
+    xdo({"type", "--delay", "20", "anything"});
+    xdo({"key", "Return"});
+    const auto alert = app->waitForWindow([](auto& w) { return w.name == "Error"; });
+    ASSERT_TRUE(alert) << app->log().toStdString();
+    xdo({"windowactivate", "--sync", alert->id});
+    xdo({"key", "Return"});
+    EXPECT_TRUE(app->waitForNoWindow([](auto& w) { return w.name == "Error"; }));
+    // The capture is still there, and the editor still answers its keys.
+    EXPECT_TRUE(editorShows(editor, [](QRgb c) { return QColor(c); }));
+    xdo({"windowactivate", "--sync", editor.id});
+    xdo({"key", "Escape"});
+    EXPECT_TRUE(app->waitForNoWindow([&editor](auto& w) { return w.id == editor.id; }));
+    EXPECT_TRUE(app->isRunning());
+}
+
 TEST_F(Pixaloom, ATrayClickDuringACaptureDoesNothingAndEscapeEndsIt) {
     leftClickTray();
     ASSERT_TRUE(app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }));

@@ -139,6 +139,10 @@ void RunningApplication::startApplication() {
     ASSERT_TRUE(application.waitForStarted());
 }
 
+void RunningApplication::stopEditServer() {
+    stop(editServer);
+}
+
 bool RunningApplication::isRunning() const {
     return application.state() == QProcess::Running;
 }

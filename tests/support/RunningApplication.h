@@ -30,6 +30,8 @@ public:
     RunningApplication& operator=(const RunningApplication&) = delete;
 
     bool isRunning() const;
+    // Ends the edit server, as a server that goes away would.
+    void stopEditServer();
     // The application's visible top-level windows and the tray icon, as the X server has them.
     QList<Window> windows() const;
     std::optional<Window> waitForWindow(const std::function<bool(const Window&)>& match,
