@@ -69,6 +69,17 @@ QImage clipboardImage() {
         "PNG");
 }
 
+QImage waitForClipboardImage(int timeoutMs) {
+    QImage image;
+    waitUntil(
+        [&] {
+            image = clipboardImage();
+            return !image.isNull();
+        },
+        timeoutMs);
+    return image;
+}
+
 RunningApplication::RunningApplication(bool withTray) {
     for (const char* sub : {"config", "cache", "data", "runtime", "bin"})
         QDir(folder.path()).mkpath(QString::fromLatin1(sub));

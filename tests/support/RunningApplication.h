@@ -69,3 +69,5 @@ QString xdo(const QStringList& arguments);
 QColor screenPixel(QPoint at);
 // The clipboard's image as another X client reads it.
 QImage clipboardImage();
+// The same, once there is one; a null image when none came within the time.
+QImage waitForClipboardImage(int timeoutMs = 5000);
