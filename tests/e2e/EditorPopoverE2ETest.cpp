@@ -76,22 +76,17 @@ struct EditorPopovers : ::testing::Test {
     }
     EditViewController& controller() { return *window->editViewController; }
 
-    void openPromptPopover() {
-        clickAt(centreOf(panel->editButton));
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return panel->promptPopover && panel->promptPopover->isVisible(); },
-            screenTestTimeoutMs));
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(panel->promptPopover, screenTestTimeoutMs));
+    // Clicks the button and waits until its popover shows, feedback included.
+    void openPopover(ToolbarButton* button, const QPointer<Popover>& popover) {
+        clickAt(centreOf(button));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return popover && popover->isVisible(); }, screenTestTimeoutMs));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(popover, screenTestTimeoutMs));
         // Long enough for anything the opening queued and for the 0.2 s feedback.
         QTest::qWait(300);
     }
-    void openBackgroundPopover() {
-        clickAt(centreOf(panel->bgSettingsButton));
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return panel->bgSettingsPopover && panel->bgSettingsPopover->isVisible(); },
-            screenTestTimeoutMs));
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(panel->bgSettingsPopover, screenTestTimeoutMs));
-    }
+    void openPromptPopover() { openPopover(panel->editButton, panel->promptPopover); }
+    void openBackgroundPopover() { openPopover(panel->bgSettingsButton, panel->bgSettingsPopover); }
     void expectEditorHasKeyFocus() {
         EXPECT_TRUE(QTest::qWaitFor([&] { return focusedWindow() == window->winId(); }, 3000))
             << "X gave the focus to " << focusedWindow();
@@ -104,6 +99,15 @@ struct EditorPopovers : ::testing::Test {
         xdotool({"mousemove", "--sync", "3", "3", "key", "--clearmodifiers", "ctrl+z"});
         EXPECT_TRUE(QTest::qWaitFor([&] { return controller().canRedo(); }, 3000));
         controller().performRedo();
+    }
+    void clickAwayAnAlert(int round) {
+        controller().showError(QStringLiteral("Round %1").arg(round));
+        QMessageBox* alert = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return (alert = window->findChild<QMessageBox*>()) && alert->isVisible(); },
+            screenTestTimeoutMs));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(alert, screenTestTimeoutMs));
+        clickAt(centreOf(alert->button(QMessageBox::Ok)));
     }
     int historyLength() {
         int steps = 1;
@@ -122,22 +126,9 @@ TEST_F(EditorPopovers, PromptPopoverOpensAboveWithActiveLookAndFocusComesBack) {
         SCOPED_TRACE(round);
         if (round % 4 == 1) {
             // Dismissing an alert makes the editor key again as the popover opens.
-            controller().showError(QStringLiteral("Round %1").arg(round));
-            QMessageBox* alert = nullptr;
-            ASSERT_TRUE(QTest::qWaitFor(
-                [&] { return (alert = window->findChild<QMessageBox*>()) && alert->isVisible(); },
-                screenTestTimeoutMs));
-            ASSERT_TRUE(QTest::qWaitForWindowExposed(alert, screenTestTimeoutMs));
-            clickAt(centreOf(alert->button(QMessageBox::Ok)));
+            clickAwayAnAlert(round);
         } else if (round % 4 == 2) {
-            expectUndoByKeyWithPointerAway();
-            controller().showError(QStringLiteral("Round %1").arg(round));
-            QMessageBox* alert = nullptr;
-            ASSERT_TRUE(QTest::qWaitFor(
-                [&] { return (alert = window->findChild<QMessageBox*>()) && alert->isVisible(); },
-                screenTestTimeoutMs));
-            ASSERT_TRUE(QTest::qWaitForWindowExposed(alert, screenTestTimeoutMs));
-            clickAt(centreOf(alert->button(QMessageBox::Ok)));
+            clickAwayAnAlert(round);
             ASSERT_TRUE(QTest::qWaitFor([&] { return !window->findChild<QMessageBox*>(); },
                                         screenTestTimeoutMs));
             expectEditorHasKeyFocus();

@@ -163,17 +163,19 @@ QList<RunningApplication::Window> RunningApplication::windows() const {
     const QString pid = QString::number(application.processId());
     const QStringList ids =
         xdo({"search", "--onlyvisible", "--classname", "pixaloom"}).split('\n', Qt::SkipEmptyParts);
-    static const QRegularExpression position(QStringLiteral("Position: (-?\\d+),(-?\\d+)"));
-    static const QRegularExpression size(QStringLiteral("Geometry: (\\d+)x(\\d+)"));
+    // xwininfo's absolute position is the window's own, also inside a window manager's frame
+    // (where xdotool's position is off by the title bar).
+    static const QRegularExpression geometryLines(
+        QStringLiteral("Absolute upper-left X: +(-?\\d+)\\s+Absolute upper-left Y: +(-?\\d+)"
+                       "[\\s\\S]*Width: (\\d+)\\s+Height: (\\d+)"));
     for (const QString& id : ids) {
-        const QString geometry = xdo({"getwindowgeometry", id});
-        const auto at = position.match(geometry);
-        const auto extent = size.match(geometry);
-        if (!at.hasMatch() || !extent.hasMatch())
+        const auto geometry = geometryLines.match(
+            QString::fromUtf8(runTool(QStringLiteral("xwininfo"), {"-id", id})));
+        if (!geometry.hasMatch())
             continue;
         found.append({id, xdo({"getwindowname", id}),
-                      QRect(at.captured(1).toInt(), at.captured(2).toInt(),
-                            extent.captured(1).toInt(), extent.captured(2).toInt())});
+                      QRect(geometry.captured(1).toInt(), geometry.captured(2).toInt(),
+                            geometry.captured(3).toInt(), geometry.captured(4).toInt())});
     }
     return found;
 }
