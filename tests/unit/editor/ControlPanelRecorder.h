@@ -5,8 +5,12 @@
 
 #include <QColor>
 #include <QString>
+#include <QAbstractAnimation>
+#include <QApplication>
 #include <QTest>
 #include <QWidget>
+
+#include <gtest/gtest.h>
 
 #include <memory>
 #include <optional>
@@ -74,6 +78,16 @@ struct PanelInView {
 };
 
 // Long enough for every feedback group (0.2 s) to reach its end values.
+// Until every animation of every widget has ended (a fixed wait is too short on a busy
+// machine or under the sanitizers).
 inline void waitForAnimations() {
-    QTest::qWait(260);
+    const auto running = [] {
+        for (QWidget* widget : QApplication::allWidgets())
+            for (const auto* animation :
+                 widget->findChildren<QAbstractAnimation*>(Qt::FindDirectChildrenOnly))
+                if (animation->state() == QAbstractAnimation::Running)
+                    return true;
+        return false;
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !running(); }, 5000)) << "animations still running";
 }
