@@ -66,13 +66,12 @@ std::optional<QString> utf8Text(const QByteArray& bytes) {
     return text;
 }
 
-// Replies carrying an HTTP status that QNetworkReply reports as errors are still HTTP
-// responses; everything else it reports is a failed exchange.
-bool isHttpStatusError(QNetworkReply::NetworkError error) {
-    const int code = error;
-    return error == QNetworkReply::NoError ||
-           error == QNetworkReply::ProtocolInvalidOperationError || (code >= 201 && code <= 299) ||
-           (code >= 401 && code <= 499);
+// Qt's connection-level errors (below 100) mean the exchange itself broke, even after a status
+// line arrived (a stall or a hang-up while the body was coming). Every other error that comes
+// with a status code is Qt's reading of that status: the reply is still the server's answer.
+bool exchangeBroke(const QNetworkReply& reply) {
+    const int code = reply.error();
+    return code > QNetworkReply::NoError && code < QNetworkReply::ProxyConnectionRefusedError;
 }
 
 TransportError transportError(const QNetworkReply& reply) {
@@ -182,6 +181,9 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
         logger.info("Request URL: %s", url.toString(QUrl::FullyEncoded));
         QNetworkRequest request(url);
         request.setTransferTimeout(static_cast<int>(idleLimit.count()));
+        // A redirect is the server's answer like any other status other than 200.
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::ManualRedirectPolicy);
         request.setRawHeader("Content-Type",
                              "multipart/form-data; boundary=" + boundaryText.toUtf8());
         logger.info("Sending request to edit endpoint");
@@ -215,7 +217,7 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
 QByteArray PixaloomService::handleReply(QNetworkReply& reply, Clock::time_point startTime,
                                         Clock::time_point requestStart) const {
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!isHttpStatusError(reply.error()))
+    if (exchangeBroke(reply) || (!status.isValid() && reply.error() != QNetworkReply::NoError))
         throw transportError(reply);
     const QByteArray body = reply.readAll();
 

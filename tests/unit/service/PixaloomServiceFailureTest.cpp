@@ -93,6 +93,16 @@ TEST(EditFailures, ErrorRepliesGiveApiErrorWithTheWholeBody) {
          LoopbackHttpServer::json(403, "IMAGE_SAFETY"),
          "IMAGE_SAFETY",
          {"Could not parse error response: *"}},
+        // Qt reports these as authentication or proxy errors; they are still the server's
+        // answer.
+        {"401", LoopbackHttpServer::json(401, "login first"), "login first", {}},
+        {"407 from the server", LoopbackHttpServer::json(407, "Proxy login"), "Proxy login", {}},
+        {"418", LoopbackHttpServer::json(418, "teapot"), "teapot", {}},
+        {"503", LoopbackHttpServer::json(503, "later"), "later", {}},
+        {"302 is not followed",
+         Reply{302, {{"Location", "/elsewhere"}}, "moved"},
+         "moved",
+         {"Received API response with status code: 302"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
