@@ -19,6 +19,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 const Logger& logger() {
@@ -77,16 +78,17 @@ bool isRetriable(int status) {
            status == 504 || (status >= 300 && status < 400);
 }
 
-// A Retry-After in whole seconds, at most an hour: past that it is more likely a broken header
-// than a wish, and a timer cannot take much more anyway.
-constexpr std::chrono::seconds longestRetryAfter{60 * 60};
+// A Retry-After in seconds, at most an hour: past that it is more likely a broken header than
+// a wish, and a timer cannot take much more anyway. Capped while still a double, since a
+// number of any size may come.
+constexpr double longestRetryAfterSeconds = 60 * 60;
 
 std::chrono::milliseconds retryAfterOf(const QNetworkReply& reply) {
     bool ok = false;
-    const qlonglong seconds = reply.rawHeader("Retry-After").trimmed().toLongLong(&ok);
-    if (!ok || seconds <= 0)
+    const double seconds = reply.rawHeader("Retry-After").trimmed().toDouble(&ok);
+    if (!ok || !(seconds > 0))
         return std::chrono::milliseconds(0);
-    return std::chrono::seconds(std::min<qlonglong>(seconds, longestRetryAfter.count()));
+    return std::chrono::milliseconds(std::llround(std::min(seconds, longestRetryAfterSeconds) * 1000));
 }
 
 const QString sessionIdKey = QStringLiteral("$session_id");
