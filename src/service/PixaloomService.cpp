@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 
 namespace {
 
@@ -58,6 +59,15 @@ QString firstCharacters(const QString& text, qsizetype count) {
     return text.left(end);
 }
 
+// The first `count` characters of text known to be valid UTF-8, decoded from its first bytes
+// only: a reply of many megabytes must not be converted whole to log a few characters.
+QString leadingCharacters(const QByteArray& utf8, qsizetype count) {
+    // A character takes at most four bytes; a byte order mark, which is dropped, three more.
+    const qsizetype bytes = std::min(utf8.size(), count * 4 + 3);
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    return firstCharacters(decoder(QByteArrayView(utf8).first(bytes)), count);
+}
+
 std::optional<QString> utf8Text(const QByteArray& bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder(bytes);
@@ -72,6 +82,25 @@ std::optional<QString> utf8Text(const QByteArray& bytes) {
 bool exchangeBroke(const QNetworkReply& reply) {
     const int code = reply.error();
     return code > QNetworkReply::NoError && code < QNetworkReply::ProxyConnectionRefusedError;
+}
+
+// Appends what has arrived to `body`. Its room is made once, from the announced length, so
+// that a large body is never copied to grow.
+void receive(QNetworkReply& reply, QByteArray& body) {
+    if (body.capacity() == 0) {
+        const qint64 announced = reply.header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        if (announced > 0 && announced < std::numeric_limits<qsizetype>::max() / 2)
+            body.reserve(static_cast<qsizetype>(announced));
+    }
+    const qint64 available = reply.bytesAvailable();
+    if (available <= 0)
+        return;
+    if (body.capacity() - body.size() < available)
+        body.reserve(body.size() + std::max<qint64>(available, body.size()));
+    const qsizetype at = body.size();
+    body.resize(at + available);
+    const qint64 read = reply.read(body.data() + at, available);
+    body.truncate(at + std::max<qint64>(read, 0));
 }
 
 TransportError transportError(const QNetworkReply& reply) {
@@ -190,8 +219,14 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
         const Clock::time_point requestStart = Clock::now();
 
         const std::unique_ptr<QNetworkReply, DeleteLater> reply(network().post(request, body));
+        // The body is taken as it arrives: left in the reply, a large one would sit whole in
+        // Qt's buffer and be copied whole again when read at the end.
+        QByteArray received;
+        QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(),
+                         [&received, source = reply.get()] { receive(*source, received); });
         co_await qCoro(reply.get()).waitForFinished();
-        co_return handleReply(*reply, startTime, requestStart);
+        receive(*reply, received);
+        co_return handleReply(*reply, received, startTime, requestStart);
     } catch (const PixaloomError& error) {
         logger.error("Pixaloom error: %s, duration: %s seconds", error.textForm(),
                      seconds(startTime));
@@ -214,12 +249,12 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
     }
 }
 
-QByteArray PixaloomService::handleReply(QNetworkReply& reply, Clock::time_point startTime,
+QByteArray PixaloomService::handleReply(QNetworkReply& reply, QByteArray& body,
+                                        Clock::time_point startTime,
                                         Clock::time_point requestStart) const {
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (exchangeBroke(reply) || (!status.isValid() && reply.error() != QNetworkReply::NoError))
         throw transportError(reply);
-    const QByteArray body = reply.readAll();
 
     logger.info("Request completed in %s seconds", seconds(requestStart));
     logger.info("Response data size: %ld bytes", body.size());
@@ -270,7 +305,7 @@ void PixaloomService::handleErrorReply(int statusCode, const QByteArray& body) c
     throw PixaloomError::apiError(statusCode, message);
 }
 
-QByteArray PixaloomService::decodeReply(const QByteArray& body, Clock::time_point startTime) const {
+QByteArray PixaloomService::decodeReply(QByteArray& body, Clock::time_point startTime) const {
     try {
         return runDecodingBlock(body, startTime);
     } catch (const DecodingError& error) {
@@ -282,7 +317,7 @@ QByteArray PixaloomService::decodeReply(const QByteArray& body, Clock::time_poin
     }
 }
 
-QByteArray PixaloomService::runDecodingBlock(const QByteArray& body,
+QByteArray PixaloomService::runDecodingBlock(QByteArray& body,
                                              Clock::time_point startTime) const {
     logger.info("Decoding response JSON");
     const ServerResponse response = ServerResponse::decode(body);
@@ -313,8 +348,9 @@ QByteArray PixaloomService::runDecodingBlock(const QByteArray& body,
         crashReporter->captureMessage(QStringLiteral("No image part found in response"));
         throw PixaloomError::noImageInResponse();
     }
-    const std::optional<QByteArray> image =
-        Base64::decode(std::string_view(imagePart->content.constData(), imagePart->content.size()));
+    // Decoded into the body's own memory (the body is then empty), which keeps a large reply
+    // from costing its size a second time.
+    const std::optional<QByteArray> image = Base64::decodeTaking(body, imagePart->content);
     if (!image) {
         logger.error("Invalid base64 image data in response");
         crashReporter->captureMessage(QStringLiteral("Invalid base64 image data in response"));
@@ -329,11 +365,12 @@ void PixaloomService::handleDecodingFailure(const QByteArray& body,
                                             const QString& localizedDescription,
                                             const QString& textForm,
                                             const BridgedError& bridged) const {
-    const std::optional<QString> text = utf8Text(body);
-    const QString bodyText = text.value_or(QStringLiteral("Could not convert to string"));
+    const bool isText = QByteArrayView(body).isValidUtf8();
     logger.error("Failed to decode response: %s", localizedDescription);
-    logger.error("Response prefix: %s", firstCharacters(bodyText, 200));
-    if (text && body.contains("IMAGE_SAFETY")) {
+    logger.error("Response prefix: %s",
+                 isText ? leadingCharacters(body, 200)
+                        : QStringLiteral("Could not convert to string"));
+    if (isText && body.contains("IMAGE_SAFETY")) {
         logger.error("Detected IMAGE_SAFETY block in response");
         crashReporter->captureMessage(QStringLiteral("Detected IMAGE_SAFETY block in response"));
         throw PixaloomError::apiError(400,
