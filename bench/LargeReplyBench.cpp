@@ -1,8 +1,8 @@
 // Peak memory of one edit whose reply is 200 MB: generateImage against a loopback server, the
 // reply's image part being 150 MB of random bytes as base64 (argument 0), or the same with one
-// character that is not base64, which takes the failure path (argument 1). The peak is the process's resident
-// high-water mark (reset just before the edit) above what was resident before it, reported
-// as a ratio to the reply's size. Target: at most 1.5.
+// character that is not base64, which takes the failure path (argument 1). The peak is the
+// process's resident high-water mark (reset just before the edit) above what was resident before
+// it, reported as a ratio to the reply's size. Target: at most 1.5.
 #include "LoopbackHttpServer.h"
 #include "sdk/SentrySDK.h"
 #include "service/PixaloomService.h"
@@ -51,9 +51,8 @@ QByteArray twoHundredMegabyteReply(bool damaged) {
 
 QCoro::Task<qsizetype> editedSize(PixaloomService& service) {
     try {
-        const QByteArray image =
-            co_await service.generateImage(QStringLiteral("p"), QImage(4, 4, QImage::Format_RGB32),
-                                           std::nullopt, false);
+        const QByteArray image = co_await service.generateImage(
+            QStringLiteral("p"), QImage(4, 4, QImage::Format_RGB32), std::nullopt, false);
         co_return image.size();
     } catch (const std::exception&) {
         co_return -1;

@@ -301,8 +301,8 @@ void installHandlers() {
 // Every thread of the process starts here, whoever starts it (Qt's threads and thread pools,
 // std::thread), because the program's own definition comes before the C library's.
 extern "C" int pthread_create(pthread_t* __restrict thread,
-                              const pthread_attr_t* __restrict attributes,
-                              void* (*routine)(void*), void* __restrict argument) noexcept {
+                              const pthread_attr_t* __restrict attributes, void* (*routine)(void*),
+                              void* __restrict argument) noexcept {
     using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
     static const auto next = reinterpret_cast<Create>(::dlsym(RTLD_NEXT, "pthread_create"));
     if (!threadsGetAlternateStacks.load())

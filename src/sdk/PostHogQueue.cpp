@@ -88,7 +88,8 @@ std::chrono::milliseconds retryAfterOf(const QNetworkReply& reply) {
     const double seconds = reply.rawHeader("Retry-After").trimmed().toDouble(&ok);
     if (!ok || !(seconds > 0))
         return std::chrono::milliseconds(0);
-    return std::chrono::milliseconds(std::llround(std::min(seconds, longestRetryAfterSeconds) * 1000));
+    return std::chrono::milliseconds(
+        std::llround(std::min(seconds, longestRetryAfterSeconds) * 1000));
 }
 
 const QString sessionIdKey = QStringLiteral("$session_id");

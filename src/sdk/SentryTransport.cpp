@@ -164,8 +164,7 @@ void SentryTransport::handleReply(QNetworkReply* reply, const QString& path) {
                       reply->rawHeader("X-Sentry-Rate-Limits"), Clock::now());
     if (!statusAttribute.isValid()) {
         // No answer: the network or the server is away, which is no fault of this envelope.
-        logger().info("Could not send an envelope (%s); trying again later",
-                      reply->errorString());
+        logger().info("Could not send an envelope (%s); trying again later", reply->errorString());
         retryTimer.start(settings.retryInterval);
         return draining.finish();
     }
@@ -189,8 +188,8 @@ void SentryTransport::handleReply(QNetworkReply* reply, const QString& path) {
 void SentryTransport::handleServerFailure(const QString& path, int status) {
     const auto bytes = cache.read(path);
     const auto envelope = bytes ? SentryEnvelope::parse(*bytes) : std::nullopt;
-    const int limit = envelope && envelope->holdsCrash() ? settings.maxCrashFailures
-                                                         : settings.maxFailures;
+    const int limit =
+        envelope && envelope->holdsCrash() ? settings.maxCrashFailures : settings.maxFailures;
     pausedUntil.erase(path);
     const int failures = cache.failures(path) + 1;
     if (failures >= limit) {

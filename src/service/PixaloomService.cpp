@@ -317,8 +317,7 @@ QByteArray PixaloomService::decodeReply(QByteArray& body, Clock::time_point star
     }
 }
 
-QByteArray PixaloomService::runDecodingBlock(QByteArray& body,
-                                             Clock::time_point startTime) const {
+QByteArray PixaloomService::runDecodingBlock(QByteArray& body, Clock::time_point startTime) const {
     logger.info("Decoding response JSON");
     const ServerResponse response = ServerResponse::decode(body);
     logger.info("Server response: success=%{bool}d, parts count=%ld", response.success,
@@ -367,9 +366,8 @@ void PixaloomService::handleDecodingFailure(const QByteArray& body,
                                             const BridgedError& bridged) const {
     const bool isText = QByteArrayView(body).isValidUtf8();
     logger.error("Failed to decode response: %s", localizedDescription);
-    logger.error("Response prefix: %s",
-                 isText ? leadingCharacters(body, 200)
-                        : QStringLiteral("Could not convert to string"));
+    logger.error("Response prefix: %s", isText ? leadingCharacters(body, 200)
+                                               : QStringLiteral("Could not convert to string"));
     if (isText && body.contains("IMAGE_SAFETY")) {
         logger.error("Detected IMAGE_SAFETY block in response");
         crashReporter->captureMessage(QStringLiteral("Detected IMAGE_SAFETY block in response"));

@@ -25,8 +25,8 @@ ResponsePart ResponsePart::decode(const JsonValue& value, const QString& codingP
     const bool inReply =
         content.data() >= reply.data() && content.data() + size <= reply.data() + reply.size();
     // Copying an image part's content would double the memory a large reply costs.
-    part.content = inReply ? QByteArray::fromRawData(content.data(), size)
-                           : QByteArray(content.data(), size);
+    part.content =
+        inReply ? QByteArray::fromRawData(content.data(), size) : QByteArray(content.data(), size);
     return part;
 }
 

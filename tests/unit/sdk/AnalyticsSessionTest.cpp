@@ -23,14 +23,16 @@ TEST(AnalyticsSession, SessionIdsAreUuidV7RotatedWhenIdleOrOld) {
     queue.open();
 
     const QDateTime start = QDateTime::fromString("2026-03-01T08:00:00.000Z", Qt::ISODateWithMs);
-    const auto minutes = [&](qint64 count) { return start.addSecs(count * 60); };
+    const auto minutes = [&](qint64 count) {
+        return start.addSecs(count * 60);
+    };
     struct Step {
         QDateTime time;
         bool newSession;
     };
     // Events every 29 minutes keep one session going until it is a day old.
-    std::vector<Step> steps{{minutes(0), true}, {minutes(29), false}, {minutes(60), true},
-                            {minutes(60 + 30), false}};
+    std::vector<Step> steps{
+        {minutes(0), true}, {minutes(29), false}, {minutes(60), true}, {minutes(60 + 30), false}};
     for (qint64 at = 60 + 30 + 29; at < 60 + 24 * 60; at += 29)
         steps.push_back({minutes(at), false});
     steps.push_back({minutes(60 + 24 * 60), true});
@@ -42,12 +44,12 @@ TEST(AnalyticsSession, SessionIdsAreUuidV7RotatedWhenIdleOrOld) {
         [&] { return batchedEvents(server.accepted()).size() == steps.size(); }));
 
     const auto events = batchedEvents(server.accepted());
-    const QRegularExpression v7("^[0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$");
+    const QRegularExpression v7(
+        "^[0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$");
     QString previous;
     for (std::size_t i = 0; i < steps.size(); ++i) {
         SCOPED_TRACE(i);
-        const QString id =
-            events[i].value("properties").toObject().value("$session_id").toString();
+        const QString id = events[i].value("properties").toObject().value("$session_id").toString();
         EXPECT_TRUE(v7.match(id).hasMatch()) << id.toStdString();
         EXPECT_EQ(id != previous, steps[i].newSession);
         if (steps[i].newSession) {

@@ -219,8 +219,9 @@ TEST_F(PostHogSDKTest, AnEmptyKeyStoresAndSendsNothing) {
 TEST_F(PostHogSDKTest, ACorruptQueueFileIsSetAsideAndTheRestSent) {
     QDir().mkpath(queueFolder());
     const auto put = [&](int index, const QByteArray& contents) {
-        QFile file(QDir(queueFolder()).filePath(
-            QStringLiteral("%1-00000000-00000000.event").arg(index, 15, 10, QLatin1Char('0'))));
+        QFile file(QDir(queueFolder())
+                       .filePath(QStringLiteral("%1-00000000-00000000.event")
+                                     .arg(index, 15, 10, QLatin1Char('0'))));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(contents);
     };
@@ -243,9 +244,11 @@ TEST_F(PostHogSDKTest, ACorruptQueueFileIsSetAsideAndTheRestSent) {
     EXPECT_EQ(server.requests().size(), server.accepted().size()); // no batch was refused
     EXPECT_EQ(QDir(queueFolder()).entryList({"*.unreadable"}, QDir::Files).size(), 2);
     const auto lines = logs.messages(QStringLiteral("com.app.pixaloom.PostHogSDK"));
-    EXPECT_EQ(std::ranges::count_if(lines, [](const QString& line) {
-                  return line.startsWith("Set aside an unreadable analytics event file ");
-              }),
+    EXPECT_EQ(std::ranges::count_if(lines,
+                                    [](const QString& line) {
+                                        return line.startsWith(
+                                            "Set aside an unreadable analytics event file ");
+                                    }),
               2);
 }
 

@@ -60,14 +60,18 @@ TEST(SentryEnvelope, LengthsMustBeWholeNumbersOfBytesThatAreThere) {
         bool whole;
     };
     const Case cases[] = {
-        {"5", true},    {"5.0", true},   {"2.9", false},  {"-1", false},
-        {"7", false},   {"1e300", false}, {"9223372036854774784", false},
+        {"5", true},
+        {"5.0", true},
+        {"2.9", false},
+        {"-1", false},
+        {"7", false},
+        {"1e300", false},
+        {"9223372036854774784", false},
         {"-1e300", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.length.constData());
-        const QByteArray bytes =
-            "{}\n{\"type\":\"event\",\"length\":" + c.length + "}\nhello\n";
+        const QByteArray bytes = "{}\n{\"type\":\"event\",\"length\":" + c.length + "}\nhello\n";
         const auto parsed = SentryEnvelope::parse(bytes);
         EXPECT_EQ(parsed.has_value(), c.whole);
         if (parsed) {
@@ -85,13 +89,10 @@ TEST(SentryRateLimits, OutlandishDurationsAreCappedAtADayNotLost) {
         std::chrono::seconds limit;
     };
     const Case cases[] = {
-        {429, "inf", "", 24h},
-        {429, "1e16", "", 24h},
-        {429, "9.3e15", "", 24h},
-        {429, "1e10", "", 24h},
+        {429, "inf", "", 24h},           {429, "1e16", "", 24h},
+        {429, "9.3e15", "", 24h},        {429, "1e10", "", 24h},
         {429, "nan", "", 60s}, // no number at all: as without the header
-        {200, "", "inf:error:key", 24h},
-        {200, "", "1e300:error:key", 24h},
+        {200, "", "inf:error:key", 24h}, {200, "", "1e300:error:key", 24h},
         {200, "", "nan:error:key", 60s},
     };
     for (const Case& c : cases) {

@@ -16,8 +16,7 @@ using Reply = LoopbackHttpServer::Reply;
 const QString category = QStringLiteral("com.app.pixaloom.PixaloomService");
 
 QByteArray imageReply(const QByteArray& image) {
-    return R"({"success":true,"parts":[{"type":"image","content":")" + image.toBase64() +
-           R"("}]})";
+    return R"({"success":true,"parts":[{"type":"image","content":")" + image.toBase64() + R"("}]})";
 }
 
 struct Exchange {
@@ -82,10 +81,9 @@ TEST(EditExchange, HeadersAreLoggedOnlyWhenEveryNameAndValueIsText) {
         reply.headers.emplace_back("X-Note", c.value);
         const Exchange exchange = editAgainst(reply, 5s);
         EXPECT_TRUE(std::holds_alternative<QByteArray>(exchange.outcome));
-        const bool logged =
-            std::ranges::any_of(exchange.lines, [](const QString& line) {
-                return line.startsWith("Response headers: ") && line.contains("X-Note");
-            });
+        const bool logged = std::ranges::any_of(exchange.lines, [](const QString& line) {
+            return line.startsWith("Response headers: ") && line.contains("X-Note");
+        });
         EXPECT_EQ(logged, c.logged) << exchange.lines.join('\n').toStdString();
     }
 }
