@@ -7,8 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLocale>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -195,7 +193,7 @@ void PostHogQueue::sendBatch() {
         if (static_cast<int>(paths.size()) >= batchSize)
             break;
         const auto json = queue.read(path);
-        if (!json || !isEventFile(*json)) {
+        if (!json || !JsonText::isEvent(*json)) {
             unreadable.push_back(path);
             continue;
         }
@@ -266,13 +264,6 @@ void PostHogQueue::handleReply(QNetworkReply* reply, const std::vector<QString>&
         queue.remove(path);
     failedAttempts = 0;
     flush();
-}
-
-bool PostHogQueue::isEventFile(const QByteArray& contents) {
-    QJsonParseError error;
-    const auto document = QJsonDocument::fromJson(contents, &error);
-    return error.error == QJsonParseError::NoError && document.isObject() &&
-           document.object().value(QStringLiteral("event")).isString();
 }
 
 void PostHogQueue::retryLater(std::chrono::milliseconds serverDelay) {

@@ -39,8 +39,6 @@ public:
     // Sends until the queue is empty, a batch fails or `timeout` passes, then calls `done`.
     void drain(std::chrono::milliseconds timeout, std::function<void()> done);
     const QString& distinctId() const { return anonymousId; }
-    // Whether a queued file holds one whole event (a JSON object with its name).
-    static bool isEventFile(const QByteArray& contents);
 
 private:
     void sendBatch();

@@ -9,6 +9,7 @@ namespace {
 // A limit longer than a day is taken as a day: a wrong header must not silence us for ever.
 constexpr std::chrono::seconds longestLimit{24 * 60 * 60};
 constexpr std::chrono::seconds limitWithoutHeaders{60};
+constexpr std::chrono::seconds shortestLimitAfter429{1};
 
 // A number of seconds, capped at a day before it becomes an integer: converting a double
 // past the integer range is undefined, and in practice it left the category unlimited.
@@ -40,10 +41,13 @@ void SentryRateLimits::update(int status, const QByteArray& retryAfter,
                 if (!category.trimmed().isEmpty())
                     limit(QString::fromLatin1(category.trimmed()), until);
         }
-        return;
-    }
-    if (status == 429)
+    } else if (status == 429) {
         limit(QString(), now + parseSeconds(retryAfter, limitWithoutHeaders));
+    }
+    // A 429 always holds everything back a moment: one that asks for no wait at all would
+    // otherwise have the envelope sent again at once, over and over.
+    if (status == 429)
+        limit(QString(), now + shortestLimitAfter429);
 }
 
 void SentryRateLimits::limit(const QString& category, Clock::time_point until) {

@@ -1,7 +1,7 @@
 // An analytics queue file as it is read before it joins a batch: one that is taken keeps a
 // batch of it valid JSON.
 #include "FuzzCheck.h"
-#include "sdk/PostHogQueue.h"
+#include "sdk/JsonText.h"
 
 #include <QJsonDocument>
 
@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray contents(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    if (!PostHogQueue::isEventFile(contents))
+    if (!JsonText::isEvent(contents))
         return 0;
     QJsonParseError error;
     const auto batch =

@@ -1,6 +1,6 @@
 // Rate-limit headers as a server may send them: the first line is Retry-After, the rest
 // X-Sentry-Rate-Limits, on a 429 and on a 200. No limit outlasts a day, and a 429 always
-// limits.
+// holds everything back for a moment.
 #include "FuzzCheck.h"
 #include "sdk/SentryRateLimits.h"
 
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         limits.update(status, retryAfter, rateLimits, now);
         for (const char* category : {"", "error", "default", "session", "attachment"})
             FUZZ_CHECK(!limits.isLimited(QString::fromLatin1(category), afterADay));
-        if (status == 429 && rateLimits.trimmed().isEmpty())
+        if (status == 429)
             FUZZ_CHECK(limits.isLimited(QStringLiteral("error"), now));
     }
     return 0;

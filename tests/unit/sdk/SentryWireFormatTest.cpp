@@ -89,11 +89,17 @@ TEST(SentryRateLimits, OutlandishDurationsAreCappedAtADayNotLost) {
         std::chrono::seconds limit;
     };
     const Case cases[] = {
-        {429, "inf", "", 24h},           {429, "1e16", "", 24h},
-        {429, "9.3e15", "", 24h},        {429, "1e10", "", 24h},
+        {429, "inf", "", 24h},
+        {429, "1e16", "", 24h},
+        {429, "9.3e15", "", 24h},
+        {429, "1e10", "", 24h},
         {429, "nan", "", 60s}, // no number at all: as without the header
-        {200, "", "inf:error:key", 24h}, {200, "", "1e300:error:key", 24h},
+        {200, "", "inf:error:key", 24h},
+        {200, "", "1e300:error:key", 24h},
         {200, "", "nan:error:key", 60s},
+        // Found by fuzzing: a 429 that asks for no wait would be sent again and again at once.
+        {429, "0", "", 1s},
+        {429, "", "0:error:key", 1s},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE((c.retryAfter + c.rateLimits).constData());
