@@ -306,7 +306,7 @@ TEST_F(SentrySDKTest, ALimitedCategoryIsLeftOutAndTheRestGoesAtOnce) {
     const auto sent = envelopes(server.accepted());
     EXPECT_FALSE(sessionItemsAmong(sent[1]));
     ASSERT_EQ(items({sent[1]}, QStringLiteral("event")).size(), 1u);
-    EXPECT_EQ(fileCount(envelopeFolder()), 0);
+    EXPECT_TRUE(LoopbackHttpServer::waitUntil([&] { return fileCount(envelopeFolder()) == 0; }));
 }
 
 TEST_F(SentrySDKTest, ASessionStartPushedOutOfAFullCacheMarksTheNextUpdate) {

@@ -1,10 +1,6 @@
 // How the edit exchange itself behaves on the wire: the idle limit, replies that come slowly
-// or stop halfway, headers that are not text, and edits that overlap.
+// or stop halfway, headers that are not text, edits that overlap, a server that is not HTTP.
 #include "ServiceTestSupport.h"
-
-#include "LogCapture.h"
-#include "LoopbackHttpServer.h"
-#include "sdk/SentrySDK.h"
 
 #include <gtest/gtest.h>
 
@@ -13,25 +9,8 @@ namespace {
 using namespace std::chrono_literals;
 using Reply = LoopbackHttpServer::Reply;
 
-const QString category = QStringLiteral("com.app.pixaloom.PixaloomService");
-
 QByteArray imageReply(const QByteArray& image) {
     return R"({"success":true,"parts":[{"type":"image","content":")" + image.toBase64() + R"("}]})";
-}
-
-struct Exchange {
-    EditOutcome outcome;
-    QStringList lines;
-};
-
-Exchange editAgainst(Reply reply, std::chrono::milliseconds idleLimit) {
-    LoopbackHttpServer server;
-    server.enqueue(std::move(reply));
-    SentrySDK crashReports;
-    PixaloomService service({server.baseUrl(), &crashReports, idleLimit});
-    LogCapture logs;
-    EditOutcome outcome = runEdit(service, "prompt", patternImage(8, 8));
-    return {std::move(outcome), logs.messages(category)};
 }
 
 TEST(EditExchange, TheTimeOutLimitsSilenceNotTheWholeExchange) {
@@ -51,7 +30,7 @@ TEST(EditExchange, TheTimeOutLimitsSilenceNotTheWholeExchange) {
         Reply reply = LoopbackHttpServer::json(200, imageReply("slow but whole"));
         reply.bodyPieces = c.pieces;
         reply.piecePause = c.pause;
-        const Exchange exchange = editAgainst(reply, 400ms);
+        const EditRun exchange = editAgainst(reply, 400ms);
         if (c.succeeds) {
             ASSERT_TRUE(std::holds_alternative<QByteArray>(exchange.outcome));
             EXPECT_EQ(std::get<QByteArray>(exchange.outcome), "slow but whole");
@@ -79,7 +58,7 @@ TEST(EditExchange, HeadersAreLoggedOnlyWhenEveryNameAndValueIsText) {
         SCOPED_TRACE(c.name);
         Reply reply = LoopbackHttpServer::json(200, imageReply("img"));
         reply.headers.emplace_back("X-Note", c.value);
-        const Exchange exchange = editAgainst(reply, 5s);
+        const EditRun exchange = editAgainst(reply, 5s);
         EXPECT_TRUE(std::holds_alternative<QByteArray>(exchange.outcome));
         const bool logged = std::ranges::any_of(exchange.lines, [](const QString& line) {
             return line.startsWith("Response headers: ") && line.contains("X-Note");
@@ -89,7 +68,7 @@ TEST(EditExchange, HeadersAreLoggedOnlyWhenEveryNameAndValueIsText) {
 }
 
 TEST(EditExchange, AnEmpty200ReplyIsAnInvalidResponse) {
-    const Exchange exchange = editAgainst(LoopbackHttpServer::json(200, ""), 5s);
+    const EditRun exchange = editAgainst(LoopbackHttpServer::json(200, ""), 5s);
     ASSERT_TRUE(std::holds_alternative<PixaloomError>(exchange.outcome));
     EXPECT_EQ(std::get<PixaloomError>(exchange.outcome).errorCase(),
               PixaloomError::Case::invalidResponse);
@@ -123,6 +102,25 @@ TEST(EditExchange, TwoOverlappingEditsEachGetTheirOwnImage) {
     EXPECT_EQ(std::get<QByteArray>(second), "edited second");
     EXPECT_EQ(server.requests().size(), 2u);
     EXPECT_TRUE(crashReports.reports().empty());
+}
+
+TEST(EditExchange, AServerUrlThatIsNotHttpFailsAsATransportFailure) {
+    // Qt answers a POST to any other scheme with an error and no reply at all, so "Invalid
+    // response type" (a reply that is not HTTP) cannot come from it; such a URL is a failed
+    // exchange, reported once.
+    for (const QString& url : {QStringLiteral("file:///tmp"), QStringLiteral("data:,x")}) {
+        SCOPED_TRACE(url.toStdString());
+        SentrySDK crashReports;
+        LogCapture logs;
+        PixaloomService service({url, &crashReports, 5s});
+        const EditOutcome outcome = runEdit(service, "prompt", patternImage(4, 4));
+        ASSERT_TRUE(std::holds_alternative<PixaloomError>(outcome));
+        EXPECT_EQ(std::get<PixaloomError>(outcome).errorCase(), PixaloomError::Case::networkError);
+        EXPECT_EQ(crashReports.reports().size(), 1u);
+        const QStringList lines = logs.messages(serviceLogCategory);
+        EXPECT_FALSE(lines.contains("Invalid response type received"));
+        EXPECT_FALSE(lines.join('\n').contains("Request completed"));
+    }
 }
 
 } // namespace

@@ -20,8 +20,6 @@ namespace {
 using Report = SentrySDK::Report;
 using Reply = LoopbackHttpServer::Reply;
 
-const QString category = QStringLiteral("com.app.pixaloom.PixaloomService");
-
 Report message(const QString& text) {
     return Report{Report::Kind::message, text, {}};
 }
@@ -32,22 +30,6 @@ Report error(const BridgedError& bridged) {
 
 Report error(const PixaloomError& pixaloomError) {
     return error(pixaloomError.bridged());
-}
-
-struct EditRun {
-    EditOutcome outcome;
-    std::vector<Report> reports;
-    QStringList lines;
-};
-
-EditRun editAgainst(Reply reply, std::chrono::milliseconds idleLimit = std::chrono::seconds(10)) {
-    LoopbackHttpServer server;
-    server.enqueue(std::move(reply));
-    SentrySDK crashReports;
-    PixaloomService service({server.baseUrl(), &crashReports, idleLimit});
-    LogCapture logs;
-    EditOutcome outcome = runEdit(service, "prompt", patternImage(8, 8));
-    return {std::move(outcome), crashReports.reports(), logs.messages(category)};
 }
 
 PixaloomError errorOf(const EditRun& run) {
@@ -244,7 +226,7 @@ TEST(EditFailures, TransportFailuresGiveNetworkErrorAfterOneReport) {
     LogCapture refusedLogs;
     PixaloomService refusedService({refusedUrl, &refusedReports, std::chrono::seconds(5)});
     const EditRun refused{runEdit(refusedService, "p", patternImage(4, 4)),
-                          refusedReports.reports(), refusedLogs.messages(category)};
+                          refusedReports.reports(), refusedLogs.messages(serviceLogCategory)};
 
     Reply silent;
     silent.silent = true;
