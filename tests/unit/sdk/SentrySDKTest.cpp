@@ -253,6 +253,7 @@ TEST_F(SentrySDKTest, AFailingEnvelopeWaitsWhileOthersGoAndIsGivenUpAfterFiveFai
     };
     auto configured = options();
     configured.enableAutoSessionTracking = false;
+    configured.networkRetryInterval = 250ms; // pauses of 0.25, 0.5, 1 and 2 s
     LogCapture logs;
     SentrySDK sdk;
     sdk.start(configured);
@@ -312,16 +313,22 @@ TEST_F(SentrySDKTest, ALimitedCategoryIsLeftOutAndTheRestGoesAtOnce) {
 TEST_F(SentrySDKTest, ASessionStartPushedOutOfAFullCacheMarksTheNextUpdate) {
     server.refuseConnections();
     LogCapture logs;
+    const auto logged = [&](const QString& start) {
+        return std::ranges::any_of(logs.messages(QStringLiteral("com.app.pixaloom.SentrySDK")),
+                                   [&](const QString& line) { return line.startsWith(start); });
+    };
     auto configured = options();
     configured.maxCacheItems = 2;
+    // Long enough that no send is under way while the cache fills: an evicted envelope
+    // already on its way would still arrive.
+    configured.networkRetryInterval = 1500ms;
     SentrySDK sdk;
     sdk.start(configured); // the session's start
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return logged("Could not send"); }));
     sdk.captureError({QStringLiteral("Domain"), 1, QStringLiteral("first")});
     sdk.captureError({QStringLiteral("Domain"), 2, QStringLiteral("second")}); // start drops out
-    ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] {
-        return logs.messages(QStringLiteral("com.app.pixaloom.SentrySDK"))
-            .contains("Envelope cache full: dropped the oldest, 1 dropped so far");
-    }));
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil(
+        [&] { return logged("Envelope cache full: dropped the oldest, 1 dropped so far"); }));
     server.acceptConnections();
     ASSERT_TRUE(waitForAccepted(2));
     const auto sessions = items(envelopes(server.accepted()), QStringLiteral("session"));
