@@ -5,6 +5,7 @@
 #include "service/Base64.h"
 #include "service/DecodingError.h"
 #include "service/PixaloomError.h"
+#include "service/ReplyBodyReader.h"
 #include "service/ServerResponse.h"
 #include "service/TiffRepresentation.h"
 
@@ -21,7 +22,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <limits>
 
 namespace {
 
@@ -82,36 +82,6 @@ std::optional<QString> utf8Text(const QByteArray& bytes) {
 bool exchangeBroke(const QNetworkReply& reply) {
     const int code = reply.error();
     return code > QNetworkReply::NoError && code < QNetworkReply::ProxyConnectionRefusedError;
-}
-
-// What Qt holds of a reply's body before it is taken into the service's own buffer.
-constexpr qint64 readBufferSize = 4 * 1024 * 1024;
-
-// Appends what has arrived to `body`; false when there is no memory for it. Its room is made
-// once, from the announced length (within reason), so that a large body is never copied to
-// grow. Called from Qt's signals, so nothing may be thrown out of it.
-bool receive(QNetworkReply& reply, QByteArray& body) noexcept {
-    constexpr qint64 largestReservation = qint64(1) << 30;
-    try {
-        if (body.capacity() == 0) {
-            const qint64 announced =
-                reply.header(QNetworkRequest::ContentLengthHeader).toLongLong();
-            if (announced > 0 && announced <= largestReservation)
-                body.reserve(static_cast<qsizetype>(announced));
-        }
-        const qint64 available = reply.bytesAvailable();
-        if (available <= 0)
-            return true;
-        if (body.capacity() - body.size() < available)
-            body.reserve(body.size() + std::max<qint64>(available, body.size()));
-        const qsizetype at = body.size();
-        body.resize(at + available);
-        const qint64 read = reply.read(body.data() + at, available);
-        body.truncate(at + std::max<qint64>(read, 0));
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
 }
 
 TransportError transportError(const QNetworkReply& reply) {
@@ -230,22 +200,9 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
         const Clock::time_point requestStart = Clock::now();
 
         const std::unique_ptr<QNetworkReply, DeleteLater> reply(network().post(request, body));
-        // The body is taken as it arrives: left in the reply, a large one would sit whole in
-        // Qt's buffer and be copied whole again when read at the end.
-        QByteArray received;
-        reply->setReadBufferSize(readBufferSize); // Qt reads ahead of us no further than this
-        bool outOfMemory = false;
-        QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(),
-                         [&received, &outOfMemory, source = reply.get()] {
-                             if (!receive(*source, received)) {
-                                 outOfMemory = true;
-                                 source->abort();
-                             }
-                         });
+        ReplyBodyReader received(*reply);
         co_await qCoro(reply.get()).waitForFinished();
-        if (outOfMemory || !receive(*reply, received))
-            throw std::bad_alloc();
-        co_return handleReply(*reply, received, startTime, requestStart);
+        co_return handleReply(*reply, received.finish(), startTime, requestStart);
     } catch (const PixaloomError& error) {
         logger.error("Pixaloom error: %s, duration: %s seconds", error.textForm(),
                      seconds(startTime));
