@@ -3,13 +3,12 @@
 #include "editor/EditViewController.h"
 #include "platform/ApplicationKeyMonitor.h"
 #include "platform/KeyIdentity.h"
-#include "platform/MainQueue.h"
 #include "platform/MainScreen.h"
 #include "platform/SystemLog.h"
+#include "platform/WindowActivation.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
-#include <QScreen>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -17,11 +16,6 @@ namespace {
 
 constexpr int controlPanelHeight = 60;
 const QColor editorBackground{17, 17, 17};
-
-std::function<void()>& mainMenuUpdate() {
-    static std::function<void()> update;
-    return update;
-}
 
 } // namespace
 
@@ -45,11 +39,7 @@ EditWindow::EditWindow(const QImage& screenshot, const QRectF& frame)
     content->activate();
 
     setupKeyboardShortcuts();
-    if (QScreen* screen = mainScreen()) {
-        QRect centred(QPoint(), size());
-        centred.moveCenter(screen->geometry().center());
-        move(centred.topLeft());
-    }
+    centerOnMainScreen(this);
 }
 
 EditWindow::~EditWindow() {
@@ -60,7 +50,7 @@ EditWindow::~EditWindow() {
 }
 
 void EditWindow::setMainMenuUpdate(std::function<void()> update) {
-    mainMenuUpdate() = std::move(update);
+    WindowActivation::setMainMenuUpdate(std::move(update));
 }
 
 void EditWindow::setupKeyboardShortcuts() {
@@ -138,12 +128,7 @@ void EditWindow::changeEvent(QEvent* event) {
 }
 
 void EditWindow::windowDidBecomeKey() {
-    MainQueue::async(this, [this] {
-        raise();
-        activateWindow();
-        if (mainMenuUpdate())
-            mainMenuUpdate()();
-    });
+    WindowActivation::activateAndUpdateMainMenu(this);
 }
 
 void EditWindow::mousePressEvent(QMouseEvent* event) {
