@@ -77,15 +77,21 @@ SingleInstance::~SingleInstance() {
 
 std::unique_ptr<SingleInstance> SingleInstance::claim(const QString& name,
                                                       std::function<void()> onActivationRequest) {
-    if (runtimeFolder().isEmpty()) {
-        logger().error("No runtime folder: another running Pixaloom cannot be detected");
+    // Better a second Pixaloom than none: without a place to coordinate, the claim guards
+    // nothing and the application starts.
+    const auto unguarded = [&onActivationRequest] {
         return std::unique_ptr<SingleInstance>(
             new SingleInstance(nullptr, std::move(onActivationRequest)));
+    };
+    if (runtimeFolder().isEmpty()) {
+        logger().error("No runtime folder: another running Pixaloom cannot be detected");
+        return unguarded();
     }
     auto lock = std::make_unique<QLockFile>(lockPath(name));
     // Held for the life of the process: only a dead holder makes it stale, never its age.
     lock->setStaleLockTime(0);
     const QDeadlineTimer deadline(listenTimeoutMs);
+    bool removedBrokenLock = false;
     while (true) {
         // Taking the lock is atomic, so of two starts at once exactly one gets here.
         if (lock->tryLock(0)) {
@@ -97,8 +103,7 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const QString& name,
         if (lock->error() != QLockFile::LockFailedError) {
             logger().error("Cannot take the lock %s: another running Pixaloom cannot be detected",
                            lockPath(name));
-            return std::unique_ptr<SingleInstance>(
-                new SingleInstance(nullptr, std::move(onActivationRequest)));
+            return unguarded();
         }
         switch (askRunningInstance(socketPath(name))) {
         case Notification::answered:
@@ -111,6 +116,17 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const QString& name,
             break;
         }
         if (deadline.hasExpired()) {
+            // A lock that names no process (a start that died between creating and filling
+            // it, or junk) is never recognised as stale by itself and would bar every start.
+            qint64 pid = 0;
+            QString host;
+            QString application;
+            if (!lock->getLockInfo(&pid, &host, &application) && !removedBrokenLock) {
+                logger().error("Removing the unreadable lock %s", lockPath(name));
+                lock->removeStaleLockFile();
+                removedBrokenLock = true;
+                continue;
+            }
             logger().error("Pixaloom is already running but did not answer");
             return nullptr;
         }

@@ -121,6 +121,24 @@ TEST_F(SingleInstanceTest, ACrashedInstancesFilesDoNotStopTheNextStart) {
     EXPECT_EQ(requestsHere, 1);
 }
 
+TEST_F(SingleInstanceTest, AnUnreadableLockIsRemovedOnceNobodyAnswers) {
+    for (const QByteArray& junk : {QByteArray(), QByteArrayLiteral("not a lock\n\xff\n")}) {
+        SCOPED_TRACE(junk.toStdString());
+        QFile lock(SingleInstance::lockPath(name));
+        ASSERT_TRUE(lock.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        lock.write(junk);
+        lock.close();
+
+        LogCapture logs;
+        auto instance = claimHere();
+        ASSERT_NE(instance, nullptr);
+        EXPECT_EQ(logs.messages(instanceLog),
+                  QStringList{"Removing the unreadable lock " + SingleInstance::lockPath(name)});
+        EXPECT_EQ(runSecondStart(), "secondary");
+    }
+    EXPECT_EQ(requestsHere, 2);
+}
+
 TEST_F(SingleInstanceTest, OfStartsAtTheSameMomentExactlyOneRuns) {
     constexpr int starts = 6;
     std::vector<QProcess*> racing;
