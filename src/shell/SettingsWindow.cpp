@@ -20,10 +20,9 @@ const QColor darkMaterialText{235, 235, 235};
 } // namespace
 
 SettingsWindow::SettingsWindow()
-    // Titled and closable only: no minimise or maximise button, and a fixed size.
+    // Titled and closable only: no minimise or maximise button.
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint) {
-    setFixedSize(contentSize);
     // Set on the window itself: an application display name would be appended to it.
     setWindowTitle(QStringLiteral("Pixaloom Settings"));
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -39,9 +38,16 @@ void SettingsWindow::setupUI() {
     dark.setColor(QPalette::WindowText, darkMaterialText);
     dark.setColor(QPalette::Text, darkMaterialText);
     containerView->setPalette(dark);
+    // The content keeps its size and the window is not resizable; a menu bar the shell adds
+    // to this layout grows the window rather than shrinking the content.
+    containerView->setFixedSize(contentSize);
     auto* content = new QVBoxLayout(this);
     content->setContentsMargins(0, 0, 0, 0);
+    content->setSpacing(0);
+    content->setSizeConstraint(QLayout::SetFixedSize);
     content->addWidget(containerView);
+    // The window takes its size now, so that it is centred by that size.
+    content->activate();
 
     autoCopyCheckbox = new QCheckBox(QStringLiteral("Automatically copy to clipboard"));
     // A click (or Space) is the action; setting the state in code is not.

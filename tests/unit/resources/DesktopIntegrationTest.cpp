@@ -92,8 +92,9 @@ TEST_F(InstalledTest, TheDesktopEntryIsValidAndStartsTheInstalledProgramWithItsI
     EXPECT_TRUE(
         QFile::exists(installed("share/icons/hicolor/scalable/apps/" + entry["Icon"] + ".svg")));
     EXPECT_EQ(entry["Exec"], "pixaloom");
-    if (PIXALOOM_HAS_EXECUTABLE)
+    if (PIXALOOM_HAS_EXECUTABLE) {
         EXPECT_TRUE(QFileInfo(installed("bin/" + entry["Exec"])).isExecutable());
+    }
 }
 
 TEST_F(InstalledTest, EachIconSizeIsTheOrangeFrameOnAClearCanvas) {

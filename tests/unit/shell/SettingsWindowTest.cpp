@@ -2,8 +2,8 @@
 
 #include "editor/EditWindow.h"
 #include "editor/VisualEffectView.h"
+#include "platform/MainMenu.h"
 #include "platform/UserDefaults.h"
-#include "platform/WindowActivation.h"
 
 #include "LogCapture.h"
 #include "TemporarySettings.h"
@@ -13,6 +13,9 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
 #include <QTest>
@@ -55,6 +58,7 @@ TEST(SettingsWindow, IsAFixedTitledClosableWindowWithTheCheckboxInsetInADarkCont
     EXPECT_EQ(window.windowTitle(), "Pixaloom Settings");
     EXPECT_EQ(window.size(), QSize(400, 200));
     EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "not resizable";
+    EXPECT_EQ(window.containerView->geometry(), window.rect());
     const Qt::WindowFlags flags = window.windowFlags();
     EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
     EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
@@ -64,8 +68,6 @@ TEST(SettingsWindow, IsAFixedTitledClosableWindowWithTheCheckboxInsetInADarkCont
     // Centred before the frame is known: off by at most the frame's margins.
     EXPECT_LE(offCentre.manhattanLength(), 8);
 
-    ASSERT_NE(window.containerView, nullptr);
-    EXPECT_EQ(window.containerView->geometry(), window.rect());
     const QColor fill = window.containerView->fillColor();
     EXPECT_LT(fill.lightness(), 60) << "dark";
     EXPECT_GT(window.containerView->palette().color(QPalette::WindowText).lightness(), 180)
@@ -86,6 +88,24 @@ TEST(SettingsWindow, IsAFixedTitledClosableWindowWithTheCheckboxInsetInADarkCont
     window.close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(window.isVisible()) << "closed, and still ours to delete";
+}
+
+TEST(SettingsWindow, AMenuBarAboveTheContentGrowsTheWindowNotTheContent) {
+    TemporarySettings settings;
+    QMenu file(QStringLiteral("File"));
+    file.addAction(QStringLiteral("Take Screenshot"));
+    MainMenu::setMenus({&file});
+    SettingsWindow window;
+    QMenuBar* bar = MainMenu::menuBarFor(&window);
+    window.layout()->setMenuBar(bar);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    MainMenu::setMenus({});
+
+    EXPECT_EQ(window.containerView->size(), QSize(400, 200));
+    EXPECT_EQ(window.containerView->y(), bar->height());
+    EXPECT_EQ(window.size(), QSize(400, 200 + bar->height()));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "still not resizable";
 }
 
 TEST(SettingsWindow, ReadsTheStoredSettingOnceWhenMade) {
@@ -227,7 +247,7 @@ TEST(SettingsWindow, AnEditorOpenedAfterTickingCopiesItsCapture) {
 TEST(WindowActivation, EachOfOurWindowsComesForwardAndUpdatesTheMenuWhenActivated) {
     TemporarySettings settings;
     int menuUpdates = 0;
-    WindowActivation::setMainMenuUpdate([&menuUpdates] { ++menuUpdates; });
+    MainMenu::setUpdateHandler([&menuUpdates] { ++menuUpdates; });
     QImage capture(40, 30, QImage::Format_ARGB32_Premultiplied);
     capture.fill(Qt::gray);
     const std::vector<std::pair<const char*, std::function<std::unique_ptr<QWidget>()>>> windows{
@@ -253,7 +273,7 @@ TEST(WindowActivation, EachOfOurWindowsComesForwardAndUpdatesTheMenuWhenActivate
         EXPECT_TRUE(QTest::qWaitFor([&] { return menuUpdates == 1; }));
         EXPECT_TRUE(window->isActiveWindow());
     }
-    WindowActivation::setMainMenuUpdate(nullptr);
+    MainMenu::setUpdateHandler({});
 }
 
 } // namespace
