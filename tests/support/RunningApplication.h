@@ -30,6 +30,11 @@ public:
     RunningApplication& operator=(const RunningApplication&) = delete;
 
     bool isRunning() const;
+    // Starts the executable once more, as a user would a second time, and waits for that
+    // start to end; its exit code, or nullopt when it did not end or crashed.
+    std::optional<int> startAgain();
+    // Ends the edit server, as a server that goes away would.
+    void stopEditServer();
     // The application's visible top-level windows and the tray icon, as the X server has them.
     QList<Window> windows() const;
     std::optional<Window> waitForWindow(const std::function<bool(const Window&)>& match,
@@ -67,3 +72,5 @@ QString xdo(const QStringList& arguments);
 QColor screenPixel(QPoint at);
 // The clipboard's image as another X client reads it.
 QImage clipboardImage();
+// The same, once there is one; a null image when none came within the time.
+QImage waitForClipboardImage(int timeoutMs = 5000);
