@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Pixaloom needs, only those missing.
-# Usage: tools/install-deps.sh [build|test]
+# Usage: tools/install-deps.sh [build|test|fuzz]
 set -euo pipefail
 
 build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qcoro-qt6-dev
@@ -8,11 +8,15 @@ build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qcoro-
     zlib1g-dev
     libgtest-dev libbenchmark-dev libcpp-httplib-dev)
 test_packages=(fonts-dejavu-core xvfb xauth xdotool xclip dbus dbus-x11 trayer x11-xkb-utils
-    openbox x11-utils)
+    desktop-file-utils librsvg2-bin openbox x11-utils)
+# tools/fuzz.sh: clang with libFuzzer and its sanitizer runtimes.
+fuzz_packages=(clang-14 libclang-rt-14-dev)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-build}" == test ]]; then
     wanted+=("${test_packages[@]}")
+elif [[ "${1:-build}" == fuzz ]]; then
+    wanted+=("${fuzz_packages[@]}")
 fi
 
 missing=()

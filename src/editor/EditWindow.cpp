@@ -12,7 +12,6 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMenuBar>
-#include <QScreen>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -20,11 +19,6 @@ namespace {
 
 constexpr int controlPanelHeight = 60;
 const QColor editorBackground{17, 17, 17};
-
-std::function<void()>& mainMenuUpdate() {
-    static std::function<void()> update;
-    return update;
-}
 
 } // namespace
 
@@ -56,11 +50,7 @@ EditWindow::EditWindow(const QImage& screenshot, const QRectF& frame)
     setupKeyboardShortcuts();
     // Sees the owned windows close, wherever they were created.
     qApp->installEventFilter(this);
-    if (QScreen* screen = mainScreen()) {
-        QRect centred(QPoint(), size());
-        centred.moveCenter(screen->geometry().center());
-        move(centred.topLeft());
-    }
+    centerOnMainScreen(this);
 }
 
 EditWindow::~EditWindow() {
@@ -69,10 +59,6 @@ EditWindow::~EditWindow() {
     // A running edit may still hold the controller; its view then outlives this window.
     if (editViewController)
         editViewController->detachViewFromWindow();
-}
-
-void EditWindow::setMainMenuUpdate(std::function<void()> update) {
-    mainMenuUpdate() = std::move(update);
 }
 
 void EditWindow::setupKeyboardShortcuts() {
@@ -205,14 +191,13 @@ void EditWindow::changeEvent(QEvent* event) {
 }
 
 void EditWindow::windowDidBecomeKey() {
+    // Not the shared raise-and-activate of the other windows: the editor is key already, and
+    // raising it here would cover a popover or alert it showed since. Those go back on top.
     MainQueue::async(this, [this] {
-        // The window is key already: activating is all that is asked. Raising it here would
-        // cover a popover or alert shown since, so those are put back on top instead.
         if (!isActiveWindow() && !QApplication::activePopupWidget())
             activateWindow();
         raiseOwnedWindows();
-        if (mainMenuUpdate())
-            mainMenuUpdate()();
+        MainMenu::update();
     });
 }
 

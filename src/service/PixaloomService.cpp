@@ -5,6 +5,7 @@
 #include "service/Base64.h"
 #include "service/DecodingError.h"
 #include "service/PixaloomError.h"
+#include "service/ReplyBodyReader.h"
 #include "service/ServerResponse.h"
 #include "service/TiffRepresentation.h"
 
@@ -58,6 +59,15 @@ QString firstCharacters(const QString& text, qsizetype count) {
     return text.left(end);
 }
 
+// The first `count` characters of text known to be valid UTF-8, decoded from its first bytes
+// only: a reply of many megabytes must not be converted whole to log a few characters.
+QString leadingCharacters(const QByteArray& utf8, qsizetype count) {
+    // A character takes at most four bytes; a byte order mark, which is dropped, three more.
+    const qsizetype bytes = std::min(utf8.size(), count * 4 + 3);
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    return firstCharacters(decoder(QByteArrayView(utf8).first(bytes)), count);
+}
+
 std::optional<QString> utf8Text(const QByteArray& bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder(bytes);
@@ -66,13 +76,12 @@ std::optional<QString> utf8Text(const QByteArray& bytes) {
     return text;
 }
 
-// Replies carrying an HTTP status that QNetworkReply reports as errors are still HTTP
-// responses; everything else it reports is a failed exchange.
-bool isHttpStatusError(QNetworkReply::NetworkError error) {
-    const int code = error;
-    return error == QNetworkReply::NoError ||
-           error == QNetworkReply::ProtocolInvalidOperationError || (code >= 201 && code <= 299) ||
-           (code >= 401 && code <= 499);
+// Qt's connection-level errors (below 100) mean the exchange itself broke, even after a status
+// line arrived (a stall or a hang-up while the body was coming). Every other error that comes
+// with a status code is Qt's reading of that status: the reply is still the server's answer.
+bool exchangeBroke(const QNetworkReply& reply) {
+    const int code = reply.error();
+    return code > QNetworkReply::NoError && code < QNetworkReply::ProxyConnectionRefusedError;
 }
 
 TransportError transportError(const QNetworkReply& reply) {
@@ -182,14 +191,18 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
         logger.info("Request URL: %s", url.toString(QUrl::FullyEncoded));
         QNetworkRequest request(url);
         request.setTransferTimeout(static_cast<int>(idleLimit.count()));
+        // A redirect is the server's answer like any other status other than 200.
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::ManualRedirectPolicy);
         request.setRawHeader("Content-Type",
                              "multipart/form-data; boundary=" + boundaryText.toUtf8());
         logger.info("Sending request to edit endpoint");
         const Clock::time_point requestStart = Clock::now();
 
         const std::unique_ptr<QNetworkReply, DeleteLater> reply(network().post(request, body));
+        ReplyBodyReader received(*reply);
         co_await qCoro(reply.get()).waitForFinished();
-        co_return handleReply(*reply, startTime, requestStart);
+        co_return handleReply(*reply, received.finish(), startTime, requestStart);
     } catch (const PixaloomError& error) {
         logger.error("Pixaloom error: %s, duration: %s seconds", error.textForm(),
                      seconds(startTime));
@@ -212,12 +225,12 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
     }
 }
 
-QByteArray PixaloomService::handleReply(QNetworkReply& reply, Clock::time_point startTime,
+QByteArray PixaloomService::handleReply(QNetworkReply& reply, QByteArray& body,
+                                        Clock::time_point startTime,
                                         Clock::time_point requestStart) const {
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!isHttpStatusError(reply.error()))
+    if (exchangeBroke(reply) || (!status.isValid() && reply.error() != QNetworkReply::NoError))
         throw transportError(reply);
-    const QByteArray body = reply.readAll();
 
     logger.info("Request completed in %s seconds", seconds(requestStart));
     logger.info("Response data size: %ld bytes", body.size());
@@ -268,7 +281,7 @@ void PixaloomService::handleErrorReply(int statusCode, const QByteArray& body) c
     throw PixaloomError::apiError(statusCode, message);
 }
 
-QByteArray PixaloomService::decodeReply(const QByteArray& body, Clock::time_point startTime) const {
+QByteArray PixaloomService::decodeReply(QByteArray& body, Clock::time_point startTime) const {
     try {
         return runDecodingBlock(body, startTime);
     } catch (const DecodingError& error) {
@@ -280,8 +293,7 @@ QByteArray PixaloomService::decodeReply(const QByteArray& body, Clock::time_poin
     }
 }
 
-QByteArray PixaloomService::runDecodingBlock(const QByteArray& body,
-                                             Clock::time_point startTime) const {
+QByteArray PixaloomService::runDecodingBlock(QByteArray& body, Clock::time_point startTime) const {
     logger.info("Decoding response JSON");
     const ServerResponse response = ServerResponse::decode(body);
     logger.info("Server response: success=%{bool}d, parts count=%ld", response.success,
@@ -311,8 +323,9 @@ QByteArray PixaloomService::runDecodingBlock(const QByteArray& body,
         crashReporter->captureMessage(QStringLiteral("No image part found in response"));
         throw PixaloomError::noImageInResponse();
     }
-    const std::optional<QByteArray> image =
-        Base64::decode(std::string_view(imagePart->content.constData(), imagePart->content.size()));
+    // Decoded into the body's own memory (the body is then empty), which keeps a large reply
+    // from costing its size a second time.
+    const std::optional<QByteArray> image = Base64::decodeTaking(body, imagePart->content);
     if (!image) {
         logger.error("Invalid base64 image data in response");
         crashReporter->captureMessage(QStringLiteral("Invalid base64 image data in response"));
@@ -327,11 +340,11 @@ void PixaloomService::handleDecodingFailure(const QByteArray& body,
                                             const QString& localizedDescription,
                                             const QString& textForm,
                                             const BridgedError& bridged) const {
-    const std::optional<QString> text = utf8Text(body);
-    const QString bodyText = text.value_or(QStringLiteral("Could not convert to string"));
+    const bool isText = QByteArrayView(body).isValidUtf8();
     logger.error("Failed to decode response: %s", localizedDescription);
-    logger.error("Response prefix: %s", firstCharacters(bodyText, 200));
-    if (text && body.contains("IMAGE_SAFETY")) {
+    logger.error("Response prefix: %s", isText ? leadingCharacters(body, 200)
+                                               : QStringLiteral("Could not convert to string"));
+    if (isText && body.contains("IMAGE_SAFETY")) {
         logger.error("Detected IMAGE_SAFETY block in response");
         crashReporter->captureMessage(QStringLiteral("Detected IMAGE_SAFETY block in response"));
         throw PixaloomError::apiError(400,

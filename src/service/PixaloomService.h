@@ -54,12 +54,14 @@ private:
     using Clock = std::chrono::steady_clock;
 
     QNetworkAccessManager& network();
-    QByteArray handleReply(QNetworkReply& reply, Clock::time_point startTime,
+    // `body`: the reply's body as received; the image may be decoded in its place.
+    QByteArray handleReply(QNetworkReply& reply, QByteArray& body, Clock::time_point startTime,
                            Clock::time_point requestStart) const;
     void logResponseHeaders(const QNetworkReply& reply) const;
     [[noreturn]] void handleErrorReply(int statusCode, const QByteArray& body) const;
-    QByteArray decodeReply(const QByteArray& body, Clock::time_point startTime) const;
-    QByteArray runDecodingBlock(const QByteArray& body, Clock::time_point startTime) const;
+    // Both may take the body's memory for the image; on failure the body is left as it came.
+    QByteArray decodeReply(QByteArray& body, Clock::time_point startTime) const;
+    QByteArray runDecodingBlock(QByteArray& body, Clock::time_point startTime) const;
     [[noreturn]] void handleDecodingFailure(const QByteArray& body,
                                             const QString& localizedDescription,
                                             const QString& textForm,
