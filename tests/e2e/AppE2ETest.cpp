@@ -1,6 +1,8 @@
 // Pixaloom as a user meets it on an X server with a tray: the tray icon starts a capture, a
 // dragged area opens the editor, an edit runs against the local edit server, Copy puts the
 // result on the clipboard, the menus reach the editor and the settings, and Quit ends it.
+#include "platform/HotKey.h"
+
 #include "RunningApplication.h"
 #include "ScreenTestTools.h"
 
@@ -149,8 +151,15 @@ TEST_F(Pixaloom, FromTheTrayToAnEditedImageOnTheClipboardAndBackThroughTheMenu) 
         },
         5000))
         << app->log().toStdString();
-    EXPECT_EQ(pasted.size(), QSize(200, 160));
-    EXPECT_TRUE(showsQuadrants(pasted, inverted));
+    ASSERT_EQ(pasted.size(), QSize(200, 160));
+    // Every pixel is the inverse of the screen under the dragged area.
+    const QPoint origin = colours.geometry().center() - QPoint(100, 80);
+    int wrong = 0;
+    for (int y = 0; y < pasted.height(); ++y)
+        for (int x = 0; x < pasted.width(); ++x)
+            wrong += pasted.pixelColor(x, y) !=
+                     inverted(colours.colourAt(QPointF(origin) + QPointF(x + 0.5, y + 0.5)));
+    EXPECT_EQ(wrong, 0);
 
     // Undo and redo come through the menu's shortcuts to the focused editor.
     xdo({"windowactivate", "--sync", editor.id});
@@ -212,6 +221,113 @@ TEST_F(Pixaloom, DISABLED_TheTrayMenuOpensTheSettingsWhoseCheckboxTurnsOnAutoCop
     QTest::qWait(400);
     xdo({"key", "Up", "Return"});
     EXPECT_EQ(app->waitForExit(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// Ctrl+Shift+2 typed while another X client (the colours' window) has the keyboard focus.
+struct HotKeyRoad : Pixaloom {
+    void focusAnotherClient() {
+        colours.activateWindow();
+        xdo({"windowfocus", "--sync", QString::number(colours.winId())});
+        QTest::qWait(100);
+    }
+    int captureWindowCount() const {
+        const auto all = app->windows();
+        return std::count_if(all.begin(), all.end(),
+                             [](auto& w) { return w.geometry.width() >= 1920; });
+    }
+    bool captureOpens() {
+        return app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }, 5000)
+            .has_value();
+    }
+};
+
+TEST_F(HotKeyRoad, OpensOneCaptureWindowWithOrWithoutAltAndNotForCtrl2) {
+    EXPECT_TRUE(app->waitForLog("Successfully registered global shortcut"));
+    const struct {
+        const char* keys;
+        bool opens;
+    } cases[] = {{"ctrl+shift+2", true}, {"ctrl+alt+shift+2", true}, {"ctrl+2", false}};
+    for (const auto& c : cases) {
+        focusAnotherClient();
+        xdo({"key", c.keys});
+        if (c.opens) {
+            EXPECT_TRUE(captureOpens()) << c.keys;
+            EXPECT_EQ(captureWindowCount(), 1) << c.keys;
+            xdo({"key", "Escape"});
+            EXPECT_TRUE(app->waitForNoWindow([](auto& w) { return w.geometry.width() >= 1920; }));
+        } else {
+            QTest::qWait(500);
+            EXPECT_EQ(captureWindowCount(), 0) << c.keys;
+        }
+    }
+}
+
+TEST_F(HotKeyRoad, HoldingTheKeysOrPressingThemAgainKeepsTheSameWindow) {
+    focusAnotherClient();
+    xdo({"keydown", "ctrl+shift+2"});
+    QTest::qWait(1500);
+    xdo({"keyup", "ctrl+shift+2"});
+    ASSERT_TRUE(captureOpens());
+    QTest::qWait(300);
+    EXPECT_EQ(captureWindowCount(), 1);
+    const QString first = app->captureWindow()->id;
+    xdo({"key", "ctrl+shift+2"});
+    QTest::qWait(300);
+    EXPECT_EQ(captureWindowCount(), 1);
+    EXPECT_EQ(app->captureWindow()->id, first);
+    xdo({"key", "Escape"});
+}
+
+TEST_F(HotKeyRoad, FromTheHotKeyToTheClipboard) {
+    focusAnotherClient();
+    xdo({"key", "ctrl+shift+2"});
+    ASSERT_TRUE(captureOpens());
+    QTest::qWait(200);
+    const QPoint middle = colours.geometry().center();
+    drag(middle - QPoint(100, 80), middle + QPoint(100, 80));
+    const auto editor = app->waitForWindow([](const RunningApplication::Window& w) {
+        return w.name == "Pixaloom" && w.geometry.width() >= 400 && w.geometry.width() < 1920;
+    });
+    ASSERT_TRUE(editor);
+    QTest::qWait(600);
+    click(toolbarButton(*editor, copyButton));
+    QImage pasted;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            pasted = clipboardImage();
+            return !pasted.isNull();
+        },
+        5000));
+    EXPECT_TRUE(showsQuadrants(pasted, [](QRgb c) { return QColor(c); }));
+}
+
+// Another X client holds Ctrl+Shift+2 before Pixaloom starts.
+struct TakenHotKey : ::testing::Test {
+    void SetUp() override {
+        colours.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&colours));
+        taken = HotKey::registerEventHotKey(11, Qt::ControlModifier | Qt::ShiftModifier, [] {});
+        ASSERT_EQ(taken.status, 0);
+        app = std::make_unique<RunningApplication>();
+    }
+    KnownColours colours{QRect(500, 300, 640, 480)};
+    HotKey::Registration taken;
+    std::unique_ptr<RunningApplication> app;
+};
+
+TEST_F(TakenHotKey, RegistrationFailsWithTheXErrorAndTheMonitorStillOpensTheCapture) {
+    EXPECT_TRUE(app->waitForLog("Failed to register hotkey: 10"));
+    EXPECT_FALSE(app->log().contains("Successfully registered global shortcut"));
+    colours.activateWindow();
+    xdo({"windowfocus", "--sync", QString::number(colours.winId())});
+    xdo({"key", "ctrl+shift+2"});
+    EXPECT_TRUE(
+        app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }, 5000).has_value());
+    xdo({"key", "Escape"});
 }
 
 } // namespace
