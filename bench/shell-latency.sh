@@ -4,8 +4,9 @@
 # and how soon the capture window and the editor window appear after the click and the
 # mouse-up that open them. A bare Qt tray application is measured the same way beside it.
 #
-# Usage: bench/shell-latency.sh [build-dir]      (default: build, configured and built)
-# Environment: SIZES (default "1920x1080 3840x2160"), STARTS (10), ROUNDS (10).
+# Usage: bench/shell-latency.sh [build-dir]   (default: build, configured if need be, built)
+# Environment: SIZES (default "1920x1080 3840x2160"), STARTS (10), ROUNDS (10);
+# SHELL_BENCH_DEBUG=1 prints the logs and the window tree when a step fails.
 #
 # Each screen size runs in its own virtual X server (Xvfb, no window manager, no compositor)
 # with trayer, the local edit server, and terminals, a clock and a calculator on the screen, so
@@ -15,14 +16,14 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$here/build}" && pwd)
+build=$(realpath -m "${1:-$here/build}")
 starts=${STARTS:-10}
 rounds=${ROUNDS:-10}
 
 if [[ -z "${SHELL_BENCH_SCREEN:-}" ]]; then
-    for tool in xvfb-run dbus-run-session trayer xdotool xterm xclock; do
-        command -v "$tool" >/dev/null || { echo "missing: $tool (tools/install-deps.sh test)" >&2; exit 1; }
-    done
+    "$here/tools/install-deps.sh" test
+    [[ -f "$build/CMakeCache.txt" ]] ||
+        cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build "$build" --target pixaloom pixaloom-edit-server shell-xwatch shell-baseline >/dev/null
     echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
     for size in ${SIZES:-1920x1080 3840x2160}; do
@@ -48,7 +49,10 @@ trap cleanup EXIT
 
 fail() {
     echo "shell-latency: $*" >&2
-    [[ -n "${SHELL_BENCH_DEBUG:-}" ]] && { tail -n 20 "$work"/*.log "$work"/*/stderr.log; xwininfo -root -tree; xwd -root -silent >/tmp/x/fail.xwd; } >&2
+    if [[ -n "${SHELL_BENCH_DEBUG:-}" ]]; then
+        tail -n 20 "$work"/*.log "$work"/*/stderr.log
+        xwininfo -root -tree
+    fi >&2
     exit 1
 }
 

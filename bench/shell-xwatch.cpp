@@ -85,7 +85,8 @@ public:
     bool selectEvents() {
         const uint32_t substructure = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
         xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &substructure);
-        const xcb_query_extension_reply_t* xinput = xcb_get_extension_data(connection, &xcb_input_id);
+        const xcb_query_extension_reply_t* xinput =
+            xcb_get_extension_data(connection, &xcb_input_id);
         if (!xinput || !xinput->present)
             return false;
         xinputOpcode = xinput->major_opcode;
@@ -100,7 +101,8 @@ public:
             xcb_input_event_mask_t header;
             uint32_t bits;
         } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
-               XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE |
+               XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS |
+                   XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE |
                    XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS};
         auto error = take(xcb_request_check(
             connection, xcb_input_xi_select_events_checked(connection, root, 1, &mask.header)));
