@@ -19,6 +19,9 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$here/build}")
 starts=${STARTS:-10}
 rounds=${ROUNDS:-10}
+# The area each round selects, in the middle of the screen.
+drag_width=800
+drag_height=500
 
 if [[ -z "${SHELL_BENCH_SCREEN:-}" ]]; then
     "$here/tools/install-deps.sh" test
@@ -196,7 +199,7 @@ at_rest() {
 # One capture-edit-close round through the tray icon, as a user does it; appends the two
 # latencies and their CPU to the arrays of the caller.
 round() {
-    local events=$1 before line press map release editor
+    local events=$1 before press map release editor
     before=$(lines "$events")
     xdotool mousemove "${tray_centre[@]}" click 1
     press=$(wait_line "$events" "$before" '^[0-9]+ press 1 ' 5) || fail "no click seen"
@@ -206,11 +209,11 @@ round() {
     capture_cpu+=($((($(field cpu_us "$map") - $(field cpu_us "$press")) / 1000)))
     sleep 0.3
 
-    # A drag of 800 x 500 points over the middle of the screen, in small steps.
-    local x0=$((screen_width / 2 - 400)) y0=$((screen_height / 2 - 250)) step
+    # A drag over the middle of the screen, in small steps.
+    local x0=$(((screen_width - drag_width) / 2)) y0=$(((screen_height - drag_height) / 2)) step
     xdotool mousemove "$x0" "$y0" mousedown 1
     for step in 1 2 3 4 5; do
-        xdotool mousemove $((x0 + step * 160)) $((y0 + step * 100))
+        xdotool mousemove $((x0 + step * drag_width / 5)) $((y0 + step * drag_height / 5))
         sleep 0.02
     done
     before=$(lines "$events")
@@ -223,11 +226,12 @@ round() {
     editor_cpu+=($((($(field cpu_us "$editor") - $(field cpu_us "$release")) / 1000)))
 
     # The edit button: first of the toolbar's buttons, in a 280-point panel centred 35 points
-    # below the top of the image view, which sits under the menu bar.
-    local geometry width height left top menu_bar edited
-    geometry=$(cut -d' ' -f4 <<<"$editor")
-    read -r width height left top < <(sed -E 's/([0-9]+)x([0-9]+)\+(-?[0-9]+)\+(-?[0-9]+)/\1 \2 \3 \4/' <<<"$geometry")
-    menu_bar=$((height - 500 - 60))
+    # below the top of the image view, which sits under the menu bar. The editor is the
+    # selection's size plus the menu bar and 60 points of room for the panel.
+    local width height left top menu_bar edited
+    read -r width height left top < <(cut -d' ' -f4 <<<"$editor" |
+        sed -E 's/([0-9]+)x([0-9]+)\+(-?[0-9]+)\+(-?[0-9]+)/\1 \2 \3 \4/')
+    menu_bar=$((height - drag_height - 60))
     sleep 0.8
     edited=$(grep -c 'Successfully updated image' "$app_log" || true)
     # The toolbar fades in: a click before it is there opens no prompt.
@@ -310,5 +314,5 @@ launch "$build/bench/shell-baseline"
 sleep 1
 echo "bare Qt tray application, memory at rest: $(at_rest "$app_pid")"
 stop "$app_pid"
-echo "pixaloom, $rounds capture-edit-close rounds (tray click, 800x500 drag, edit, Escape):"
+echo "pixaloom, $rounds capture-edit-close rounds (tray click, ${drag_width}x$drag_height drag, edit, Escape):"
 measure_rounds
