@@ -8,7 +8,7 @@ build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qcoro-
     zlib1g-dev
     libgtest-dev libbenchmark-dev libcpp-httplib-dev)
 test_packages=(fonts-dejavu-core xvfb xauth xdotool xclip dbus dbus-x11 trayer x11-xkb-utils
-    xterm x11-apps)
+    desktop-file-utils librsvg2-bin xterm x11-apps)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-build}" == test ]]; then

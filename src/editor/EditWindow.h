@@ -34,8 +34,8 @@ public:
     bool windowShouldClose() const { return true; }
     bool hasKeyMonitor() const { return localEventMonitor != nullptr; }
 
-    // Runs, on the main queue, each time an editor window becomes active; the application
-    // shell sets it to refresh its main menu.
+    // Does nothing: an editor window that becomes active updates the main menu through
+    // MainMenu::update(), whose handler the shell sets. Goes once the shell stops calling it.
     static void setMainMenuUpdate(std::function<void()> update);
 
 signals:

@@ -96,6 +96,11 @@ struct Pixaloom : ::testing::Test {
     // Tray click, then a drag over the middle of the colours: the editor that opens.
     RunningApplication::Window captureColours() {
         leftClickTray();
+        return dragOverColours();
+    }
+
+    // A drag over the middle of the colours in the capture window that is opening.
+    RunningApplication::Window dragOverColours() {
         EXPECT_TRUE(app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }))
             << "no capture window";
         QTest::qWait(200);
@@ -143,14 +148,8 @@ TEST_F(Pixaloom, FromTheTrayToAnEditedImageOnTheClipboardAndBackThroughTheMenu) 
     click(toolbarButton(editor, copyButton));
     QTest::qWait(300);
     click(toolbarButton(editor, copyButton));
-    QImage pasted;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            pasted = clipboardImage();
-            return !pasted.isNull();
-        },
-        5000))
-        << app->log().toStdString();
+    const QImage pasted = waitForClipboardImage();
+    ASSERT_FALSE(pasted.isNull()) << app->log().toStdString();
     ASSERT_EQ(pasted.size(), QSize(200, 160));
     // Every pixel is the inverse of the screen under the dragged area.
     const QPoint origin = colours.geometry().center() - QPoint(100, 80);
@@ -172,6 +171,27 @@ TEST_F(Pixaloom, FromTheTrayToAnEditedImageOnTheClipboardAndBackThroughTheMenu) 
     EXPECT_EQ(app->waitForExit(), 0);
     EXPECT_FALSE(app->log().contains("Sanitizer")) << app->log().toStdString();
     EXPECT_FALSE(app->log().contains("runtime error")) << app->log().toStdString();
+}
+
+TEST_F(Pixaloom, AnEditServerThatHasGoneEndsInAnAlertAndTheEditorStaysUsable) {
+    const auto editor = captureColours();
+    ASSERT_FALSE(editor.id.isEmpty());
+    app->stopEditServer();
+    click(toolbarButton(editor, editButton));
+    QTest::qWait(300);
+    xdo({"type", "--delay", "20", "anything"});
+    xdo({"key", "Return"});
+    const auto alert = app->waitForWindow([](auto& w) { return w.name == "Error"; });
+    ASSERT_TRUE(alert) << app->log().toStdString();
+    xdo({"windowactivate", "--sync", alert->id});
+    xdo({"key", "Return"});
+    EXPECT_TRUE(app->waitForNoWindow([](auto& w) { return w.name == "Error"; }));
+    // The capture is still there, and the editor still answers its keys.
+    EXPECT_TRUE(editorShows(editor, [](QRgb c) { return QColor(c); }));
+    xdo({"windowactivate", "--sync", editor.id});
+    xdo({"key", "Escape"});
+    EXPECT_TRUE(app->waitForNoWindow([&editor](auto& w) { return w.id == editor.id; }));
+    EXPECT_TRUE(app->isRunning());
 }
 
 TEST_F(Pixaloom, ATrayClickDuringACaptureDoesNothingAndEscapeEndsIt) {
@@ -207,13 +227,8 @@ TEST_F(Pixaloom, DISABLED_TheTrayMenuOpensTheSettingsWhoseCheckboxTurnsOnAutoCop
     const auto editor = captureColours();
     ASSERT_FALSE(editor.id.isEmpty());
     EXPECT_TRUE(app->waitForNoWindow([](auto& w) { return w.name == "Pixaloom Settings"; }));
-    QImage pasted;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            pasted = clipboardImage();
-            return !pasted.isNull();
-        },
-        5000));
+    const QImage pasted = waitForClipboardImage();
+    ASSERT_FALSE(pasted.isNull()) << app->log().toStdString();
     EXPECT_TRUE(showsQuadrants(pasted, [](QRgb c) { return QColor(c); }));
 
     // The menu's third item quits.
@@ -285,23 +300,11 @@ TEST_F(HotKeyRoad, HoldingTheKeysOrPressingThemAgainKeepsTheSameWindow) {
 TEST_F(HotKeyRoad, FromTheHotKeyToTheClipboard) {
     focusAnotherClient();
     xdo({"key", "ctrl+shift+2"});
-    ASSERT_TRUE(captureOpens());
-    QTest::qWait(200);
-    const QPoint middle = colours.geometry().center();
-    drag(middle - QPoint(100, 80), middle + QPoint(100, 80));
-    const auto editor = app->waitForWindow([](const RunningApplication::Window& w) {
-        return w.name == "Pixaloom" && w.geometry.width() >= 400 && w.geometry.width() < 1920;
-    });
-    ASSERT_TRUE(editor);
-    QTest::qWait(600);
-    click(toolbarButton(*editor, copyButton));
-    QImage pasted;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            pasted = clipboardImage();
-            return !pasted.isNull();
-        },
-        5000));
+    const auto editor = dragOverColours();
+    ASSERT_FALSE(editor.id.isEmpty());
+    click(toolbarButton(editor, copyButton));
+    const QImage pasted = waitForClipboardImage();
+    ASSERT_FALSE(pasted.isNull()) << app->log().toStdString();
     EXPECT_TRUE(showsQuadrants(pasted, [](QRgb c) { return QColor(c); }));
 }
 
