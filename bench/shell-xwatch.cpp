@@ -28,7 +28,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
 
@@ -45,7 +44,8 @@ long long wallMicroseconds() {
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-// On-CPU time of every thread of a process, in microseconds; -1 when it is gone.
+// On-CPU time of every running thread of a process, in microseconds (threads that have ended
+// no longer count); -1 when the process is gone.
 long long cpuMicroseconds(long pid) {
     if (pid <= 0)
         return -1;
