@@ -57,9 +57,6 @@ EditWindow::~EditWindow() {
         editViewController->detachViewFromWindow();
 }
 
-void EditWindow::setMainMenuUpdate(std::function<void()>) {
-}
-
 void EditWindow::setupKeyboardShortcuts() {
     QPointer<EditWindow> weakWindow(this);
     localEventMonitor = ApplicationKeyMonitor::addLocalMonitorForKeyDown(

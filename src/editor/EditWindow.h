@@ -34,10 +34,6 @@ public:
     bool windowShouldClose() const { return true; }
     bool hasKeyMonitor() const { return localEventMonitor != nullptr; }
 
-    // Does nothing: an editor window that becomes active updates the main menu through
-    // MainMenu::update(), whose handler the shell sets. Goes once the shell stops calling it.
-    static void setMainMenuUpdate(std::function<void()> update);
-
 signals:
     // The window is about to close: after this it is never shown again.
     void windowWillClose();
