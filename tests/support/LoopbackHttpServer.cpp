@@ -56,14 +56,15 @@ bool sendAll(int connection, const QByteArray& bytes) {
     return true;
 }
 
-QByteArray serialized(const LoopbackHttpServer::Reply& reply) {
+QByteArray serializedHead(const LoopbackHttpServer::Reply& reply) {
     QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' +
                       (reply.status == 200 ? "OK" : "Status") + "\r\n";
     for (const auto& [name, value] : reply.headers)
         head += name + ": " + value + "\r\n";
-    head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    if (!reply.closeDelimited)
+        head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
     head += "Connection: close\r\n\r\n";
-    return head + reply.body;
+    return head;
 }
 
 } // namespace
@@ -302,6 +303,21 @@ void LoopbackHttpServer::handleConnection(int connection) {
         std::lock_guard lock(mutex);
         recorded.push_back(request);
     }
-    if (answer)
-        sendAll(connection, serialized(reply));
+    if (!answer)
+        return;
+    if (reply.trickle.count() > 0) {
+        if (sendAll(connection, serializedHead(reply)))
+            sendTrickled(connection, reply.body, reply.trickle);
+        return;
+    }
+    sendAll(connection, serializedHead(reply) + reply.body);
+}
+
+void LoopbackHttpServer::sendTrickled(int connection, const QByteArray& body,
+                                      std::chrono::milliseconds interval) const {
+    for (qsizetype sent = 0; sent < body.size(); ++sent) {
+        if (!clientWaits(connection, Clock::now() + interval) ||
+            !sendAll(connection, body.mid(sent, 1)))
+            return;
+    }
 }

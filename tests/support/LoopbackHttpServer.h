@@ -29,6 +29,11 @@ public:
         // Before the status line is sent; cut short when the client hangs up.
         std::chrono::milliseconds delay{0};
         bool silent = false; // accept and read, then never answer
+        // After the head, the body one byte per interval, until the client hangs up: a
+        // server that never goes quiet long enough to trip an idle limit.
+        std::chrono::milliseconds trickle{0};
+        // No Content-Length: the body ends when the server closes the connection.
+        bool closeDelimited = false;
     };
 
     struct Request {
@@ -81,6 +86,8 @@ private:
     void setListening(bool wanted);
     void updateListener();
     void handleConnection(int connection);
+    void sendTrickled(int connection, const QByteArray& body,
+                      std::chrono::milliseconds interval) const;
     bool readRequest(int connection, Request& request) const;
     bool clientWaits(int connection, std::chrono::steady_clock::time_point until) const;
     Reply nextReply();
