@@ -3,12 +3,14 @@
 #include "editor/EditViewController.h"
 #include "platform/ApplicationKeyMonitor.h"
 #include "platform/KeyIdentity.h"
+#include "platform/MainMenu.h"
 #include "platform/MainQueue.h"
 #include "platform/MainScreen.h"
 #include "platform/SystemLog.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -39,6 +41,12 @@ EditWindow::EditWindow(const QImage& screenshot, const QRectF& frame)
         std::make_shared<EditViewController>(screenshot, frame, controlPanelHeight);
     auto* content = new QVBoxLayout(this);
     content->setContentsMargins(0, 0, 0, 0);
+    // The application's menu sits above the editor and the window grows by it, so the
+    // editor keeps the capture's size plus the control panel's room.
+    if (QMenuBar* menuBar = MainMenu::menuBarFor(this)) {
+        content->setMenuBar(menuBar);
+        resize(width(), height() + menuBar->sizeHint().height());
+    }
     content->addWidget(editViewController->view());
     // The content view takes the window's size now, not at the first show: the panel is
     // placed from the view's size on the next main-queue turn, which may come first.

@@ -1,0 +1,37 @@
+// Pixaloom: sets up analytics, then runs the application with its shell as the delegate.
+#include "shell/AppDelegate.h"
+
+#include "platform/BundleInfo.h"
+#include "platform/LogMessageHandler.h"
+#include "platform/MainQueue.h"
+#include "platform/UserDefaults.h"
+#include "sdk/PostHogConfig.h"
+#include "sdk/PostHogSDK.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    LogMessageHandler::install();
+    const BundleInfo& info = BundleInfo::main();
+    const PostHogConfig config(info.string(BundleInfo::analyticsKeyKey).value_or(QString()),
+                               info.string(BundleInfo::analyticsHostKey).value_or(QString()));
+    PostHogSDK::shared().setup(config);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(
+        info.string(QStringLiteral("CFBundleName")).value_or(UserDefaults::applicationName));
+    QApplication::setOrganizationName(UserDefaults::organizationName);
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.app.pixaloom"));
+    // The tray icon and the hot key keep working with no window open.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    AppDelegate delegate;
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
+                     [&delegate] { delegate.applicationWillTerminate(); });
+    // Launching has finished once the event loop runs.
+    MainQueue::async([&delegate] { delegate.applicationDidFinishLaunching(); });
+    app.exec();
+    // Windows let go of during the last turn of the loop are deleted before their owner.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return 0;
+}
