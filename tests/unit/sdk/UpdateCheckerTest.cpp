@@ -80,8 +80,8 @@ protected:
         UpdateChecker::Settings settings;
         settings.limits = {.maxBytes = 256 * 1024,
                            .maxRedirects = 3,
-                           .idleTimeout = 300ms,
-                           .totalTimeout = 1500ms};
+                           .idleTimeout = 1000ms,
+                           .totalTimeout = 2500ms};
         settings.timing.firstDelay = 300ms;
         settings.timing.watchInterval = 50ms;
         settings.timing.wakeDelay = 100ms;
@@ -92,8 +92,12 @@ protected:
     }
 
     // A controller as the application makes it, automatic checks on.
-    std::unique_ptr<UpdateController> startedController(std::chrono::milliseconds interval) {
-        auto controller = std::make_unique<UpdateController>(false, &delegate, settings());
+    std::unique_ptr<UpdateController>
+    startedController(std::chrono::milliseconds interval,
+                      std::chrono::milliseconds firstDelay = 300ms) {
+        auto chosen = settings();
+        chosen.timing.firstDelay = firstDelay;
+        auto controller = std::make_unique<UpdateController>(false, &delegate, chosen);
         controller->updater()->setAutomaticallyChecksForUpdates(true);
         controller->updater()->setUpdateCheckInterval(interval);
         controller->startUpdater();
@@ -112,7 +116,7 @@ protected:
 };
 
 TEST_F(UpdateCheckerTest, ChecksAfterTheFirstDelayNotAtStartThenEveryInterval) {
-    auto controller = startedController(400ms);
+    auto controller = startedController(400ms, 1000ms);
     LoopbackHttpServer::waitUntil([] { return false; }, 100ms);
     EXPECT_TRUE(server.requests().empty()) << "no check while the application starts";
 
@@ -192,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
                     [](LoopbackHttpServer& server) {
                         server.setDefaultReply({.status = 200, .silent = true});
                     },
-                    "went silent for 300 ms"},
+                    "went silent for 1000 ms"},
         FailureCase{"TricklesForever",
                     [](LoopbackHttpServer& server) {
                         server.setDefaultReply(
@@ -200,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(
                              .body = feed(item(QStringLiteral("16"), QStringLiteral("1.6"))),
                              .trickle = 50ms});
                     },
-                    "did not arrive within 1500 ms"},
+                    "did not arrive within 2500 ms"},
         FailureCase{"RedirectsForever",
                     [](LoopbackHttpServer& server) {
                         server.setDefaultReply({.status = 302,
