@@ -41,6 +41,13 @@ QMenuBar* menuBarFor(QWidget* window) {
     if (installedMenus().isEmpty())
         return nullptr;
     auto* bar = new QMenuBar(window);
+    // A window with a dark background of its own (the editor's) gets light menu titles.
+    if (window->palette().color(QPalette::Window).lightness() < 128) {
+        QPalette light = bar->palette();
+        for (const auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+            light.setColor(role, QColor(235, 235, 235));
+        bar->setPalette(light);
+    }
     for (const QPointer<QMenu>& menu : installedMenus())
         if (menu)
             bar->addMenu(menu);

@@ -7,6 +7,7 @@
 #include "editor/EditWindow.h"
 #include "platform/BundleInfo.h"
 #include "platform/GlobalKeyMonitor.h"
+#include "platform/HotKey.h"
 #include "platform/MainMenu.h"
 #include "platform/StatusItem.h"
 #include "platform/WindowNotificationCenter.h"
@@ -122,5 +123,5 @@ void AppDelegate::observeWindows() {
 
 void AppDelegate::applicationWillTerminate() {
     // Releasing the hot key ungrabs it; nothing else is saved.
-    // The hot key comes with its own registration.
+    hotkeyRef.reset();
 }

@@ -13,6 +13,7 @@
 
 class EditWindow;
 class GlobalKeyMonitor;
+class HotKey;
 class PostHogSDK;
 class QAction;
 class QIcon;
@@ -103,6 +104,7 @@ public:
     std::unique_ptr<ScreenCaptureWindow> captureWindow;
     std::unique_ptr<SettingsWindow> settingsWindow;
     std::unique_ptr<GlobalKeyMonitor> globalMonitor;
+    std::unique_ptr<HotKey> hotkeyRef;
     EventHotKeyID hotkeyID{fourCharCode("PXLM"), 1};
     Updater* updater = nullptr;
     PostHogSDK* posthog = nullptr;
@@ -123,7 +125,14 @@ private:
                          std::function<void()> action);
     QAction* addTargetlessItem(QMenu* menu, const QString& title, const QString& key,
                                Selector selector);
+    void openCaptureWindow();
     bool isOwnWindow(const QWidget* window) const;
+    // Lets go of a window without deleting it in the middle of one of its own events (a key
+    // press in it can be what starts the next capture); it goes on the next event-loop turn.
+    template <typename Window> static void retire(std::unique_ptr<Window>& field) {
+        if (Window* window = field.release())
+            window->deleteLater();
+    }
     QWidget* frontmostOwnWindow() const;
 
     std::unique_ptr<QMenu> mainMenuRoot;

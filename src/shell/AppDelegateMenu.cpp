@@ -281,7 +281,6 @@ void AppDelegate::attachMainMenu(QWidget* window) {
     QLayout* layout = window->layout();
     QMenuBar* bar = layout ? MainMenu::menuBarFor(window) : nullptr;
     if (!bar) {
-        // No room for a bar: the keys still reach the menu's items.
         window->addActions(MainMenu::allActions());
         return;
     }

@@ -14,13 +14,6 @@
 
 namespace {
 
-// Lets go of a window without deleting it in the middle of one of its own events (a key
-// press in it can be what starts the next capture); it goes on the next event-loop turn.
-template <typename Window> void retire(std::unique_ptr<Window>& field) {
-    if (Window* window = field.release())
-        window->deleteLater();
-}
-
 void makeKeyAndOrderFront(QWidget& window) {
     window.show();
     window.raise();
@@ -39,11 +32,17 @@ void AppDelegate::takeScreenshot() {
         captureWindow->hide();
         retire(captureWindow);
     }
+    openCaptureWindow();
+    activateIgnoringOtherApps();
+}
+
+void AppDelegate::openCaptureWindow() {
     captureWindow = makeCaptureWindow();
     captureWindow->setAppDelegate(this);
-    attachMainMenu(captureWindow.get());
+    // The overlay covers the whole screen, so it shows no menu bar; its keys still reach
+    // the menu's items.
+    captureWindow->addActions(MainMenu::allActions());
     makeKeyAndOrderFront(*captureWindow);
-    activateIgnoringOtherApps();
 }
 
 void AppDelegate::showEditWindow(const QImage& image, const QRectF& frame) {

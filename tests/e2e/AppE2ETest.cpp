@@ -1,6 +1,8 @@
 // Pixaloom as a user meets it on an X server with a tray: the tray icon starts a capture, a
 // dragged area opens the editor, an edit runs against the local edit server, Copy puts the
 // result on the clipboard, the menus reach the editor and the settings, and Quit ends it.
+#include "platform/HotKey.h"
+
 #include "RunningApplication.h"
 #include "ScreenTestTools.h"
 
@@ -94,6 +96,11 @@ struct Pixaloom : ::testing::Test {
     // Tray click, then a drag over the middle of the colours: the editor that opens.
     RunningApplication::Window captureColours() {
         leftClickTray();
+        return dragOverColours();
+    }
+
+    // A drag over the middle of the colours in the capture window that is opening.
+    RunningApplication::Window dragOverColours() {
         EXPECT_TRUE(app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }))
             << "no capture window";
         QTest::qWait(200);
@@ -141,16 +148,17 @@ TEST_F(Pixaloom, FromTheTrayToAnEditedImageOnTheClipboardAndBackThroughTheMenu) 
     click(toolbarButton(editor, copyButton));
     QTest::qWait(300);
     click(toolbarButton(editor, copyButton));
-    QImage pasted;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            pasted = clipboardImage();
-            return !pasted.isNull();
-        },
-        5000))
-        << app->log().toStdString();
-    EXPECT_EQ(pasted.size(), QSize(200, 160));
-    EXPECT_TRUE(showsQuadrants(pasted, inverted));
+    const QImage pasted = waitForClipboardImage();
+    ASSERT_FALSE(pasted.isNull()) << app->log().toStdString();
+    ASSERT_EQ(pasted.size(), QSize(200, 160));
+    // Every pixel is the inverse of the screen under the dragged area.
+    const QPoint origin = colours.geometry().center() - QPoint(100, 80);
+    int wrong = 0;
+    for (int y = 0; y < pasted.height(); ++y)
+        for (int x = 0; x < pasted.width(); ++x)
+            wrong += pasted.pixelColor(x, y) !=
+                     inverted(colours.colourAt(QPointF(origin) + QPointF(x + 0.5, y + 0.5)));
+    EXPECT_EQ(wrong, 0);
 
     // Undo and redo come through the menu's shortcuts to the focused editor.
     xdo({"windowactivate", "--sync", editor.id});
@@ -163,6 +171,27 @@ TEST_F(Pixaloom, FromTheTrayToAnEditedImageOnTheClipboardAndBackThroughTheMenu) 
     EXPECT_EQ(app->waitForExit(), 0);
     EXPECT_FALSE(app->log().contains("Sanitizer")) << app->log().toStdString();
     EXPECT_FALSE(app->log().contains("runtime error")) << app->log().toStdString();
+}
+
+TEST_F(Pixaloom, AnEditServerThatHasGoneEndsInAnAlertAndTheEditorStaysUsable) {
+    const auto editor = captureColours();
+    ASSERT_FALSE(editor.id.isEmpty());
+    app->stopEditServer();
+    click(toolbarButton(editor, editButton));
+    QTest::qWait(300);
+    xdo({"type", "--delay", "20", "anything"});
+    xdo({"key", "Return"});
+    const auto alert = app->waitForWindow([](auto& w) { return w.name == "Error"; });
+    ASSERT_TRUE(alert) << app->log().toStdString();
+    xdo({"windowactivate", "--sync", alert->id});
+    xdo({"key", "Return"});
+    EXPECT_TRUE(app->waitForNoWindow([](auto& w) { return w.name == "Error"; }));
+    // The capture is still there, and the editor still answers its keys.
+    EXPECT_TRUE(editorShows(editor, [](QRgb c) { return QColor(c); }));
+    xdo({"windowactivate", "--sync", editor.id});
+    xdo({"key", "Escape"});
+    EXPECT_TRUE(app->waitForNoWindow([&editor](auto& w) { return w.id == editor.id; }));
+    EXPECT_TRUE(app->isRunning());
 }
 
 TEST_F(Pixaloom, ATrayClickDuringACaptureDoesNothingAndEscapeEndsIt) {
@@ -198,13 +227,8 @@ TEST_F(Pixaloom, DISABLED_TheTrayMenuOpensTheSettingsWhoseCheckboxTurnsOnAutoCop
     const auto editor = captureColours();
     ASSERT_FALSE(editor.id.isEmpty());
     EXPECT_TRUE(app->waitForNoWindow([](auto& w) { return w.name == "Pixaloom Settings"; }));
-    QImage pasted;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            pasted = clipboardImage();
-            return !pasted.isNull();
-        },
-        5000));
+    const QImage pasted = waitForClipboardImage();
+    ASSERT_FALSE(pasted.isNull()) << app->log().toStdString();
     EXPECT_TRUE(showsQuadrants(pasted, [](QRgb c) { return QColor(c); }));
 
     // The menu's third item quits.
@@ -212,6 +236,101 @@ TEST_F(Pixaloom, DISABLED_TheTrayMenuOpensTheSettingsWhoseCheckboxTurnsOnAutoCop
     QTest::qWait(400);
     xdo({"key", "Up", "Return"});
     EXPECT_EQ(app->waitForExit(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// Ctrl+Shift+2 typed while another X client (the colours' window) has the keyboard focus.
+struct HotKeyRoad : Pixaloom {
+    void focusAnotherClient() {
+        colours.activateWindow();
+        xdo({"windowfocus", "--sync", QString::number(colours.winId())});
+        QTest::qWait(100);
+    }
+    int captureWindowCount() const {
+        const auto all = app->windows();
+        return std::count_if(all.begin(), all.end(),
+                             [](auto& w) { return w.geometry.width() >= 1920; });
+    }
+    bool captureOpens() {
+        return app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }, 5000)
+            .has_value();
+    }
+};
+
+TEST_F(HotKeyRoad, OpensOneCaptureWindowWithOrWithoutAltAndNotForCtrl2) {
+    EXPECT_TRUE(app->waitForLog("Successfully registered global shortcut"));
+    const struct {
+        const char* keys;
+        bool opens;
+    } cases[] = {{"ctrl+shift+2", true}, {"ctrl+alt+shift+2", true}, {"ctrl+2", false}};
+    for (const auto& c : cases) {
+        focusAnotherClient();
+        xdo({"key", c.keys});
+        if (c.opens) {
+            EXPECT_TRUE(captureOpens()) << c.keys;
+            EXPECT_EQ(captureWindowCount(), 1) << c.keys;
+            xdo({"key", "Escape"});
+            EXPECT_TRUE(app->waitForNoWindow([](auto& w) { return w.geometry.width() >= 1920; }));
+        } else {
+            QTest::qWait(500);
+            EXPECT_EQ(captureWindowCount(), 0) << c.keys;
+        }
+    }
+}
+
+TEST_F(HotKeyRoad, HoldingTheKeysOrPressingThemAgainKeepsTheSameWindow) {
+    focusAnotherClient();
+    xdo({"keydown", "ctrl+shift+2"});
+    QTest::qWait(1500);
+    xdo({"keyup", "ctrl+shift+2"});
+    ASSERT_TRUE(captureOpens());
+    QTest::qWait(300);
+    EXPECT_EQ(captureWindowCount(), 1);
+    const QString first = app->captureWindow()->id;
+    xdo({"key", "ctrl+shift+2"});
+    QTest::qWait(300);
+    EXPECT_EQ(captureWindowCount(), 1);
+    EXPECT_EQ(app->captureWindow()->id, first);
+    xdo({"key", "Escape"});
+}
+
+TEST_F(HotKeyRoad, FromTheHotKeyToTheClipboard) {
+    focusAnotherClient();
+    xdo({"key", "ctrl+shift+2"});
+    const auto editor = dragOverColours();
+    ASSERT_FALSE(editor.id.isEmpty());
+    click(toolbarButton(editor, copyButton));
+    const QImage pasted = waitForClipboardImage();
+    ASSERT_FALSE(pasted.isNull()) << app->log().toStdString();
+    EXPECT_TRUE(showsQuadrants(pasted, [](QRgb c) { return QColor(c); }));
+}
+
+// Another X client holds Ctrl+Shift+2 before Pixaloom starts.
+struct TakenHotKey : ::testing::Test {
+    void SetUp() override {
+        colours.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&colours));
+        taken = HotKey::registerEventHotKey(11, Qt::ControlModifier | Qt::ShiftModifier, [] {});
+        ASSERT_EQ(taken.status, 0);
+        app = std::make_unique<RunningApplication>();
+    }
+    KnownColours colours{QRect(500, 300, 640, 480)};
+    HotKey::Registration taken;
+    std::unique_ptr<RunningApplication> app;
+};
+
+TEST_F(TakenHotKey, RegistrationFailsWithTheXErrorAndTheMonitorStillOpensTheCapture) {
+    EXPECT_TRUE(app->waitForLog("Failed to register hotkey: 10"));
+    EXPECT_FALSE(app->log().contains("Successfully registered global shortcut"));
+    colours.activateWindow();
+    xdo({"windowfocus", "--sync", QString::number(colours.winId())});
+    xdo({"key", "ctrl+shift+2"});
+    EXPECT_TRUE(
+        app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }, 5000).has_value());
+    xdo({"key", "Escape"});
 }
 
 } // namespace

@@ -69,6 +69,17 @@ QImage clipboardImage() {
         "PNG");
 }
 
+QImage waitForClipboardImage(int timeoutMs) {
+    QImage image;
+    waitUntil(
+        [&] {
+            image = clipboardImage();
+            return !image.isNull();
+        },
+        timeoutMs);
+    return image;
+}
+
 RunningApplication::RunningApplication(bool withTray) {
     for (const char* sub : {"config", "cache", "data", "runtime", "bin"})
         QDir(folder.path()).mkpath(QString::fromLatin1(sub));
@@ -137,6 +148,10 @@ void RunningApplication::startApplication() {
     endWithParent(application);
     application.start(executable, {});
     ASSERT_TRUE(application.waitForStarted());
+}
+
+void RunningApplication::stopEditServer() {
+    stop(editServer);
 }
 
 bool RunningApplication::isRunning() const {

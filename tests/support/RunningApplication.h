@@ -30,6 +30,8 @@ public:
     RunningApplication& operator=(const RunningApplication&) = delete;
 
     bool isRunning() const;
+    // Ends the edit server, as a server that goes away would.
+    void stopEditServer();
     // The application's visible top-level windows and the tray icon, as the X server has them.
     QList<Window> windows() const;
     std::optional<Window> waitForWindow(const std::function<bool(const Window&)>& match,
@@ -67,3 +69,5 @@ QString xdo(const QStringList& arguments);
 QColor screenPixel(QPoint at);
 // The clipboard's image as another X client reads it.
 QImage clipboardImage();
+// The same, once there is one; a null image when none came within the time.
+QImage waitForClipboardImage(int timeoutMs = 5000);

@@ -314,4 +314,44 @@ TEST_F(Shell, HelpOnlyWritesToTheSystemLog) {
     EXPECT_EQ(log.messages("default"), QStringList{"Show help"});
 }
 
+TEST_F(Shell, TheHotKeyShowsTheTrackedCaptureOrANewOneWithoutMarkingACapture) {
+    delegate->handleHotKeyEvent();
+    EXPECT_FALSE(delegate->captureWindow) << "not before a main-queue turn";
+    settle();
+    ASSERT_TRUE(delegate->captureWindow);
+    const QPointer<ScreenCaptureWindow> first = delegate->captureWindow.get();
+    delegate->handleHotKeyEvent();
+    settle();
+    EXPECT_EQ(delegate->captureWindow.get(), first.data());
+    EXPECT_FALSE(delegate->isCapturingScreen);
+    EXPECT_TRUE(eventNames().isEmpty());
+
+    // A hot-key capture leaves the tray's left click free to start another.
+    delegate->statusItemClicked();
+    settle();
+    EXPECT_TRUE(first.isNull());
+    EXPECT_TRUE(delegate->isCapturingScreen);
+
+    // Closed but not yet forgotten: the hot key opens a new window, never the closed one.
+    delegate->captureWindow->close();
+    const QPointer<ScreenCaptureWindow> closed = delegate->captureWindow.get();
+    delegate->handleHotKeyEvent();
+    settle();
+    ASSERT_TRUE(delegate->captureWindow);
+    EXPECT_TRUE(closed.isNull());
+    EXPECT_TRUE(delegate->captureWindow->isVisible());
+}
+
+TEST(AppDelegateShortcut, WithoutAnX11DisplayRegistrationLogsItsStatusAndKeepsNoHotKey) {
+    LogCapture log;
+    AppDelegate delegate;
+    delegate.registerGlobalShortcut();
+    EXPECT_EQ(delegate.hotkeyRef, nullptr);
+    const auto records = log.records();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.back().type, QtCriticalMsg);
+    EXPECT_EQ(records.back().message, "Failed to register hotkey: -1");
+    delegate.applicationWillTerminate();
+}
+
 } // namespace
