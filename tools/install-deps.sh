@@ -7,7 +7,8 @@ build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qcoro-
     libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libtiff-dev libdeflate-dev libglib2.0-dev
     zlib1g-dev
     libgtest-dev libbenchmark-dev libcpp-httplib-dev)
-test_packages=(fonts-dejavu-core xvfb xauth xdotool xclip dbus dbus-x11 trayer x11-xkb-utils)
+test_packages=(fonts-dejavu-core xvfb xauth xdotool xclip dbus dbus-x11 trayer x11-xkb-utils
+    desktop-file-utils librsvg2-bin)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-build}" == test ]]; then

@@ -4,14 +4,13 @@
 #include "platform/ApplicationKeyMonitor.h"
 #include "platform/KeyIdentity.h"
 #include "platform/MainMenu.h"
-#include "platform/MainQueue.h"
 #include "platform/MainScreen.h"
 #include "platform/SystemLog.h"
+#include "platform/WindowActivation.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMenuBar>
-#include <QScreen>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -19,11 +18,6 @@ namespace {
 
 constexpr int controlPanelHeight = 60;
 const QColor editorBackground{17, 17, 17};
-
-std::function<void()>& mainMenuUpdate() {
-    static std::function<void()> update;
-    return update;
-}
 
 } // namespace
 
@@ -53,11 +47,7 @@ EditWindow::EditWindow(const QImage& screenshot, const QRectF& frame)
     content->activate();
 
     setupKeyboardShortcuts();
-    if (QScreen* screen = mainScreen()) {
-        QRect centred(QPoint(), size());
-        centred.moveCenter(screen->geometry().center());
-        move(centred.topLeft());
-    }
+    centerOnMainScreen(this);
 }
 
 EditWindow::~EditWindow() {
@@ -65,10 +55,6 @@ EditWindow::~EditWindow() {
     // A running edit may still hold the controller; its view then outlives this window.
     if (editViewController)
         editViewController->detachViewFromWindow();
-}
-
-void EditWindow::setMainMenuUpdate(std::function<void()> update) {
-    mainMenuUpdate() = std::move(update);
 }
 
 void EditWindow::setupKeyboardShortcuts() {
@@ -146,12 +132,7 @@ void EditWindow::changeEvent(QEvent* event) {
 }
 
 void EditWindow::windowDidBecomeKey() {
-    MainQueue::async(this, [this] {
-        raise();
-        activateWindow();
-        if (mainMenuUpdate())
-            mainMenuUpdate()();
-    });
+    WindowActivation::activateAndUpdateMainMenu(this);
 }
 
 void EditWindow::mousePressEvent(QMouseEvent* event) {

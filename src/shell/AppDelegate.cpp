@@ -61,7 +61,6 @@ AppDelegate::~AppDelegate() {
     globalMonitor.reset();
     MainMenu::setMenus({});
     MainMenu::setUpdateHandler({});
-    EditWindow::setMainMenuUpdate({});
 }
 
 void AppDelegate::applicationDidFinishLaunching() {

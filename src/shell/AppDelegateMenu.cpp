@@ -148,7 +148,6 @@ void AppDelegate::setupMenuBar() {
     }
     MainMenu::setMenus(menus);
     MainMenu::setUpdateHandler([this] { updateMainMenu(); });
-    EditWindow::setMainMenuUpdate([] { MainMenu::update(); });
     // A shortcut of a disabled item passes its key on: keep the items current as the focus
     // moves between text fields and windows.
     connect(qApp, &QApplication::focusChanged, this, [this] { updateMainMenu(); });

@@ -4,6 +4,7 @@
 #include "platform/BundleInfo.h"
 #include "platform/LogMessageHandler.h"
 #include "platform/MainQueue.h"
+#include "platform/SingleInstance.h"
 #include "platform/UserDefaults.h"
 #include "sdk/PostHogConfig.h"
 #include "sdk/PostHogSDK.h"
@@ -26,6 +27,11 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     AppDelegate delegate;
+    // One Pixaloom per session: a second start asks the running one for a capture and ends.
+    const auto instance = SingleInstance::claim(SingleInstance::applicationName,
+                                                [&delegate] { delegate.takeScreenshot(); });
+    if (!instance)
+        return 0;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });
     // Launching has finished once the event loop runs.

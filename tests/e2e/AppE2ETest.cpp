@@ -194,6 +194,16 @@ TEST_F(Pixaloom, AnEditServerThatHasGoneEndsInAnAlertAndTheEditorStaysUsable) {
     EXPECT_TRUE(app->isRunning());
 }
 
+TEST_F(Pixaloom, AStartWhileRunningEndsAndTheRunningOneStartsACapture) {
+    EXPECT_EQ(app->startAgain(), 0);
+    EXPECT_TRUE(app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }));
+    const auto all = app->windows();
+    EXPECT_EQ(
+        std::count_if(all.begin(), all.end(), [](auto& w) { return w.geometry.width() <= 64; }), 1)
+        << "a second tray icon";
+    xdo({"key", "Escape"});
+}
+
 TEST_F(Pixaloom, ATrayClickDuringACaptureDoesNothingAndEscapeEndsIt) {
     leftClickTray();
     ASSERT_TRUE(app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }));
@@ -211,7 +221,7 @@ TEST_F(Pixaloom, ATrayClickDuringACaptureDoesNothingAndEscapeEndsIt) {
     EXPECT_TRUE(app->waitForNoWindow([](auto& w) { return w.geometry.width() >= 1920; }));
 }
 
-TEST_F(Pixaloom, DISABLED_TheTrayMenuOpensTheSettingsWhoseCheckboxTurnsOnAutoCopy) {
+TEST_F(Pixaloom, TheTrayMenuOpensTheSettingsWhoseCheckboxTurnsOnAutoCopy) {
     click(app->trayIcon()->geometry.center(), 3);
     QTest::qWait(400);
     // Take Screenshot, Settings, Quit: the second item.

@@ -150,6 +150,19 @@ void RunningApplication::startApplication() {
     ASSERT_TRUE(application.waitForStarted());
 }
 
+std::optional<int> RunningApplication::startAgain() {
+    QProcess second;
+    second.setProcessEnvironment(application.processEnvironment());
+    endWithParent(second);
+    second.start(application.program(), {});
+    if (!second.waitForStarted() ||
+        !waitUntil([&] { return second.state() == QProcess::NotRunning; }, startTimeoutMs))
+        return std::nullopt;
+    if (second.exitStatus() != QProcess::NormalExit)
+        return std::nullopt;
+    return second.exitCode();
+}
+
 void RunningApplication::stopEditServer() {
     stop(editServer);
 }

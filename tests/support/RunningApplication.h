@@ -30,6 +30,9 @@ public:
     RunningApplication& operator=(const RunningApplication&) = delete;
 
     bool isRunning() const;
+    // Starts the executable once more, as a user would a second time, and waits for that
+    // start to end; its exit code, or nullopt when it did not end or crashed.
+    std::optional<int> startAgain();
     // Ends the edit server, as a server that goes away would.
     void stopEditServer();
     // The application's visible top-level windows and the tray icon, as the X server has them.
