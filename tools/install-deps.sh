@@ -8,7 +8,7 @@ build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qcoro-
     zlib1g-dev
     libgtest-dev libbenchmark-dev libcpp-httplib-dev)
 test_packages=(fonts-dejavu-core xvfb xauth xdotool xclip dbus dbus-x11 trayer x11-xkb-utils
-    desktop-file-utils librsvg2-bin openbox x11-utils)
+    desktop-file-utils librsvg2-bin xterm x11-apps openbox x11-utils)
 # tools/fuzz.sh: clang with libFuzzer and its sanitizer runtimes.
 fuzz_packages=(clang-14 libclang-rt-14-dev)
 

@@ -11,7 +11,15 @@
 
 #include <QApplication>
 
+#include <malloc.h>
+
 int main(int argc, char** argv) {
+    // Each capture holds pictures of the screen, megabytes each, and frees them when its
+    // windows close. Once such a block is freed glibc raises its mmap threshold to its size,
+    // and the next ones come from the heap, which keeps freed memory: the resident size would
+    // grow by tens of megabytes over a few captures and stay there. A fixed threshold (glibc's
+    // starting value) hands every large block back to the system as soon as it is freed.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     LogMessageHandler::install();
     const BundleInfo& info = BundleInfo::main();
     const PostHogConfig config(info.string(BundleInfo::analyticsKeyKey).value_or(QString()),

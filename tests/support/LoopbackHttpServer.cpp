@@ -61,7 +61,8 @@ QByteArray head(const LoopbackHttpServer::Reply& reply) {
                       (reply.status == 200 ? "OK" : "Status") + "\r\n";
     for (const auto& [name, value] : reply.headers)
         head += name + ": " + value + "\r\n";
-    head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    if (!reply.closeDelimited)
+        head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
     head += "Connection: close\r\n\r\n";
     return head;
 }

@@ -33,6 +33,8 @@ public:
         // the status line and headers): a slow but steady sender.
         int bodyPieces = 1;
         std::chrono::milliseconds piecePause{0};
+        // No Content-Length: the body ends when the server closes the connection.
+        bool closeDelimited = false;
     };
 
     struct Request {
