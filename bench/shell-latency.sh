@@ -276,6 +276,27 @@ find_tray_icon() {
     tray_centre=($((x + width / 2)) $((y + height / 2)))
 }
 
+# The hot key typed while no window of Pixaloom has the focus, then Escape, `$rounds` times;
+# fills hotkey_ms and hotkey_cpu from the key going down to the capture window mapped.
+measure_hot_key() {
+    local events=$1 before key map
+    hotkey_ms=() hotkey_cpu=()
+    for _ in $(seq "$rounds"); do
+        before=$(lines "$events")
+        xdotool key ctrl+shift+2
+        key=$(wait_line "$events" "$before" '^[0-9]+ key 11 ' 5) || fail "no Ctrl+Shift+2 seen"
+        map=$(wait_line "$events" "$before" "^[0-9]+ map .* ${screen_width}x${screen_height}\+0\+0 " 10) ||
+            fail "the hot key opened no capture window"
+        hotkey_ms+=($((($(cut -d' ' -f1 <<<"$map") - $(cut -d' ' -f1 <<<"$key")) / 1000)))
+        hotkey_cpu+=($((($(field cpu_us "$map") - $(field cpu_us "$key")) / 1000)))
+        sleep 0.3
+        before=$(lines "$events")
+        xdotool key Escape
+        wait_line "$events" "$before" '^[0-9]+ unmap ' 5 >/dev/null || fail "Escape did not end the capture"
+        sleep 0.3
+    done
+}
+
 measure_rounds() {
     local events="$work/rounds.log" r rest rest_kb
     capture_ms=() capture_cpu=() editor_ms=() editor_cpu=()
@@ -292,10 +313,13 @@ measure_rounds() {
                 "$(awk -v a="$(rss_kb "$app_pid")" -v b="$rest_kb" 'BEGIN { print (a - b) / 1024 }')"
         fi
     done
+    measure_hot_key "$events"
     printf '  tray click -> capture window mapped: wall %s ms, CPU %s ms\n' \
         "$(printf '%s\n' "${capture_ms[@]}" | summary)" "$(printf '%s\n' "${capture_cpu[@]}" | summary)"
     printf '  mouse-up -> editor window mapped:    wall %s ms, CPU %s ms\n' \
         "$(printf '%s\n' "${editor_ms[@]}" | summary)" "$(printf '%s\n' "${editor_cpu[@]}" | summary)"
+    printf '  Ctrl+Shift+2 -> capture window mapped: wall %s ms, CPU %s ms\n' \
+        "$(printf '%s\n' "${hotkey_ms[@]}" | summary)" "$(printf '%s\n' "${hotkey_cpu[@]}" | summary)"
     stop "$watcher_pid"
     stop "$app_pid"
 }
