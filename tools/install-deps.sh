@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Pixaloom needs, only those missing.
-# Usage: tools/install-deps.sh [build|test]
+# Usage: tools/install-deps.sh [build|test|bench]
 set -euo pipefail
 
 build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qcoro-qt6-dev
@@ -8,10 +8,14 @@ build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qcoro-
     zlib1g-dev
     libgtest-dev libbenchmark-dev libcpp-httplib-dev)
 test_packages=(fonts-dejavu-core xvfb xauth xdotool xclip dbus dbus-x11 trayer x11-xkb-utils)
+# The benchmarks' realistic screenshots come from these X clients.
+bench_packages=(fonts-dejavu-core xvfb xauth xterm x11-apps feh)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-build}" == test ]]; then
     wanted+=("${test_packages[@]}")
+elif [[ "${1:-build}" == bench ]]; then
+    wanted+=("${bench_packages[@]}")
 fi
 
 missing=()

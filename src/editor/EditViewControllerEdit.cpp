@@ -2,6 +2,7 @@
 #include "editor/EditViewController.h"
 
 #include "editor/ImageView.h"
+#include "platform/BackgroundWork.h"
 #include "platform/MainQueue.h"
 #include "sdk/PostHogSDK.h"
 #include "service/PixaloomError.h"
@@ -133,23 +134,44 @@ QCoro::Task<> EditViewController::runEdit(std::shared_ptr<EditViewController> se
              {QStringLiteral("duration_ms"), self->editDurationMs()}});
     }
 
+    // Decoding and reducing a 4K image takes a good part of a second: a worker thread does it
+    // while the overlay keeps turning, and the result step, still a job of its own on the GUI
+    // thread, only shows what it made.
+    DecodedResult decoded;
+    if (bytes) {
+        // A named awaiter: g++ 12 destroys temporaries of a co_await expression twice.
+        auto decoding = BackgroundWork::result(
+            [&bytes, room = self->screenRoom()] { return decodeResult(*bytes, room); });
+        decoded = co_await decoding;
+    }
     co_await NextMainQueueTurn{};
-    self->handleEditResult(request, bytes, error);
+    self->handleEditResult(request, bytes, decoded, error);
+}
+
+EditViewController::DecodedResult EditViewController::decodeResult(const QByteArray& bytes,
+                                                                   std::optional<QSizeF> room) {
+    DecodedResult decoded;
+    decoded.image = QImage::fromData(bytes);
+    if (!decoded.image.isNull() && room)
+        decoded.fittedToScreen =
+            scaledToPoints(decoded.image, sizeToFit(decoded.image.deviceIndependentSize(), *room));
+    return decoded;
 }
 
 void EditViewController::handleEditResult(const EditRequest& request,
                                           const std::optional<QByteArray>& bytes,
+                                          const DecodedResult& decoded,
                                           const std::optional<PixaloomError>& error) {
     hideLoading();
     const QString theme = themeProperty(request.theme);
     if (bytes) {
-        if (const QImage edited = QImage::fromData(*bytes); !edited.isNull()) {
+        if (const QImage& edited = decoded.image; !edited.isNull()) {
             originalImage = edited;
             const QImage shown = hasBackgroundColor && currentBackgroundColor
                                      ? applyBackgroundColorWithSeparatePadding(
                                            edited, *currentBackgroundColor,
                                            currentHorizontalPadding, currentVerticalPadding)
-                                     : scaleImageToFitScreen(edited);
+                                     : fittedToScreen(edited, decoded.fittedToScreen);
             showImage(shown);
             addToHistory(shown);
             autoCopyImageIfEnabled();

@@ -13,6 +13,8 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int controlPanelHeight = 60;
@@ -27,16 +29,21 @@ std::function<void()>& mainMenuUpdate() {
 
 EditWindow::EditWindow(const QImage& screenshot, const QRectF& frame)
     : QWidget(nullptr, Qt::Window) {
-    resize(qRound(frame.width()), qRound(frame.height()) + controlPanelHeight);
+    editViewController =
+        std::make_shared<EditViewController>(screenshot, frame, controlPanelHeight);
     setWindowTitle(QStringLiteral("Pixaloom"));
     QPalette windowPalette = palette();
     windowPalette.setColor(QPalette::Window, editorBackground);
     setPalette(windowPalette);
     setAutoFillBackground(true);
     setMinimumSize(400, 300);
+    QScreen* screen = mainScreen();
+    // A capture as large as the screen would give a window larger than the screen, its title
+    // bar out of reach: the window takes the size at which the view shows the capture.
+    const QSizeF shown = editViewController->sizeToFitScreen(frame.size());
+    resize(fittedContentSize(
+        QSize(qRound(shown.width()), qRound(shown.height()) + controlPanelHeight), screen));
 
-    editViewController =
-        std::make_shared<EditViewController>(screenshot, frame, controlPanelHeight);
     auto* content = new QVBoxLayout(this);
     content->setContentsMargins(0, 0, 0, 0);
     content->addWidget(editViewController->view());
@@ -45,11 +52,26 @@ EditWindow::EditWindow(const QImage& screenshot, const QRectF& frame)
     content->activate();
 
     setupKeyboardShortcuts();
-    if (QScreen* screen = mainScreen()) {
-        QRect centred(QPoint(), size());
-        centred.moveCenter(screen->geometry().center());
-        move(centred.topLeft());
-    }
+    if (screen)
+        move(centredPosition(size(), screen));
+}
+
+QSize EditWindow::fittedContentSize(QSize content, const QScreen* screen) {
+    if (!screen)
+        return content;
+    return content.boundedTo(screen->availableGeometry().size());
+}
+
+QPoint EditWindow::centredPosition(QSize content, const QScreen* screen) {
+    QRect placed(QPoint(), content);
+    placed.moveCenter(screen->geometry().center());
+    // Centred on the whole screen, then moved inside the part that panels leave free.
+    const QRect available = screen->availableGeometry();
+    placed.moveLeft(std::clamp(placed.left(), available.left(),
+                               std::max(available.left(), available.right() - placed.width() + 1)));
+    placed.moveTop(std::clamp(placed.top(), available.top(),
+                              std::max(available.top(), available.bottom() - placed.height() + 1)));
+    return placed.topLeft();
 }
 
 EditWindow::~EditWindow() {

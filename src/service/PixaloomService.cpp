@@ -1,5 +1,6 @@
 #include "service/PixaloomService.h"
 
+#include "platform/BackgroundWork.h"
 #include "platform/BundleInfo.h"
 #include "sdk/SentrySDK.h"
 #include "service/Base64.h"
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <exception>
 
 namespace {
 
@@ -128,9 +130,18 @@ QNetworkAccessManager& PixaloomService::network() {
 QByteArray PixaloomService::createMultipartFormData(const QImage& image, const QString& prompt,
                                                     const std::optional<QString>& theme,
                                                     bool improvePrompt) const {
+    std::optional<QByteArray> body = multipartBody(image, prompt, theme, improvePrompt);
+    if (!body)
+        throw PixaloomError::invalidImage();
+    return *std::move(body);
+}
+
+std::optional<QByteArray> PixaloomService::multipartBody(const QImage& image, const QString& prompt,
+                                                         const std::optional<QString>& theme,
+                                                         bool improvePrompt) const {
     const std::optional<QByteArray> tiff = TiffRepresentation::of(image);
     if (!tiff)
-        throw PixaloomError::invalidImage();
+        return std::nullopt;
 
     const QByteArray delimiter = "--" + boundaryText.toUtf8() + "\r\n";
     const QByteArray promptText = prompt.toUtf8();
@@ -175,7 +186,17 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
                 shortestText(size.height()));
 
     try {
-        const QByteArray body = createMultipartFormData(originalImage, from, theme, improvePrompt);
+        // Encoding a 4K image takes tens of milliseconds: a worker thread builds the body
+        // while the GUI thread goes on; the operation resumes on the GUI thread.
+        // Named, not a temporary of the co_await expression: g++ 12 destroys such temporaries
+        // twice, and the work holds the image and the prompt.
+        auto building = BackgroundWork::result([this, originalImage, from, theme, improvePrompt] {
+            return multipartBody(originalImage, from, theme, improvePrompt);
+        });
+        const std::optional<QByteArray> built = co_await building;
+        if (!built)
+            throw PixaloomError::invalidImage();
+        const QByteArray& body = *built;
         logger.info("Created multipart form data with size: %ld bytes", body.size());
 
         const QUrl url(endpoint);
@@ -189,7 +210,13 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
 
         const std::unique_ptr<QNetworkReply, DeleteLater> reply(network().post(request, body));
         co_await qCoro(reply.get()).waitForFinished();
-        co_return handleReply(*reply, startTime, requestStart);
+        const QByteArray replyBody = handleReply(*reply, requestStart);
+        logger.info("Decoding response JSON");
+        // Parsing megabytes of JSON and base64 runs on a worker thread too; what it found is
+        // examined, logged and reported here, in the same order as before.
+        auto parsing = BackgroundWork::result([&replyBody] { return parseReply(replyBody); });
+        const ParsedReply parsed = co_await parsing;
+        co_return decodeReply(replyBody, parsed, startTime);
     } catch (const PixaloomError& error) {
         logger.error("Pixaloom error: %s, duration: %s seconds", error.textForm(),
                      seconds(startTime));
@@ -212,7 +239,7 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
     }
 }
 
-QByteArray PixaloomService::handleReply(QNetworkReply& reply, Clock::time_point startTime,
+QByteArray PixaloomService::handleReply(QNetworkReply& reply,
                                         Clock::time_point requestStart) const {
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!isHttpStatusError(reply.error()))
@@ -231,7 +258,26 @@ QByteArray PixaloomService::handleReply(QNetworkReply& reply, Clock::time_point 
     logResponseHeaders(reply);
     if (statusCode != 200)
         handleErrorReply(statusCode, body);
-    return decodeReply(body, startTime);
+    return body;
+}
+
+PixaloomService::ParsedReply PixaloomService::parseReply(const QByteArray& body) {
+    ParsedReply parsed;
+    try {
+        parsed.response = ServerResponse::decode(body);
+        const auto& parts = parsed.response->parts;
+        const auto imagePart = std::find_if(parts.begin(), parts.end(), isImagePart);
+        if (imagePart != parts.end())
+            parsed.image = Base64::decode(
+                std::string_view(imagePart->content.constData(), imagePart->content.size()));
+    } catch (...) {
+        parsed.failure = std::current_exception();
+    }
+    return parsed;
+}
+
+bool PixaloomService::isImagePart(const ResponsePart& part) {
+    return part.type == QStringLiteral("image");
 }
 
 void PixaloomService::logResponseHeaders(const QNetworkReply& reply) const {
@@ -268,9 +314,10 @@ void PixaloomService::handleErrorReply(int statusCode, const QByteArray& body) c
     throw PixaloomError::apiError(statusCode, message);
 }
 
-QByteArray PixaloomService::decodeReply(const QByteArray& body, Clock::time_point startTime) const {
+QByteArray PixaloomService::decodeReply(const QByteArray& body, const ParsedReply& parsed,
+                                        Clock::time_point startTime) const {
     try {
-        return runDecodingBlock(body, startTime);
+        return runDecodingBlock(parsed, startTime);
     } catch (const DecodingError& error) {
         handleDecodingFailure(body, error.localizedDescription(), error.description(),
                               error.bridged());
@@ -280,10 +327,11 @@ QByteArray PixaloomService::decodeReply(const QByteArray& body, Clock::time_poin
     }
 }
 
-QByteArray PixaloomService::runDecodingBlock(const QByteArray& body,
+QByteArray PixaloomService::runDecodingBlock(const ParsedReply& parsed,
                                              Clock::time_point startTime) const {
-    logger.info("Decoding response JSON");
-    const ServerResponse response = ServerResponse::decode(body);
+    if (parsed.failure)
+        std::rethrow_exception(parsed.failure);
+    const ServerResponse& response = *parsed.response;
     logger.info("Server response: success=%{bool}d, parts count=%ld", response.success,
                 response.parts.size());
     if (response.timing)
@@ -303,24 +351,19 @@ QByteArray PixaloomService::runDecodingBlock(const QByteArray& body,
         logger.info("Response part %ld: type=%s, content length=%ld", i, response.parts[i].type,
                     response.parts[i].contentLength());
 
-    const auto imagePart =
-        std::find_if(response.parts.begin(), response.parts.end(),
-                     [](const ResponsePart& part) { return part.type == QStringLiteral("image"); });
-    if (imagePart == response.parts.end()) {
+    if (std::none_of(response.parts.begin(), response.parts.end(), isImagePart)) {
         logger.error("No image part found in response");
         crashReporter->captureMessage(QStringLiteral("No image part found in response"));
         throw PixaloomError::noImageInResponse();
     }
-    const std::optional<QByteArray> image =
-        Base64::decode(std::string_view(imagePart->content.constData(), imagePart->content.size()));
-    if (!image) {
+    if (!parsed.image) {
         logger.error("Invalid base64 image data in response");
         crashReporter->captureMessage(QStringLiteral("Invalid base64 image data in response"));
         throw PixaloomError::noImageInResponse();
     }
     logger.info("Successfully processed generated image data (%ld bytes) in %s seconds",
-                image->size(), seconds(startTime));
-    return *image;
+                parsed.image->size(), seconds(startTime));
+    return *parsed.image;
 }
 
 void PixaloomService::handleDecodingFailure(const QByteArray& body,

@@ -2,6 +2,7 @@
 
 #include "platform/Logger.h"
 #include "sdk/BridgedError.h"
+#include "service/ServerResponse.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -10,6 +11,7 @@
 #include <QCoro/QCoroTask>
 
 #include <chrono>
+#include <exception>
 #include <memory>
 #include <optional>
 
@@ -53,13 +55,27 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    // What a worker thread made of a 200 reply's body: the decoded reply and the bytes of its
+    // first image part (none when that part is not base64), or the failure of decoding.
+    struct ParsedReply {
+        std::optional<ServerResponse> response;
+        std::optional<QByteArray> image;
+        std::exception_ptr failure;
+    };
+
+    std::optional<QByteArray> multipartBody(const QImage& image, const QString& prompt,
+                                            const std::optional<QString>& theme,
+                                            bool improvePrompt) const;
     QNetworkAccessManager& network();
-    QByteArray handleReply(QNetworkReply& reply, Clock::time_point startTime,
-                           Clock::time_point requestStart) const;
+    // Checks and logs the HTTP reply; returns the body of a 200 reply, throws for the rest.
+    QByteArray handleReply(QNetworkReply& reply, Clock::time_point requestStart) const;
+    static ParsedReply parseReply(const QByteArray& body);
+    static bool isImagePart(const ResponsePart& part);
     void logResponseHeaders(const QNetworkReply& reply) const;
     [[noreturn]] void handleErrorReply(int statusCode, const QByteArray& body) const;
-    QByteArray decodeReply(const QByteArray& body, Clock::time_point startTime) const;
-    QByteArray runDecodingBlock(const QByteArray& body, Clock::time_point startTime) const;
+    QByteArray decodeReply(const QByteArray& body, const ParsedReply& parsed,
+                           Clock::time_point startTime) const;
+    QByteArray runDecodingBlock(const ParsedReply& parsed, Clock::time_point startTime) const;
     [[noreturn]] void handleDecodingFailure(const QByteArray& body,
                                             const QString& localizedDescription,
                                             const QString& textForm,
