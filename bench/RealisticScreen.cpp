@@ -127,6 +127,12 @@ RealisticScreen::RealisticScreen() {
     screen4K =
         screen->grabWindow(0, 0, 0, 3840, 2160).toImage().convertToFormat(QImage::Format_RGB32);
     screen1080p = screen4K.copy(0, 0, 1920, 1080);
+    // To look at what was measured: PIXALOOM_BENCH_CORPUS_DIR=folder bench/run.sh
+    if (const QString folder = qEnvironmentVariable("PIXALOOM_BENCH_CORPUS_DIR");
+        !folder.isEmpty()) {
+        screen4K.save(QDir(folder).filePath(QStringLiteral("screen-4k.png")));
+        screen1080p.save(QDir(folder).filePath(QStringLiteral("screen-1080p.png")));
+    }
     // Each client is ended by its own pid.
     for (auto& process : running) {
         process->terminate();

@@ -277,7 +277,7 @@ void EditViewController::performRedo() {
     controlPanelDidClickRedo(controlPanel);
 }
 
-void EditViewController::showImage(const QImage& image) {
+void EditViewController::showImage(const QImage& image, const QImage& scaledForView) {
     if (imageView)
-        imageView->setImage(image);
+        imageView->setImage(image, scaledForView);
 }

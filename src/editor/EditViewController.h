@@ -110,7 +110,7 @@ private:
     void keepOnlyShownEntryUnpacked();
     void showHistoryEntry();
     void updateUndoRedoButtonsState();
-    void showImage(const QImage& image);
+    void showImage(const QImage& image, const QImage& scaledForView = {});
     // The room the main screen leaves for a shown image, in points; none without a screen.
     std::optional<QSizeF> screenRoom() const;
     static QSizeF sizeToFit(QSizeF points, QSizeF room);
@@ -132,8 +132,14 @@ private:
     struct DecodedResult {
         QImage image;
         QImage fittedToScreen;
+        QImage fittedForView; // fittedToScreen as the image view draws it
     };
-    static DecodedResult decodeResult(const QByteArray& bytes, std::optional<QSizeF> room);
+    struct ResultLayout {
+        std::optional<QSizeF> room; // the screen's room, as screenRoom() gives it
+        QSizeF viewSize;            // the image view's size in points
+        qreal viewRatio = 1;        // and its device pixel ratio
+    };
+    static DecodedResult decodeResult(const QByteArray& bytes, const ResultLayout& layout);
     void handleEditResult(const EditRequest& request, const std::optional<QByteArray>& bytes,
                           const DecodedResult& decoded, const std::optional<PixaloomError>& error);
     double editDurationMs() const;

@@ -140,8 +140,14 @@ QCoro::Task<> EditViewController::runEdit(std::shared_ptr<EditViewController> se
     DecodedResult decoded;
     if (bytes) {
         // A named awaiter: g++ 12 destroys temporaries of a co_await expression twice.
-        auto decoding = BackgroundWork::result(
-            [&bytes, room = self->screenRoom()] { return decodeResult(*bytes, room); });
+        ResultLayout layout;
+        layout.room = self->screenRoom();
+        if (self->imageView) {
+            layout.viewSize = self->imageView->size();
+            layout.viewRatio = self->imageView->devicePixelRatioF();
+        }
+        auto decoding =
+            BackgroundWork::result([&bytes, layout] { return decodeResult(*bytes, layout); });
         decoded = co_await decoding;
     }
     co_await NextMainQueueTurn{};
@@ -149,12 +155,15 @@ QCoro::Task<> EditViewController::runEdit(std::shared_ptr<EditViewController> se
 }
 
 EditViewController::DecodedResult EditViewController::decodeResult(const QByteArray& bytes,
-                                                                   std::optional<QSizeF> room) {
+                                                                   const ResultLayout& layout) {
     DecodedResult decoded;
     decoded.image = QImage::fromData(bytes);
-    if (!decoded.image.isNull() && room)
-        decoded.fittedToScreen =
-            scaledToPoints(decoded.image, sizeToFit(decoded.image.deviceIndependentSize(), *room));
+    if (decoded.image.isNull() || !layout.room)
+        return decoded;
+    decoded.fittedToScreen = scaledToPoints(
+        decoded.image, sizeToFit(decoded.image.deviceIndependentSize(), *layout.room));
+    decoded.fittedForView =
+        ImageView::scaledForView(decoded.fittedToScreen, layout.viewSize, layout.viewRatio);
     return decoded;
 }
 
@@ -172,7 +181,10 @@ void EditViewController::handleEditResult(const EditRequest& request,
                                            edited, *currentBackgroundColor,
                                            currentHorizontalPadding, currentVerticalPadding)
                                      : fittedToScreen(edited, decoded.fittedToScreen);
-            showImage(shown);
+            // The view checks the prepared copy's size and scales afresh if it no longer fits.
+            showImage(shown, shown.cacheKey() == decoded.fittedToScreen.cacheKey()
+                                 ? decoded.fittedForView
+                                 : QImage());
             addToHistory(shown);
             autoCopyImageIfEnabled();
             logger.info("Successfully updated image with edited version");
