@@ -139,13 +139,13 @@ QCoro::Task<> EditViewController::runEdit(std::shared_ptr<EditViewController> se
     // thread, only shows what it made.
     DecodedResult decoded;
     if (bytes) {
-        // A named awaiter: g++ 12 destroys temporaries of a co_await expression twice.
         ResultLayout layout;
         layout.room = self->screenRoom();
         if (self->imageView) {
             layout.viewSize = self->imageView->size();
             layout.viewRatio = self->imageView->devicePixelRatioF();
         }
+        // A named awaiter: g++ 12 destroys temporaries of a co_await expression twice.
         auto decoding =
             BackgroundWork::result([&bytes, layout] { return decodeResult(*bytes, layout); });
         decoded = co_await decoding;
