@@ -17,11 +17,12 @@ function(pixaloom_autogen_follows target)
 endfunction()
 
 # pixaloom_layer(<layer> DEPENDS <lower layers...> LIBRARIES <other libraries...>)
-# The static library pixaloom_<layer> from every .cpp of the calling folder, linked against
-# the lower layers that exist. A folder without sources yet defines nothing.
+# The static library pixaloom_<layer> from every .cpp of the calling folder but main.cpp,
+# linked against the lower layers that exist. A folder without sources yet defines nothing.
 function(pixaloom_layer layer)
     cmake_parse_arguments(arg "" "" "DEPENDS;LIBRARIES" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
     if(NOT sources)
         return()
     endif()
@@ -34,6 +35,16 @@ function(pixaloom_layer layer)
         endif()
     endforeach()
     target_link_libraries(pixaloom_${layer} PUBLIC ${arg_LIBRARIES})
+endfunction()
+
+# pixaloom_executable(<name> LAYER <layer>)
+# The program <name> from the calling folder's main.cpp, linked against the layer's library.
+function(pixaloom_executable name)
+    cmake_parse_arguments(arg "" "LAYER" "" ${ARGN})
+    add_executable(${name} ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+    pixaloom_library(${name})
+    target_link_libraries(${name} PRIVATE pixaloom_${arg_LAYER})
+    install(TARGETS ${name} RUNTIME)
 endfunction()
 
 # pixaloom_layer_tests(<layer> LIBRARIES <libraries...>)

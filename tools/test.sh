@@ -23,12 +23,19 @@ export LSAN_OPTIONS=suppressions=$root/tools/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 status=0
+# The end-to-end tests that start the application itself.
+app_tests='^(Pixaloom|HotKeyRoad|TakenHotKey)\.'
 echo "== unit tests under sanitizers"
 ctest --test-dir build-asan -L unit --output-on-failure -j "$jobs" || status=1
 if ctest --test-dir build -N -L e2e | grep -q 'Total Tests: [1-9]'; then
     echo "== end-to-end tests under Xvfb"
     dbus-run-session -- xvfb-run -a -s "-screen 0 1920x1080x24" \
         ctest --test-dir build -L e2e --output-on-failure || status=1
+fi
+if ctest --test-dir build-asan -N -L e2e -R "$app_tests" | grep -q 'Total Tests: [1-9]'; then
+    echo "== the application under sanitizers, under Xvfb"
+    dbus-run-session -- xvfb-run -a -s "-screen 0 1920x1080x24" \
+        ctest --test-dir build-asan -L e2e -R "$app_tests" --output-on-failure || status=1
 fi
 echo "== unit tests"
 ctest --test-dir build -L unit --output-on-failure -j "$jobs" || status=1

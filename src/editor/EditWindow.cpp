@@ -3,13 +3,14 @@
 #include "editor/EditViewController.h"
 #include "platform/ApplicationKeyMonitor.h"
 #include "platform/KeyIdentity.h"
-#include "platform/MainQueue.h"
+#include "platform/MainMenu.h"
 #include "platform/MainScreen.h"
 #include "platform/SystemLog.h"
+#include "platform/WindowActivation.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
-#include <QScreen>
+#include <QMenuBar>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -19,11 +20,6 @@ namespace {
 
 constexpr int controlPanelHeight = 60;
 const QColor editorBackground{17, 17, 17};
-
-std::function<void()>& mainMenuUpdate() {
-    static std::function<void()> update;
-    return update;
-}
 
 } // namespace
 
@@ -46,14 +42,19 @@ EditWindow::EditWindow(const QImage& screenshot, const QRectF& frame)
 
     auto* content = new QVBoxLayout(this);
     content->setContentsMargins(0, 0, 0, 0);
+    // The application's menu sits above the editor and the window grows by it, so the
+    // editor keeps the capture's size plus the control panel's room.
+    if (QMenuBar* menuBar = MainMenu::menuBarFor(this)) {
+        content->setMenuBar(menuBar);
+        resize(fittedContentSize(QSize(width(), height() + menuBar->sizeHint().height()), screen));
+    }
     content->addWidget(editViewController->view());
     // The content view takes the window's size now, not at the first show: the panel is
     // placed from the view's size on the next main-queue turn, which may come first.
     content->activate();
 
     setupKeyboardShortcuts();
-    if (screen)
-        move(centredPosition(size(), screen));
+    centerOnMainScreen(this);
 }
 
 QSize EditWindow::fittedContentSize(QSize content, const QScreen* screen) {
@@ -62,27 +63,11 @@ QSize EditWindow::fittedContentSize(QSize content, const QScreen* screen) {
     return content.boundedTo(screen->availableGeometry().size());
 }
 
-QPoint EditWindow::centredPosition(QSize content, const QScreen* screen) {
-    QRect placed(QPoint(), content);
-    placed.moveCenter(screen->geometry().center());
-    // Centred on the whole screen, then moved inside the part that panels leave free.
-    const QRect available = screen->availableGeometry();
-    placed.moveLeft(std::clamp(placed.left(), available.left(),
-                               std::max(available.left(), available.right() - placed.width() + 1)));
-    placed.moveTop(std::clamp(placed.top(), available.top(),
-                              std::max(available.top(), available.bottom() - placed.height() + 1)));
-    return placed.topLeft();
-}
-
 EditWindow::~EditWindow() {
     localEventMonitor.reset();
     // A running edit may still hold the controller; its view then outlives this window.
     if (editViewController)
         editViewController->detachViewFromWindow();
-}
-
-void EditWindow::setMainMenuUpdate(std::function<void()> update) {
-    mainMenuUpdate() = std::move(update);
 }
 
 void EditWindow::setupKeyboardShortcuts() {
@@ -160,12 +145,7 @@ void EditWindow::changeEvent(QEvent* event) {
 }
 
 void EditWindow::windowDidBecomeKey() {
-    MainQueue::async(this, [this] {
-        raise();
-        activateWindow();
-        if (mainMenuUpdate())
-            mainMenuUpdate()();
-    });
+    WindowActivation::activateAndUpdateMainMenu(this);
 }
 
 void EditWindow::mousePressEvent(QMouseEvent* event) {

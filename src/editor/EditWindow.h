@@ -35,10 +35,6 @@ public:
     bool windowShouldClose() const { return true; }
     bool hasKeyMonitor() const { return localEventMonitor != nullptr; }
 
-    // Runs, on the main queue, each time an editor window becomes active; the application
-    // shell sets it to refresh its main menu.
-    static void setMainMenuUpdate(std::function<void()> update);
-
 signals:
     // The window is about to close: after this it is never shown again.
     void windowWillClose();
@@ -50,7 +46,6 @@ protected:
 
 private:
     static QSize fittedContentSize(QSize content, const QScreen* screen);
-    static QPoint centredPosition(QSize content, const QScreen* screen);
     void setupKeyboardShortcuts();
     bool handleKeyDown(const QKeyEvent& event);
     void windowDidBecomeKey();

@@ -21,11 +21,15 @@ public:
 
     explicit BundleInfo(QVariantMap infoDictionary);
 
-    // The process's dictionary: the generated one, unless a test has put its own in place.
+    // The process's dictionary: the generated one with the values of an "Info.json" object
+    // beside the executable laid over it, unless a test has put its own in place.
     static const BundleInfo& main();
     static void setMainForTesting(std::optional<BundleInfo> replacement);
     // The dictionary generated from the build's configuration.
     static BundleInfo generated();
+    // This dictionary with the keys of the JSON object in `path` put over its own; unchanged
+    // when the file is absent, too large or not a JSON object.
+    BundleInfo overlaidWith(const QString& path) const;
 
     const QVariantMap& infoDictionary() const { return dictionary; }
     QVariant object(const QString& key) const { return dictionary.value(key); }

@@ -18,6 +18,11 @@ public:
 
     // A fresh view of the file: it sees every write made in this process so far.
     static std::unique_ptr<QSettings> standard();
-    // An absent key reads as false.
+    // An absent key, or one holding anything but true, reads as false.
     static bool boolForKey(const QString& key);
+    // Stores the value and writes the file at once. When the file cannot be written it returns
+    // false, and the value still holds for readers in this process until it ends.
+    static bool setBool(const QString& key, bool value);
+    // Where the file is, for messages to the user.
+    static QString fileName();
 };

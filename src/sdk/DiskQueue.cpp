@@ -8,6 +8,11 @@
 
 #include <algorithm>
 
+namespace {
+// "<name>.f<count><suffix>": the failed attempts to send an item, written into its name.
+const QLatin1String failureMark(".f");
+} // namespace
+
 DiskQueue::DiskQueue(QString directory, QString suffix, int maxItems)
     : folder(std::move(directory))
     , suffix(std::move(suffix))
@@ -27,11 +32,8 @@ bool DiskQueue::open() {
         else
             dir.remove(name); // an unfinished temporary of a killed process
     }
-    while (count() > maxItems) {
-        QFile::remove(queued.front());
-        queued.pop_front();
-        ++dropped;
-    }
+    while (count() > maxItems)
+        evictOldest();
     return true;
 }
 
@@ -53,11 +55,8 @@ std::optional<QString> DiskQueue::push(const QByteArray& contents) {
         !file.commit())
         return std::nullopt;
     queued.push_back(path);
-    while (count() > maxItems) {
-        QFile::remove(queued.front());
-        queued.pop_front();
-        ++dropped;
-    }
+    while (count() > maxItems)
+        evictOldest();
     return path;
 }
 
@@ -71,4 +70,50 @@ std::optional<QByteArray> DiskQueue::read(const QString& path) const {
 void DiskQueue::remove(const QString& path) {
     QFile::remove(path);
     std::erase(queued, path);
+}
+
+void DiskQueue::evictOldest() {
+    const QString oldest = queued.front();
+    queued.pop_front();
+    ++dropped;
+    if (evicted)
+        if (const auto contents = read(oldest))
+            evicted(*contents);
+    QFile::remove(oldest);
+}
+
+bool DiskQueue::rewrite(const QString& path, const QByteArray& contents) {
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() &&
+           file.commit();
+}
+
+void DiskQueue::setAside(const QString& path) {
+    // Without the suffix, open() takes it for an unfinished temporary and deletes it.
+    if (!QFile::rename(path, path + QStringLiteral(".unreadable")))
+        QFile::remove(path);
+    std::erase(queued, path);
+}
+
+int DiskQueue::failures(const QString& path) const {
+    const QString stem = path.chopped(suffix.size());
+    const qsizetype mark = stem.lastIndexOf(failureMark);
+    if (mark < 0 || mark < stem.lastIndexOf(QLatin1Char('/')))
+        return 0;
+    bool ok = false;
+    const int count = stem.mid(mark + failureMark.size()).toInt(&ok);
+    return ok ? count : 0;
+}
+
+std::optional<QString> DiskQueue::recordFailure(const QString& path) {
+    const int count = failures(path);
+    QString stem = path.chopped(suffix.size());
+    if (count > 0)
+        stem.truncate(stem.lastIndexOf(failureMark));
+    const QString renamed = stem + failureMark + QString::number(count + 1) + suffix;
+    const auto position = std::ranges::find(queued, path);
+    if (position == queued.end() || !QFile::rename(path, renamed))
+        return std::nullopt;
+    *position = renamed;
+    return renamed;
 }

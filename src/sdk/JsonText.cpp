@@ -1,5 +1,8 @@
 #include "sdk/JsonText.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <cmath>
 
 namespace JsonText {
@@ -60,6 +63,13 @@ QByteArray members(const AnalyticsProperties& properties) {
         json += quoted(key) + ':' + value(entry);
     }
     return json;
+}
+
+bool isEvent(const QByteArray& json) {
+    QJsonParseError error;
+    const auto document = QJsonDocument::fromJson(json, &error);
+    return error.error == QJsonParseError::NoError && document.isObject() &&
+           document.object().value(QStringLiteral("event")).isString();
 }
 
 } // namespace JsonText

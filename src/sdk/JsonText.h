@@ -12,4 +12,6 @@ QByteArray quoted(const QString& text);
 QByteArray value(const AnalyticsValue& value);
 // `"key":value` pairs, comma separated, in the given order.
 QByteArray members(const AnalyticsProperties& properties);
+// Whether `json` is one whole event: a JSON object with an "event" name, and nothing more.
+bool isEvent(const QByteArray& json);
 } // namespace JsonText

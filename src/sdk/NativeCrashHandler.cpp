@@ -9,8 +9,12 @@
 #include <deque>
 #include <cstring>
 #include <cxxabi.h>
+#include <dlfcn.h>
 #include <exception>
 #include <fcntl.h>
+#include <new>
+#include <pthread.h>
+#include <sys/mman.h>
 #include <string>
 #include <sys/stat.h>
 #include <time.h>
@@ -84,6 +88,60 @@ void writeNumber(int fd, long long value) {
     writeAll(fd, digits + position, sizeof(digits) - position);
 }
 
+// The length of the UTF-8 sequence starting at `text`, or 0 when it is not a valid one
+// (overlong forms, surrogates and code points past U+10FFFF included).
+int utf8SequenceLength(const unsigned char* text) {
+    const unsigned char lead = text[0];
+    int length = 0;
+    unsigned min = 0;
+    unsigned codePoint = 0;
+    if (lead < 0x80)
+        return 1;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, min = 0x80, codePoint = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, min = 0x800, codePoint = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, min = 0x10000, codePoint = lead & 0x07;
+    } else {
+        return 0;
+    }
+    for (int i = 1; i < length; ++i) {
+        if ((text[i] & 0xC0) != 0x80) // also stops at the terminating zero
+            return 0;
+        codePoint = (codePoint << 6) | (text[i] & 0x3F);
+    }
+    if (codePoint < min || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+// `text` as the inside of a JSON string: quotes and backslashes escaped, control characters
+// as \u escapes, and every byte that is not part of valid UTF-8 as U+FFFD, so that any
+// exception text leaves a readable crash file. Async-signal-safe.
+void writeJsonText(int fd, const char* text) {
+    const auto* at = reinterpret_cast<const unsigned char*>(text);
+    while (*at) {
+        const int length = utf8SequenceLength(at);
+        if (length == 0) {
+            writeText(fd, "\\ufffd");
+            ++at;
+        } else if (*at == '"' || *at == '\\') {
+            const char escaped[2] = {'\\', static_cast<char>(*at)};
+            writeAll(fd, escaped, 2);
+            ++at;
+        } else if (*at < 0x20) {
+            constexpr char hex[] = "0123456789abcdef";
+            const char escaped[6] = {'\\', 'u', '0', '0', hex[*at >> 4], hex[*at & 0xF]};
+            writeAll(fd, escaped, 6);
+            ++at;
+        } else {
+            writeAll(fd, reinterpret_cast<const char*>(at), static_cast<std::size_t>(length));
+            at += length;
+        }
+    }
+}
+
 void awaitPendingWork() {
     if (::gettid() == workerThread.load())
         return;
@@ -92,7 +150,7 @@ void awaitPendingWork() {
 }
 
 // Async-signal-safe: gettid, nanosleep, open, write, fsync, close, rename, clock_gettime
-// only. `value` must already be valid inside a JSON string.
+// only.
 void writeCrash(const char* type, const char* value, const char* mechanism, int signal,
                 const char* signalName) {
     if (!target.load())
@@ -111,9 +169,9 @@ void writeCrash(const char* type, const char* value, const char* mechanism, int 
     writeText(fd, ",\"timestamp\":");
     writeNumber(fd, now.tv_sec);
     writeText(fd, ",\"exception\":{\"values\":[{\"type\":\"");
-    writeText(fd, type);
+    writeJsonText(fd, type);
     writeText(fd, "\",\"value\":\"");
-    writeText(fd, value);
+    writeJsonText(fd, value);
     writeText(fd, "\",\"mechanism\":{\"type\":\"");
     writeText(fd, mechanism);
     writeText(fd, "\",\"handled\":false");
@@ -145,21 +203,6 @@ void handleSignal(int signal, siginfo_t*, void*) {
     raise(signal);
 }
 
-std::string jsonEscaped(const std::string& text) {
-    std::string escaped;
-    for (const unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            escaped += '\\';
-            escaped += static_cast<char>(c);
-        } else if (c < 0x20) {
-            escaped += ' ';
-        } else {
-            escaped += static_cast<char>(c);
-        }
-    }
-    return escaped;
-}
-
 void handleTerminate() {
     if (!crashWritten.exchange(true)) {
         std::string type = "std::terminate";
@@ -177,15 +220,66 @@ void handleTerminate() {
             } catch (...) {
             }
         }
-        writeCrash(jsonEscaped(type).c_str(), jsonEscaped(value).c_str(), "cxx_terminate", 0,
-                   nullptr);
+        writeCrash(type.c_str(), value.c_str(), "cxx_terminate", 0, nullptr);
     }
     if (previousTerminate)
         previousTerminate();
     std::abort();
 }
 
+// Threads get an alternate signal stack of their own at start once the handlers are in:
+// an alternate stack belongs to one thread, and without one a stack overflow on any other
+// thread leaves the kernel no room to run the handler, and so no crash report.
+std::atomic<bool> threadsGetAlternateStacks{false};
+
+class ThreadAlternateStack {
+public:
+    ThreadAlternateStack() {
+        stack_t current{};
+        if (sigaltstack(nullptr, &current) != 0 || !(current.ss_flags & SS_DISABLE))
+            return; // one is there already (a sanitizer's, say)
+        void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+        if (memory == MAP_FAILED)
+            return;
+        stack_t stack{};
+        stack.ss_sp = memory;
+        stack.ss_size = size;
+        if (sigaltstack(&stack, nullptr) == 0)
+            own = memory;
+        else
+            ::munmap(memory, size);
+    }
+    ~ThreadAlternateStack() {
+        if (!own)
+            return;
+        stack_t off{};
+        off.ss_flags = SS_DISABLE;
+        sigaltstack(&off, nullptr);
+        ::munmap(own, size);
+    }
+    ThreadAlternateStack(const ThreadAlternateStack&) = delete;
+    ThreadAlternateStack& operator=(const ThreadAlternateStack&) = delete;
+
+private:
+    static constexpr std::size_t size = 64 * 1024;
+    void* own = nullptr;
+};
+
+struct ThreadStart {
+    void* (*routine)(void*);
+    void* argument;
+};
+
+void* startWithAlternateStack(void* start) {
+    const ThreadStart given = *static_cast<ThreadStart*>(start);
+    delete static_cast<ThreadStart*>(start);
+    const ThreadAlternateStack stack; // also released when the thread ends by pthread_exit
+    return given.routine(given.argument);
+}
+
 void installHandlers() {
+    threadsGetAlternateStacks.store(true);
     stack_t current{};
     if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE)) {
         stack_t stack{};
@@ -203,6 +297,24 @@ void installHandlers() {
 }
 
 } // namespace
+
+// Every thread of the process starts here, whoever starts it (Qt's threads and thread pools,
+// std::thread), because the program's own definition comes before the C library's.
+extern "C" int pthread_create(pthread_t* __restrict thread,
+                              const pthread_attr_t* __restrict attributes, void* (*routine)(void*),
+                              void* __restrict argument) noexcept {
+    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static const auto next = reinterpret_cast<Create>(::dlsym(RTLD_NEXT, "pthread_create"));
+    if (!threadsGetAlternateStacks.load())
+        return next(thread, attributes, routine, argument);
+    auto* start = new (std::nothrow) ThreadStart{routine, argument};
+    if (!start)
+        return next(thread, attributes, routine, argument);
+    const int result = next(thread, attributes, startWithAlternateStack, start);
+    if (result != 0)
+        delete start;
+    return result;
+}
 
 namespace NativeCrashHandler {
 

@@ -26,6 +26,9 @@ struct PostHogConfig {
     // `maxRetryDelay` (longer when the server asks for it with Retry-After).
     std::chrono::milliseconds retryDelay{1000};
     std::chrono::milliseconds maxRetryDelay{30000};
+    // A batch the server keeps failing (408, 429, 5xx, 3xx) is tried this many times more,
+    // then dropped. Waiting for the network does not count.
+    int maxRetries = 3;
     std::chrono::milliseconds requestTimeout{30000};
     // How long quitting waits for queued events to go out.
     std::chrono::milliseconds shutdownTimeInterval{2000};

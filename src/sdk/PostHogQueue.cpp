@@ -17,6 +17,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 const Logger& logger() {
@@ -44,7 +45,7 @@ AnalyticsProperties makeStandardProperties() {
         {QStringLiteral("$device_type"), QStringLiteral("Desktop")},
         {QStringLiteral("$locale"), QLocale::system().name()},
         {QStringLiteral("$timezone"), QString::fromUtf8(QTimeZone::systemTimeZoneId())},
-        {QStringLiteral("$session_id"), QUuid::createUuid().toString(QUuid::WithoutBraces)},
+        {QStringLiteral("$session_id"), QString()}, // per event, from the session
         {QStringLiteral("$is_identified"), false},
         {QStringLiteral("$process_person_profile"), false},
     };
@@ -69,10 +70,27 @@ std::chrono::milliseconds flushIntervalOf(const PostHogConfig& config) {
     return std::chrono::milliseconds(static_cast<long long>(config.flushIntervalSeconds * 1000));
 }
 
+// Answers worth another try later; every other failing status drops the batch at once.
 bool isRetriable(int status) {
-    return status == 0 || status == 408 || status == 429 || (status >= 300 && status < 400) ||
-           status >= 500;
+    return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 ||
+           status == 504 || (status >= 300 && status < 400);
 }
+
+// A Retry-After in seconds, at most an hour: past that it is more likely a broken header than
+// a wish, and a timer cannot take much more anyway. Capped while still a double, since a
+// number of any size may come.
+constexpr double longestRetryAfterSeconds = 60 * 60;
+
+std::chrono::milliseconds retryAfterOf(const QNetworkReply& reply) {
+    bool ok = false;
+    const double seconds = reply.rawHeader("Retry-After").trimmed().toDouble(&ok);
+    if (!ok || !(seconds > 0))
+        return std::chrono::milliseconds(0);
+    return std::chrono::milliseconds(
+        std::llround(std::min(seconds, longestRetryAfterSeconds) * 1000));
+}
+
+const QString sessionIdKey = QStringLiteral("$session_id");
 // The first drop and every hundredth: a full queue must not flood the log.
 bool isWorthLogging(int dropped) {
     return dropped == 1 || dropped % 100 == 0;
@@ -133,10 +151,15 @@ void PostHogQueue::open() {
 void PostHogQueue::add(const QString& event, const std::optional<AnalyticsProperties>& properties,
                        const QDateTime& time, const QString& uuid) {
     AnalyticsProperties merged = properties.value_or(AnalyticsProperties{});
+    const QString sessionId = session.idAt(time);
     for (const auto& standard : standardProperties) {
         const bool given = std::ranges::any_of(
             merged, [&](const auto& property) { return property.first == standard.first; });
-        if (!given)
+        if (given)
+            continue;
+        if (standard.first == sessionIdKey)
+            merged.emplace_back(standard.first, sessionId);
+        else
             merged.push_back(standard);
     }
     const QByteArray json = "{\"event\":" + JsonText::quoted(event) +
@@ -170,7 +193,7 @@ void PostHogQueue::sendBatch() {
         if (static_cast<int>(paths.size()) >= batchSize)
             break;
         const auto json = queue.read(path);
-        if (!json || json->isEmpty()) {
+        if (!json || !JsonText::isEvent(*json)) {
             unreadable.push_back(path);
             continue;
         }
@@ -179,8 +202,11 @@ void PostHogQueue::sendBatch() {
         events += *json;
         paths.push_back(path);
     }
-    for (const auto& path : unreadable)
-        queue.remove(path);
+    for (const auto& path : unreadable) {
+        // Pasted into the batch it would make the whole request invalid JSON.
+        logger().error("Set aside an unreadable analytics event file %s", path);
+        queue.setAside(path);
+    }
     if (paths.empty())
         return flush();
     const QByteArray body =
@@ -200,30 +226,43 @@ void PostHogQueue::sendBatch() {
 void PostHogQueue::handleReply(QNetworkReply* reply, const std::vector<QString>& paths) {
     reply->deleteLater();
     inFlight = nullptr;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int status = statusAttribute.toInt();
+    const int count = static_cast<int>(paths.size());
     if (status >= 200 && status < 300) {
         for (const auto& path : paths)
             queue.remove(path);
         failures = 0;
+        failedAttempts = 0;
         return flush();
     }
     if (status == 413 && paths.size() > 1) {
-        batchSize = std::max(1, static_cast<int>(paths.size()) / 2);
+        batchSize = std::max(1, count / 2);
         return flush();
     }
-    if (isRetriable(status)) {
-        logger().info("Could not send %d analytics events (status %d, %s); trying again later",
-                      static_cast<int>(paths.size()), status, reply->errorString());
-        bool ok = false;
-        const int retryAfter = reply->rawHeader("Retry-After").trimmed().toInt(&ok);
-        retryLater(ok ? std::chrono::seconds(retryAfter) : std::chrono::milliseconds(0));
+    if (!statusAttribute.isValid()) {
+        // No answer: the network is away, which is no fault of the batch. The queue waits;
+        // its cap bounds what piles up meanwhile.
+        logger().info("Could not send %d analytics events (%s); trying again later", count,
+                      reply->errorString());
+        retryLater(std::chrono::milliseconds(0));
         return draining.finish();
     }
-    // 400, 401, 403, a lone event still too large: sending again can never succeed.
-    logger().error("The analytics server refused %d events with status %d; they are discarded",
-                   static_cast<int>(paths.size()), status);
+    if (isRetriable(status) && ++failedAttempts <= config.maxRetries) {
+        logger().info("Could not send %d analytics events (status %d, %s); trying again later",
+                      count, status, reply->errorString());
+        retryLater(retryAfterOf(*reply));
+        return draining.finish();
+    }
+    if (isRetriable(status))
+        logger().error("Dropped %d analytics events after %d failed attempts (last status %d)",
+                       count, failedAttempts, status);
+    else // 400, 401, 403, a lone event still too large: sending again can never succeed.
+        logger().error("The analytics server refused %d events with status %d; they are discarded",
+                       count, status);
     for (const auto& path : paths)
         queue.remove(path);
+    failedAttempts = 0;
     flush();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sdk/AnalyticsProperties.h"
+#include "sdk/AnalyticsSession.h"
 #include "sdk/DiskQueue.h"
 #include "sdk/QueueDrain.h"
 #include "sdk/PostHogConfig.h"
@@ -19,8 +20,10 @@
 class QNetworkReply;
 
 // The analytics events waiting on disk, one file each, and their way to the batch endpoint:
-// a flush at `flushAt` events, on a timer and when asked; a failed batch (no answer, 408,
-// 429, 3xx, 5xx) stays queued and is tried again after a growing delay. Lives on the SDK's
+// a flush at `flushAt` events, on a timer and when asked. A batch without an answer (no
+// network) waits and is tried again after a growing delay; one answered 408, 429, 500, 502,
+// 503, 504 or 3xx likewise, but at most `maxRetries` times more; any other failing status
+// drops it. An event file that does not read as an event is set aside. Lives on the SDK's
 // worker thread.
 class PostHogQueue : public QObject {
 public:
@@ -55,5 +58,9 @@ private:
     QPointer<QNetworkReply> inFlight;
     QueueDrain draining;
     int batchSize;
+    AnalyticsSession session;
+    // Failed sends in a row, for the back-off.
     int failures = 0;
+    // Answers in a row that failed the batch now at the head of the queue.
+    int failedAttempts = 0;
 };

@@ -1,6 +1,11 @@
 #include "sdk/SentryEnvelope.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+
+#include <cmath>
 
 QByteArray SentryEnvelope::serialize() const {
     QByteArray bytes = QJsonDocument(header).toJson(QJsonDocument::Compact);
@@ -28,6 +33,14 @@ std::optional<QJsonObject> parseHeaderLine(const QByteArray& bytes, qsizetype& p
     position = end + 1;
     return document.object();
 }
+// A length is a whole number of bytes that the rest of the envelope holds; anything else
+// (a fraction, a negative, a number past what is left, infinity) means the file is damaged.
+// Compared as a double first: converting an out-of-range double is undefined.
+std::optional<qsizetype> payloadSize(double length, qsizetype available) {
+    if (!(length >= 0) || length > static_cast<double>(available) || std::floor(length) != length)
+        return std::nullopt;
+    return static_cast<qsizetype>(length);
+}
 } // namespace
 
 std::optional<SentryEnvelope> SentryEnvelope::parse(const QByteArray& bytes) {
@@ -44,11 +57,11 @@ std::optional<SentryEnvelope> SentryEnvelope::parse(const QByteArray& bytes) {
         Item item{itemHeader->value(QStringLiteral("type")).toString(), {}};
         const auto length = itemHeader->value(QStringLiteral("length"));
         if (length.isDouble()) {
-            const auto size = static_cast<qsizetype>(length.toDouble());
-            if (size < 0 || position + size > bytes.size())
+            const auto size = payloadSize(length.toDouble(), bytes.size() - position);
+            if (!size)
                 return std::nullopt;
-            item.payload = bytes.mid(position, size);
-            position += size + 1;
+            item.payload = bytes.mid(position, *size);
+            position += *size + 1;
         } else {
             auto end = bytes.indexOf('\n', position);
             if (end < 0)
@@ -68,4 +81,12 @@ QString SentryEnvelope::category(const Item& item) {
                                                            : QStringLiteral("default");
     }
     return item.type; // "session", "attachment", ...
+}
+
+bool SentryEnvelope::holdsCrash() const {
+    return std::ranges::any_of(items, [](const Item& item) {
+        return item.type == QLatin1String("event") &&
+               QJsonDocument::fromJson(item.payload).object().value(QStringLiteral("level")) ==
+                   QLatin1String("fatal");
+    });
 }

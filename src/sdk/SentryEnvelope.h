@@ -24,4 +24,6 @@ public:
     static std::optional<SentryEnvelope> parse(const QByteArray& bytes);
     // The rate-limit category of an item: messages are "default", errors "error".
     static QString category(const Item& item);
+    // Whether an event item holds a crash (level "fatal").
+    bool holdsCrash() const;
 };

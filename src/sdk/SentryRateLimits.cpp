@@ -3,19 +3,24 @@
 #include <QList>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 // A limit longer than a day is taken as a day: a wrong header must not silence us for ever.
 constexpr std::chrono::seconds longestLimit{24 * 60 * 60};
 constexpr std::chrono::seconds limitWithoutHeaders{60};
+constexpr std::chrono::seconds shortestLimitAfter429{1};
 
+// A number of seconds, capped at a day before it becomes an integer: converting a double
+// past the integer range is undefined, and in practice it left the category unlimited.
+// Text that is not a number, or a negative or NaN one, gives `fallback`.
 std::chrono::milliseconds parseSeconds(const QByteArray& text, std::chrono::seconds fallback) {
     bool ok = false;
     const double seconds = text.trimmed().toDouble(&ok);
-    if (!ok || seconds < 0)
+    if (!ok || !(seconds >= 0))
         return fallback;
-    return std::min<std::chrono::milliseconds>(
-        std::chrono::milliseconds(static_cast<long long>(seconds * 1000)), longestLimit);
+    const double capped = std::min(seconds, static_cast<double>(longestLimit.count()));
+    return std::chrono::milliseconds(std::llround(capped * 1000));
 }
 } // namespace
 
@@ -36,10 +41,13 @@ void SentryRateLimits::update(int status, const QByteArray& retryAfter,
                 if (!category.trimmed().isEmpty())
                     limit(QString::fromLatin1(category.trimmed()), until);
         }
-        return;
-    }
-    if (status == 429)
+    } else if (status == 429) {
         limit(QString(), now + parseSeconds(retryAfter, limitWithoutHeaders));
+    }
+    // A 429 always holds everything back a moment: one that asks for no wait at all would
+    // otherwise have the envelope sent again at once, over and over.
+    if (status == 429)
+        limit(QString(), now + shortestLimitAfter429);
 }
 
 void SentryRateLimits::limit(const QString& category, Clock::time_point until) {

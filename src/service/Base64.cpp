@@ -36,6 +36,49 @@ inline std::uint32_t quad(const unsigned char* in) {
            tables.shifted[3][in[3]];
 }
 
+// Decodes the `quads` whole quads at `in` (the last one excluded by the caller) into `out`,
+// or, without `out`, only checks them. `out` may be `in` itself or any place before it: each
+// quad is read before its three bytes are written, and they land no later than it was.
+// Returns the OR of all quads: the invalid bit says whether any character was not base64.
+std::uint32_t decodeQuads(const unsigned char* in, unsigned char* out, size_t quads) {
+    std::uint32_t errors = 0;
+    for (size_t i = 0; i < quads; ++i, in += 4) {
+        const std::uint32_t v = quad(in);
+        errors |= v;
+        if (out) {
+            out[0] = static_cast<unsigned char>(v >> 16);
+            out[1] = static_cast<unsigned char>(v >> 8);
+            out[2] = static_cast<unsigned char>(v);
+            out += 3;
+        }
+    }
+    return errors;
+}
+
+size_t paddingOf(std::string_view text) {
+    if (text.back() != '=')
+        return 0;
+    return text[text.size() - 2] == '=' ? 2 : 1;
+}
+
+// The last quad, which may end in one or two "=" and nowhere else: its value, with the
+// invalid bit when it is not valid.
+std::uint32_t lastQuad(std::string_view text, size_t padding) {
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data() + text.size() - 4);
+    unsigned char last[4] = {in[0], in[1], in[2], in[3]};
+    for (size_t i = 4 - padding; i < 4; ++i)
+        last[i] = 'A';
+    return quad(last);
+}
+
+void writeLast(std::uint32_t v, size_t padding, unsigned char* out) {
+    const unsigned char bytes[3] = {static_cast<unsigned char>(v >> 16),
+                                    static_cast<unsigned char>(v >> 8),
+                                    static_cast<unsigned char>(v)};
+    for (size_t i = 0; i < 3 - padding; ++i)
+        out[i] = bytes[i];
+}
+
 } // namespace
 
 namespace Base64 {
@@ -45,38 +88,40 @@ std::optional<QByteArray> decode(std::string_view text) {
         return std::nullopt;
     if (text.empty())
         return QByteArray();
-    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
     const size_t quads = text.size() / 4;
-    size_t padding = 0;
-    if (text.back() == '=')
-        padding = text[text.size() - 2] == '=' ? 2 : 1;
-
+    const size_t padding = paddingOf(text);
     QByteArray out(static_cast<qsizetype>(quads * 3 - padding), Qt::Uninitialized);
     auto* o = reinterpret_cast<unsigned char*>(out.data());
-    std::uint32_t errors = 0;
-    for (size_t i = 0; i + 1 < quads; ++i, in += 4, o += 3) {
-        const std::uint32_t v = quad(in);
-        errors |= v;
-        o[0] = static_cast<unsigned char>(v >> 16);
-        o[1] = static_cast<unsigned char>(v >> 8);
-        o[2] = static_cast<unsigned char>(v);
-    }
-    if (errors & invalid)
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    const std::uint32_t last = lastQuad(text, padding);
+    if ((decodeQuads(in, o, quads - 1) | last) & invalid)
         return std::nullopt;
-
-    // The last quad may end in one or two "=" and nowhere else.
-    unsigned char last[4] = {in[0], in[1], in[2], in[3]};
-    for (size_t i = 4 - padding; i < 4; ++i)
-        last[i] = 'A';
-    const std::uint32_t v = quad(last);
-    if (v & invalid)
-        return std::nullopt;
-    const unsigned char bytes[3] = {static_cast<unsigned char>(v >> 16),
-                                    static_cast<unsigned char>(v >> 8),
-                                    static_cast<unsigned char>(v)};
-    for (size_t i = 0; i < 3 - padding; ++i)
-        o[i] = bytes[i];
+    writeLast(last, padding, o + (quads - 1) * 3);
     return out;
+}
+
+std::optional<QByteArray> decodeTaking(QByteArray& buffer, QByteArrayView text) {
+    const char* begin = buffer.constData();
+    const std::string_view view(text.data(), static_cast<size_t>(text.size()));
+    if (text.empty() || text.data() < begin || text.data() + text.size() > begin + buffer.size())
+        return decode(view);
+    if (text.size() % 4 != 0)
+        return std::nullopt;
+    const size_t quads = view.size() / 4;
+    const size_t padding = paddingOf(view);
+    const std::uint32_t last = lastQuad(view, padding);
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    // Checked whole first: on failure the buffer must be left as it was.
+    if ((decodeQuads(in, nullptr, quads - 1) | last) & invalid)
+        return std::nullopt;
+    const qsizetype offset = text.data() - begin;
+    auto* out = reinterpret_cast<unsigned char*>(buffer.data()); // detaches only if shared
+    decodeQuads(out + offset, out, quads - 1);
+    writeLast(last, padding, out + (quads - 1) * 3);
+    QByteArray image = std::move(buffer);
+    image.truncate(static_cast<qsizetype>(quads * 3 - padding));
+    image.squeeze(); // shrinks in place: a large block gives its tail back
+    return image;
 }
 
 QByteArray encode(QByteArrayView bytes) {

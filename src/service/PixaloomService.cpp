@@ -6,6 +6,7 @@
 #include "service/Base64.h"
 #include "service/DecodingError.h"
 #include "service/PixaloomError.h"
+#include "service/ReplyBodyReader.h"
 #include "service/ServerResponse.h"
 #include "service/TiffRepresentation.h"
 
@@ -60,6 +61,15 @@ QString firstCharacters(const QString& text, qsizetype count) {
     return text.left(end);
 }
 
+// The first `count` characters of text known to be valid UTF-8, decoded from its first bytes
+// only: a reply of many megabytes must not be converted whole to log a few characters.
+QString leadingCharacters(const QByteArray& utf8, qsizetype count) {
+    // A character takes at most four bytes; a byte order mark, which is dropped, three more.
+    const qsizetype bytes = std::min(utf8.size(), count * 4 + 3);
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    return firstCharacters(decoder(QByteArrayView(utf8).first(bytes)), count);
+}
+
 std::optional<QString> utf8Text(const QByteArray& bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder(bytes);
@@ -68,13 +78,12 @@ std::optional<QString> utf8Text(const QByteArray& bytes) {
     return text;
 }
 
-// Replies carrying an HTTP status that QNetworkReply reports as errors are still HTTP
-// responses; everything else it reports is a failed exchange.
-bool isHttpStatusError(QNetworkReply::NetworkError error) {
-    const int code = error;
-    return error == QNetworkReply::NoError ||
-           error == QNetworkReply::ProtocolInvalidOperationError || (code >= 201 && code <= 299) ||
-           (code >= 401 && code <= 499);
+// Qt's connection-level errors (below 100) mean the exchange itself broke, even after a status
+// line arrived (a stall or a hang-up while the body was coming). Every other error that comes
+// with a status code is Qt's reading of that status: the reply is still the server's answer.
+bool exchangeBroke(const QNetworkReply& reply) {
+    const int code = reply.error();
+    return code > QNetworkReply::NoError && code < QNetworkReply::ProxyConnectionRefusedError;
 }
 
 TransportError transportError(const QNetworkReply& reply) {
@@ -187,9 +196,9 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
 
     try {
         // Encoding a 4K image takes tens of milliseconds: a worker thread builds the body
-        // while the GUI thread goes on; the operation resumes on the GUI thread.
-        // Named, not a temporary of the co_await expression: g++ 12 destroys such temporaries
-        // twice, and the work holds the image and the prompt.
+        // while the GUI thread goes on; the operation resumes on the GUI thread. The awaiter
+        // is named, not a temporary of the co_await expression: g++ 12 destroys such
+        // temporaries twice, and the work holds the image and the prompt.
         auto building = BackgroundWork::result([this, originalImage, from, theme, improvePrompt] {
             return multipartBody(originalImage, from, theme, improvePrompt);
         });
@@ -203,20 +212,26 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
         logger.info("Request URL: %s", url.toString(QUrl::FullyEncoded));
         QNetworkRequest request(url);
         request.setTransferTimeout(static_cast<int>(idleLimit.count()));
+        // A redirect is the server's answer like any other status other than 200.
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::ManualRedirectPolicy);
         request.setRawHeader("Content-Type",
                              "multipart/form-data; boundary=" + boundaryText.toUtf8());
         logger.info("Sending request to edit endpoint");
         const Clock::time_point requestStart = Clock::now();
 
         const std::unique_ptr<QNetworkReply, DeleteLater> reply(network().post(request, body));
+        ReplyBodyReader received(*reply);
         co_await qCoro(reply.get()).waitForFinished();
-        const QByteArray replyBody = handleReply(*reply, requestStart);
+        QByteArray& replyBody = received.finish();
+        handleReply(*reply, replyBody, requestStart);
         logger.info("Decoding response JSON");
         // Parsing megabytes of JSON and base64 runs on a worker thread too; what it found is
         // examined, logged and reported here, in the same order as before.
-        auto parsing = BackgroundWork::result([&replyBody] { return parseReply(replyBody); });
+        auto parsing = BackgroundWork::result(
+            [body = std::move(replyBody)]() mutable { return parseReply(std::move(body)); });
         const ParsedReply parsed = co_await parsing;
-        co_return decodeReply(replyBody, parsed, startTime);
+        co_return decodeReply(parsed, startTime);
     } catch (const PixaloomError& error) {
         logger.error("Pixaloom error: %s, duration: %s seconds", error.textForm(),
                      seconds(startTime));
@@ -239,12 +254,11 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
     }
 }
 
-QByteArray PixaloomService::handleReply(QNetworkReply& reply,
-                                        Clock::time_point requestStart) const {
+void PixaloomService::handleReply(QNetworkReply& reply, const QByteArray& body,
+                                  Clock::time_point requestStart) const {
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!isHttpStatusError(reply.error()))
+    if (exchangeBroke(reply) || (!status.isValid() && reply.error() != QNetworkReply::NoError))
         throw transportError(reply);
-    const QByteArray body = reply.readAll();
 
     logger.info("Request completed in %s seconds", seconds(requestStart));
     logger.info("Response data size: %ld bytes", body.size());
@@ -258,18 +272,21 @@ QByteArray PixaloomService::handleReply(QNetworkReply& reply,
     logResponseHeaders(reply);
     if (statusCode != 200)
         handleErrorReply(statusCode, body);
-    return body;
 }
 
-PixaloomService::ParsedReply PixaloomService::parseReply(const QByteArray& body) {
+PixaloomService::ParsedReply PixaloomService::parseReply(QByteArray body) {
     ParsedReply parsed;
+    parsed.body = std::move(body);
     try {
-        parsed.response = ServerResponse::decode(body);
+        parsed.response = ServerResponse::decode(parsed.body);
         const auto& parts = parsed.response->parts;
+        for (const ResponsePart& part : parts)
+            parsed.contentLengths.push_back(part.contentLength());
         const auto imagePart = std::find_if(parts.begin(), parts.end(), isImagePart);
-        if (imagePart != parts.end())
-            parsed.image = Base64::decode(
-                std::string_view(imagePart->content.constData(), imagePart->content.size()));
+        // The parts' contents point into the body, which the image takes: only a reply that
+        // succeeded is decoded, so a failed one keeps its body for the failure's report.
+        if (parsed.response->success && imagePart != parts.end())
+            parsed.image = Base64::decodeTaking(parsed.body, imagePart->content);
     } catch (...) {
         parsed.failure = std::current_exception();
     }
@@ -314,15 +331,15 @@ void PixaloomService::handleErrorReply(int statusCode, const QByteArray& body) c
     throw PixaloomError::apiError(statusCode, message);
 }
 
-QByteArray PixaloomService::decodeReply(const QByteArray& body, const ParsedReply& parsed,
+QByteArray PixaloomService::decodeReply(const ParsedReply& parsed,
                                         Clock::time_point startTime) const {
     try {
         return runDecodingBlock(parsed, startTime);
     } catch (const DecodingError& error) {
-        handleDecodingFailure(body, error.localizedDescription(), error.description(),
+        handleDecodingFailure(parsed.body, error.localizedDescription(), error.description(),
                               error.bridged());
     } catch (const PixaloomError& error) {
-        handleDecodingFailure(body, error.localizedDescription(), error.textForm(),
+        handleDecodingFailure(parsed.body, error.localizedDescription(), error.textForm(),
                               error.bridged());
     }
 }
@@ -349,7 +366,7 @@ QByteArray PixaloomService::runDecodingBlock(const ParsedReply& parsed,
     }
     for (size_t i = 0; i < response.parts.size(); ++i)
         logger.info("Response part %ld: type=%s, content length=%ld", i, response.parts[i].type,
-                    response.parts[i].contentLength());
+                    parsed.contentLengths[i]);
 
     if (std::none_of(response.parts.begin(), response.parts.end(), isImagePart)) {
         logger.error("No image part found in response");
@@ -370,11 +387,11 @@ void PixaloomService::handleDecodingFailure(const QByteArray& body,
                                             const QString& localizedDescription,
                                             const QString& textForm,
                                             const BridgedError& bridged) const {
-    const std::optional<QString> text = utf8Text(body);
-    const QString bodyText = text.value_or(QStringLiteral("Could not convert to string"));
+    const bool isText = QByteArrayView(body).isValidUtf8();
     logger.error("Failed to decode response: %s", localizedDescription);
-    logger.error("Response prefix: %s", firstCharacters(bodyText, 200));
-    if (text && body.contains("IMAGE_SAFETY")) {
+    logger.error("Response prefix: %s", isText ? leadingCharacters(body, 200)
+                                               : QStringLiteral("Could not convert to string"));
+    if (isText && body.contains("IMAGE_SAFETY")) {
         logger.error("Detected IMAGE_SAFETY block in response");
         crashReporter->captureMessage(QStringLiteral("Detected IMAGE_SAFETY block in response"));
         throw PixaloomError::apiError(400,

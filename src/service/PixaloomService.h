@@ -14,6 +14,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class DecodingError;
 class PixaloomError;
@@ -55,10 +56,15 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    // What a worker thread made of a 200 reply's body: the decoded reply and the bytes of its
-    // first image part (none when that part is not base64), or the failure of decoding.
+    QNetworkAccessManager& network();
+    // What a worker thread made of a 200 reply's body: the decoded reply, its parts' lengths
+    // in characters, and the bytes of its first image part when the reply succeeded (decoded
+    // into the body's memory: the body is then empty; none when the part is not base64), or
+    // the failure of decoding. The body is left as it came unless the image took it.
     struct ParsedReply {
+        QByteArray body;
         std::optional<ServerResponse> response;
+        std::vector<qsizetype> contentLengths;
         std::optional<QByteArray> image;
         std::exception_ptr failure;
     };
@@ -66,15 +72,14 @@ private:
     std::optional<QByteArray> multipartBody(const QImage& image, const QString& prompt,
                                             const std::optional<QString>& theme,
                                             bool improvePrompt) const;
-    QNetworkAccessManager& network();
-    // Checks and logs the HTTP reply; returns the body of a 200 reply, throws for the rest.
-    QByteArray handleReply(QNetworkReply& reply, Clock::time_point requestStart) const;
-    static ParsedReply parseReply(const QByteArray& body);
+    // Checks and logs the HTTP reply; returns for a 200 reply, throws for the rest.
+    void handleReply(QNetworkReply& reply, const QByteArray& body,
+                     Clock::time_point requestStart) const;
+    static ParsedReply parseReply(QByteArray body);
     static bool isImagePart(const ResponsePart& part);
     void logResponseHeaders(const QNetworkReply& reply) const;
     [[noreturn]] void handleErrorReply(int statusCode, const QByteArray& body) const;
-    QByteArray decodeReply(const QByteArray& body, const ParsedReply& parsed,
-                           Clock::time_point startTime) const;
+    QByteArray decodeReply(const ParsedReply& parsed, Clock::time_point startTime) const;
     QByteArray runDecodingBlock(const ParsedReply& parsed, Clock::time_point startTime) const;
     [[noreturn]] void handleDecodingFailure(const QByteArray& body,
                                             const QString& localizedDescription,

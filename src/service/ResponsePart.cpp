@@ -11,7 +11,8 @@ qsizetype ResponsePart::contentLength() const {
                          [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
 }
 
-ResponsePart ResponsePart::decode(const JsonValue& value, const QString& codingPath) {
+ResponsePart ResponsePart::decode(const JsonValue& value, const QString& codingPath,
+                                  QByteArrayView reply) {
     using Type = JsonValue::Type;
     JsonField::requireObject(value, codingPath);
     ResponsePart part;
@@ -20,7 +21,12 @@ ResponsePart ResponsePart::decode(const JsonValue& value, const QString& codingP
     part.type = QString::fromUtf8(type.data(), static_cast<qsizetype>(type.size()));
     const std::string_view content =
         JsonField::required(value, "content", Type::string, codingPath).string;
-    part.content = QByteArray(content.data(), static_cast<qsizetype>(content.size()));
+    const auto size = static_cast<qsizetype>(content.size());
+    const bool inReply =
+        content.data() >= reply.data() && content.data() + size <= reply.data() + reply.size();
+    // Copying an image part's content would double the memory a large reply costs.
+    part.content =
+        inReply ? QByteArray::fromRawData(content.data(), size) : QByteArray(content.data(), size);
     return part;
 }
 

@@ -35,7 +35,7 @@ ServerResponse ServerResponse::decode(QByteArrayView json) {
     response.parts.reserve(parts.elements.size());
     for (size_t i = 0; i < parts.elements.size(); ++i)
         response.parts.push_back(ResponsePart::decode(
-            parts.elements[i], JsonField::elementPath(partsPath, static_cast<qsizetype>(i))));
+            parts.elements[i], JsonField::elementPath(partsPath, static_cast<qsizetype>(i)), json));
     if (const JsonValue* timing =
             JsonField::optional(root, stringValue(CodingKeys::timing), Type::object, top))
         response.timing =

@@ -23,6 +23,7 @@ struct ServerResponse {
 
     // Strict decoding of a reply body: the first problem fails the whole reply with a
     // DecodingError naming the key and the problem. Unknown keys are ignored at every level.
+    // Part contents without escapes point into `json`, which must outlive the response.
     static ServerResponse decode(QByteArrayView json);
     // Required fields always, optional ones only when they hold a value.
     QByteArray encode() const;

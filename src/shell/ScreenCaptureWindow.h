@@ -30,6 +30,9 @@ public:
     // Held weakly; set by the creator right after making the window.
     void setAppDelegate(CaptureReceiver* receiver);
 
+    // Closed windows are never shown again.
+    bool isClosed() const { return closed; }
+
     // Called by the overlay with the released selection, in the overlay's coordinates.
     void captureSelectedArea(const QRectF& rect);
 

@@ -56,14 +56,14 @@ bool sendAll(int connection, const QByteArray& bytes) {
     return true;
 }
 
-QByteArray serialized(const LoopbackHttpServer::Reply& reply) {
+QByteArray head(const LoopbackHttpServer::Reply& reply) {
     QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' +
                       (reply.status == 200 ? "OK" : "Status") + "\r\n";
     for (const auto& [name, value] : reply.headers)
         head += name + ": " + value + "\r\n";
     head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
     head += "Connection: close\r\n\r\n";
-    return head + reply.body;
+    return head;
 }
 
 } // namespace
@@ -226,8 +226,16 @@ void LoopbackHttpServer::updateListener() {
     listenerChanged.notify_all();
 }
 
-LoopbackHttpServer::Reply LoopbackHttpServer::nextReply() {
+void LoopbackHttpServer::setResponder(Responder answer) {
     std::lock_guard lock(mutex);
+    responder = std::move(answer);
+}
+
+LoopbackHttpServer::Reply LoopbackHttpServer::nextReply(const Request& request) {
+    std::lock_guard lock(mutex);
+    if (responder)
+        if (auto reply = responder(request))
+            return std::move(*reply);
     if (scripted.empty())
         return defaultReply;
     Reply reply = std::move(scripted.front());
@@ -292,7 +300,7 @@ void LoopbackHttpServer::handleConnection(int connection) {
     Request request;
     if (!readRequest(connection, request))
         return;
-    const Reply reply = nextReply();
+    const Reply reply = nextReply(request);
     const auto answerAt = reply.silent ? deadline : Clock::now() + reply.delay;
     const bool answer = clientWaits(connection, answerAt) && !reply.silent;
     request.status = answer ? reply.status : 0;
@@ -303,5 +311,19 @@ void LoopbackHttpServer::handleConnection(int connection) {
         recorded.push_back(request);
     }
     if (answer)
-        sendAll(connection, serialized(reply));
+        sendReply(connection, reply);
+}
+
+void LoopbackHttpServer::sendReply(int connection, const Reply& reply) const {
+    if (reply.bodyPieces <= 1) {
+        sendAll(connection, head(reply) + reply.body);
+        return;
+    }
+    if (!sendAll(connection, head(reply)))
+        return;
+    const qsizetype pieceSize = (reply.body.size() + reply.bodyPieces - 1) / reply.bodyPieces;
+    for (qsizetype at = 0; at < reply.body.size(); at += pieceSize)
+        if (!clientWaits(connection, Clock::now() + reply.piecePause) ||
+            !sendAll(connection, reply.body.mid(at, pieceSize)))
+            return;
 }

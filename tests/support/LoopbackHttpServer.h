@@ -29,6 +29,10 @@ public:
         // Before the status line is sent; cut short when the client hangs up.
         std::chrono::milliseconds delay{0};
         bool silent = false; // accept and read, then never answer
+        // The body goes in this many pieces, each after this pause (the first one too, after
+        // the status line and headers): a slow but steady sender.
+        int bodyPieces = 1;
+        std::chrono::milliseconds piecePause{0};
     };
 
     struct Request {
@@ -58,6 +62,10 @@ public:
     void enqueue(Reply reply);
     void script(std::vector<Reply> replies); // replaces the answers not yet given
     void setDefaultReply(Reply reply);
+    // Answers from the request itself, ahead of the script and the default: a reply, or
+    // nothing to let them answer.
+    using Responder = std::function<std::optional<Reply>(const Request&)>;
+    void setResponder(Responder responder);
 
     // Closes the listening socket: connections are refused until acceptConnections() listens
     // again on the same port.
@@ -83,7 +91,8 @@ private:
     void handleConnection(int connection);
     bool readRequest(int connection, Request& request) const;
     bool clientWaits(int connection, std::chrono::steady_clock::time_point until) const;
-    Reply nextReply();
+    Reply nextReply(const Request& request);
+    void sendReply(int connection, const Reply& reply) const;
 
     quint16 boundPort = 0;
     std::chrono::steady_clock::time_point deadline;
@@ -96,6 +105,7 @@ private:
     bool ended = false;
     std::deque<Reply> scripted;
     Reply defaultReply;
+    Responder responder;
     std::vector<Request> recorded;
     std::thread thread;
 };

@@ -6,6 +6,8 @@
 #include "editor/VisualEffectView.h"
 #include "platform/UserDefaults.h"
 
+#include "TemporarySettings.h"
+
 #include <QMessageBox>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -55,21 +57,6 @@ inline std::shared_ptr<EditViewController> makeController(const QImage& screensh
     controller->view();
     return controller;
 }
-
-// The settings file of this test alone, in a temporary folder.
-class TemporarySettings {
-public:
-    TemporarySettings() {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
-        UserDefaults::standard()->clear();
-    }
-    ~TemporarySettings() { UserDefaults::standard()->clear(); }
-    QString path() const { return folder.path(); }
-    void setAutoCopy(bool on) { UserDefaults::standard()->setValue(UserDefaults::autoCopyKey, on); }
-
-private:
-    QTemporaryDir folder;
-};
 
 // The alerts currently shown, as (title, informative text) pairs; closes them.
 inline std::vector<std::pair<QString, QString>> takeAlerts() {

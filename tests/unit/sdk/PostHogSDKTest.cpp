@@ -3,6 +3,9 @@
 #include "StalledFile.h"
 #include "sdk/PostHogSDK.h"
 
+#include "LogCapture.h"
+
+#include <QFile>
 #include <QJsonArray>
 #include <QSet>
 #include <QTemporaryDir>
@@ -211,6 +214,106 @@ TEST_F(PostHogSDKTest, AnEmptyKeyStoresAndSendsNothing) {
     EXPECT_EQ(sdk.events().size(), 1u);
     EXPECT_TRUE(QDir(storage.path()).isEmpty());
     EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(PostHogSDKTest, ACorruptQueueFileIsSetAsideAndTheRestSent) {
+    QDir().mkpath(queueFolder());
+    const auto put = [&](int index, const QByteArray& contents) {
+        QFile file(QDir(queueFolder())
+                       .filePath(QStringLiteral("%1-00000000-00000000.event")
+                                     .arg(index, 15, 10, QLatin1Char('0'))));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(contents);
+    };
+    const QByteArray event = R"({"event":"kept","distinct_id":"d","properties":{},)"
+                             R"("timestamp":"2026-01-01T00:00:00.000Z","uuid":"u"})";
+    put(1, event);
+    put(2, event.left(event.size() / 2)); // cut short
+    put(3, event);
+    put(4, "[1,2]");
+    put(5, event);
+    LogCapture logs;
+    PostHogSDK sdk;
+    sdk.setup(config(server));
+    sdk.capture(QStringLiteral("new")); // starts the worker, which sends what earlier runs left
+    sdk.flush();
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil(
+        [&] { return batchedEvents(server.accepted()).size() >= 4; }));
+    const auto events = batchedEvents(server.accepted());
+    EXPECT_EQ(events.size(), 4u);
+    EXPECT_EQ(server.requests().size(), server.accepted().size()); // no batch was refused
+    EXPECT_EQ(QDir(queueFolder()).entryList({"*.unreadable"}, QDir::Files).size(), 2);
+    const auto lines = logs.messages(QStringLiteral("com.app.pixaloom.PostHogSDK"));
+    EXPECT_EQ(std::ranges::count_if(lines,
+                                    [](const QString& line) {
+                                        return line.startsWith(
+                                            "Set aside an unreadable analytics event file ");
+                                    }),
+              2);
+}
+
+TEST_F(PostHogSDKTest, AHugeRetryAfterIsCappedAndStillWaitedFor) {
+    for (const QByteArray retryAfter : {"4294968", "99999999999999999999"}) {
+        SCOPED_TRACE(retryAfter.constData());
+        LoopbackHttpServer local;
+        local.script({{503, {{"Retry-After", retryAfter}}, "", 0ms}});
+        QTemporaryDir folder;
+        auto configured = config(local);
+        configured.storageDirectoryPath = folder.path();
+        configured.flushIntervalSeconds = 0.1; // flushes keep coming while it waits
+        PostHogSDK sdk;
+        sdk.setup(configured);
+        sdk.capture(QStringLiteral("waits"));
+        sdk.flush();
+        ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return local.requests().size() == 1; }));
+        std::this_thread::sleep_for(1s);
+        EXPECT_EQ(local.requests().size(), 1u);
+    }
+}
+
+TEST_F(PostHogSDKTest, OnlyNamedStatusesAreRetriedAndOnlyThreeTimesMore) {
+    struct Case {
+        int status;
+        std::size_t attempts; // before the batch is dropped
+    };
+    const Case cases[] = {{503, 4}, {500, 4}, {307, 4}, {501, 1}, {505, 1}, {400, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        LoopbackHttpServer local;
+        local.setDefaultReply({c.status});
+        QTemporaryDir folder;
+        auto configured = config(local);
+        configured.storageDirectoryPath = folder.path();
+        LogCapture logs;
+        PostHogSDK sdk;
+        sdk.setup(configured);
+        sdk.capture(QStringLiteral("failing"));
+        sdk.flush();
+        ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return !local.requests().empty(); }));
+        ASSERT_TRUE(LoopbackHttpServer::waitUntil(
+            [&] { return fileCount(folder.filePath(QStringLiteral("queue"))) == 0; }, 5s));
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(local.requests().size(), c.attempts);
+        if (c.attempts > 1) {
+            EXPECT_TRUE(logs.messages(QStringLiteral("com.app.pixaloom.PostHogSDK"))
+                            .contains(QStringLiteral("Dropped 1 analytics events after 4 failed "
+                                                     "attempts (last status %1)")
+                                          .arg(c.status)));
+        }
+    }
+}
+
+TEST_F(PostHogSDKTest, WaitingForTheNetworkIsNoFailedAttempt) {
+    server.refuseConnections();
+    PostHogSDK sdk;
+    sdk.setup(config(server));
+    sdk.capture(QStringLiteral("patient"));
+    sdk.flush();
+    // Many more tries than the retry bound, each without an answer.
+    std::this_thread::sleep_for(1500ms);
+    server.acceptConnections();
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return !server.accepted().empty(); }));
+    EXPECT_EQ(batchedEvents(server.accepted()).at(0).value("event"), "patient");
 }
 
 } // namespace

@@ -124,6 +124,11 @@ TEST_F(SdkChildProcessTest, ACrashIsReportedAtTheNextStartAndTheProcessStillDies
         {"segv", "SIGSEGV", "Segfault"},
         {"abort", "SIGABRT", "Abort"},
         {"throw", "std::runtime_error", "the child gave up"},
+        // Not UTF-8: replaced, so the crash file still reads as JSON.
+        {"throw-latin1", "std::runtime_error", "caf\uFFFD \"quoted\"\n\uFFFD"},
+        // Off the main thread, where the handler needs an alternate stack of its own.
+        {"overflow-thread", "SIGSEGV", "Segfault"},
+        {"overflow-pool", "SIGSEGV", "Segfault"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.crash);
@@ -144,7 +149,7 @@ TEST_F(SdkChildProcessTest, ACrashIsReportedAtTheNextStartAndTheProcessStillDies
         const auto exception =
             event.value("exception").toObject().value("values").toArray().at(0).toObject();
         EXPECT_EQ(exception.value("type").toString(), c.type);
-        EXPECT_EQ(exception.value("value").toString(), c.value);
+        EXPECT_EQ(exception.value("value").toString(), QString::fromUtf8(c.value));
         EXPECT_FALSE(exception.value("mechanism").toObject().value("handled").toBool(true));
         EXPECT_EQ(event.value("release").toString(), "com.app.pixaloom@1.0.0");
         EXPECT_FALSE(event.value("user").toObject().value("id").toString().isEmpty());

@@ -4,6 +4,7 @@
 #include "StalledFile.h"
 #include "sdk/SentrySDK.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QTemporaryDir>
 
@@ -234,6 +235,129 @@ TEST_F(SentrySDKTest, AFullCacheDropsTheOldestAndCountsThem) {
     for (const auto& event : items(envelopes(server.accepted()), QStringLiteral("event")))
         texts << event.value("message").toObject().value("formatted").toString();
     EXPECT_EQ(texts, QStringList({"3", "4", "5"}));
+}
+
+bool sessionItemsAmong(const SentryEnvelope& envelope) {
+    return std::ranges::any_of(envelope.items,
+                               [](const auto& item) { return item.type == "session"; });
+}
+
+TEST_F(SentrySDKTest, AFailingEnvelopeWaitsWhileOthersGoAndIsGivenUpAfterFiveFailures) {
+    server.setResponder([](const LoopbackHttpServer::Request& request) {
+        return request.body.contains("stuck") ? std::optional(LoopbackHttpServer::Reply{500})
+                                              : std::nullopt;
+    });
+    const auto stuckRequests = [&] {
+        return std::ranges::count_if(server.requests(),
+                                     [](const auto& r) { return r.body.contains("stuck"); });
+    };
+    auto configured = options();
+    configured.enableAutoSessionTracking = false;
+    configured.networkRetryInterval = 250ms; // pauses of 0.25, 0.5, 1 and 2 s
+    LogCapture logs;
+    SentrySDK sdk;
+    sdk.start(configured);
+    sdk.captureMessage(QStringLiteral("stuck"));
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return stuckRequests() == 1; }));
+    sdk.captureMessage(QStringLiteral("next"));
+    // It goes at once, not after the failing one's next try.
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil(
+        [&] { return acceptedMessages(server, QStringLiteral("next")) == 1; }));
+    EXPECT_EQ(stuckRequests(), 1);
+
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return fileCount(envelopeFolder()) == 0; }));
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(stuckRequests(), 5);
+    EXPECT_TRUE(logs.messages(QStringLiteral("com.app.pixaloom.SentrySDK"))
+                    .contains("The server failed to take an envelope 5 times (last status 500); "
+                              "it is discarded"));
+}
+
+TEST_F(SentrySDKTest, ACrashReportOutlastsTheBoundOfOtherEnvelopes) {
+    // A crash of an earlier run, as its handler left it.
+    QDir().mkpath(cache.filePath(QStringLiteral("crashes")));
+    QFile crash(cache.filePath(QStringLiteral("crashes/0123.crash")));
+    ASSERT_TRUE(crash.open(QIODevice::WriteOnly));
+    crash.write(R"({"event_id":"0123456789abcdef0123456789abcdef","level":"fatal",)"
+                R"("exception":{"values":[{"type":"SIGSEGV","value":"Segfault"}]}})");
+    crash.close();
+    server.setDefaultReply({503});
+    auto configured = options();
+    configured.enableAutoSessionTracking = false;
+    configured.networkRetryInterval = 20ms;
+    SentrySDK sdk;
+    sdk.start(configured);
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return server.requests().size() >= 7; }));
+    EXPECT_EQ(fileCount(envelopeFolder()), 1);
+    server.setDefaultReply({200});
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return fileCount(envelopeFolder()) == 0; }));
+    const auto crashes = items(envelopes(server.accepted()), QStringLiteral("event"));
+    ASSERT_EQ(crashes.size(), 1u);
+    EXPECT_EQ(crashes[0].value("level"), "fatal");
+}
+
+TEST_F(SentrySDKTest, ALimitedCategoryIsLeftOutAndTheRestGoesAtOnce) {
+    // The session's start brings a long limit on sessions only.
+    server.script({{200, {{"X-Sentry-Rate-Limits", "30:session:key"}}, "", 0ms}});
+    SentrySDK sdk;
+    sdk.start(options());
+    ASSERT_TRUE(waitForAccepted(1));
+    sdk.captureError({QStringLiteral("Domain"), 1, QStringLiteral("goes now")});
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return server.accepted().size() == 2; }, 3s));
+    const auto sent = envelopes(server.accepted());
+    EXPECT_FALSE(sessionItemsAmong(sent[1]));
+    ASSERT_EQ(items({sent[1]}, QStringLiteral("event")).size(), 1u);
+    EXPECT_TRUE(LoopbackHttpServer::waitUntil([&] { return fileCount(envelopeFolder()) == 0; }));
+}
+
+TEST_F(SentrySDKTest, ASessionStartPushedOutOfAFullCacheMarksTheNextUpdate) {
+    server.refuseConnections();
+    LogCapture logs;
+    const auto logged = [&](const QString& start) {
+        return std::ranges::any_of(logs.messages(QStringLiteral("com.app.pixaloom.SentrySDK")),
+                                   [&](const QString& line) { return line.startsWith(start); });
+    };
+    auto configured = options();
+    configured.maxCacheItems = 2;
+    // Long enough that no send is under way while the cache fills: an evicted envelope
+    // already on its way would still arrive.
+    configured.networkRetryInterval = 1500ms;
+    SentrySDK sdk;
+    sdk.start(configured); // the session's start
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return logged("Could not send"); }));
+    sdk.captureError({QStringLiteral("Domain"), 1, QStringLiteral("first")});
+    sdk.captureError({QStringLiteral("Domain"), 2, QStringLiteral("second")}); // start drops out
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil(
+        [&] { return logged("Envelope cache full: dropped the oldest, 1 dropped so far"); }));
+    server.acceptConnections();
+    ASSERT_TRUE(waitForAccepted(2));
+    const auto sessions = items(envelopes(server.accepted()), QStringLiteral("session"));
+    ASSERT_EQ(sessions.size(), 2u);
+    EXPECT_EQ(sessions[0].value("errors").toInt(), 1);
+    EXPECT_TRUE(sessions[0].value("init").toBool());
+    EXPECT_FALSE(sessions[1].value("init").toBool());
+}
+
+TEST_F(SentrySDKTest, ADamagedCachedEnvelopeIsDiscardedAndTheRestSent) {
+    QDir().mkpath(envelopeFolder());
+    const auto put = [&](const QString& name, const QByteArray& contents) {
+        QFile file(QDir(envelopeFolder()).filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(contents);
+    };
+    put(QStringLiteral("000000000000001-00000000-00000000.envelope"),
+        "{}\n{\"type\":\"event\",\"length\":1e300}\n{}\n");
+    put(QStringLiteral("000000000000002-00000000-00000000.envelope"),
+        "{}\n{\"type\":\"event\",\"length\":33}\n"
+        "{\"message\":{\"formatted\":\"whole\"}}\n");
+    auto configured = options();
+    configured.enableAutoSessionTracking = false;
+    SentrySDK sdk;
+    sdk.start(configured);
+    ASSERT_TRUE(waitForAccepted(1));
+    EXPECT_EQ(acceptedMessages(server, QStringLiteral("whole")), 1u);
+    ASSERT_TRUE(LoopbackHttpServer::waitUntil([&] { return fileCount(envelopeFolder()) == 0; }));
+    EXPECT_EQ(server.requests().size(), 1u);
 }
 
 } // namespace

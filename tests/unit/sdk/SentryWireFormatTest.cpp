@@ -54,6 +54,62 @@ TEST(SentryEnvelope, ItemsSurviveARoundTripEvenWithNewlinesInPayloads) {
     EXPECT_FALSE(SentryEnvelope::parse(bytes.left(bytes.size() - 8)));
 }
 
+TEST(SentryEnvelope, LengthsMustBeWholeNumbersOfBytesThatAreThere) {
+    struct Case {
+        QByteArray length;
+        bool whole;
+    };
+    const Case cases[] = {
+        {"5", true},
+        {"5.0", true},
+        {"2.9", false},
+        {"-1", false},
+        {"7", false},
+        {"1e300", false},
+        {"9223372036854774784", false},
+        {"-1e300", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length.constData());
+        const QByteArray bytes = "{}\n{\"type\":\"event\",\"length\":" + c.length + "}\nhello\n";
+        const auto parsed = SentryEnvelope::parse(bytes);
+        EXPECT_EQ(parsed.has_value(), c.whole);
+        if (parsed) {
+            EXPECT_EQ(parsed->items.at(0).payload, "hello");
+        }
+    }
+}
+
+TEST(SentryRateLimits, OutlandishDurationsAreCappedAtADayNotLost) {
+    const auto now = SentryRateLimits::Clock::now();
+    struct Case {
+        int status;
+        QByteArray retryAfter;
+        QByteArray rateLimits;
+        std::chrono::seconds limit;
+    };
+    const Case cases[] = {
+        {429, "inf", "", 24h},
+        {429, "1e16", "", 24h},
+        {429, "9.3e15", "", 24h},
+        {429, "1e10", "", 24h},
+        {429, "nan", "", 60s}, // no number at all: as without the header
+        {200, "", "inf:error:key", 24h},
+        {200, "", "1e300:error:key", 24h},
+        {200, "", "nan:error:key", 60s},
+        // Found by fuzzing: a 429 that asks for no wait would be sent again and again at once.
+        {429, "0", "", 1s},
+        {429, "", "0:error:key", 1s},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.retryAfter + c.rateLimits).constData());
+        SentryRateLimits limits;
+        limits.update(c.status, c.retryAfter, c.rateLimits, now);
+        EXPECT_TRUE(limits.isLimited(QStringLiteral("error"), now + c.limit - 1s));
+        EXPECT_FALSE(limits.isLimited(QStringLiteral("error"), now + c.limit + 1s));
+    }
+}
+
 TEST(SentryRateLimits, HeadersLimitTheirCategoriesForTheirTime) {
     const auto now = SentryRateLimits::Clock::now();
     struct Case {

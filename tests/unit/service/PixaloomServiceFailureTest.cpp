@@ -20,8 +20,6 @@ namespace {
 using Report = SentrySDK::Report;
 using Reply = LoopbackHttpServer::Reply;
 
-const QString category = QStringLiteral("com.app.pixaloom.PixaloomService");
-
 Report message(const QString& text) {
     return Report{Report::Kind::message, text, {}};
 }
@@ -32,22 +30,6 @@ Report error(const BridgedError& bridged) {
 
 Report error(const PixaloomError& pixaloomError) {
     return error(pixaloomError.bridged());
-}
-
-struct EditRun {
-    EditOutcome outcome;
-    std::vector<Report> reports;
-    QStringList lines;
-};
-
-EditRun editAgainst(Reply reply, std::chrono::milliseconds idleLimit = std::chrono::seconds(10)) {
-    LoopbackHttpServer server;
-    server.enqueue(std::move(reply));
-    SentrySDK crashReports;
-    PixaloomService service({server.baseUrl(), &crashReports, idleLimit});
-    LogCapture logs;
-    EditOutcome outcome = runEdit(service, "prompt", patternImage(8, 8));
-    return {std::move(outcome), crashReports.reports(), logs.messages(category)};
 }
 
 PixaloomError errorOf(const EditRun& run) {
@@ -93,6 +75,16 @@ TEST(EditFailures, ErrorRepliesGiveApiErrorWithTheWholeBody) {
          LoopbackHttpServer::json(403, "IMAGE_SAFETY"),
          "IMAGE_SAFETY",
          {"Could not parse error response: *"}},
+        // Qt reports these as authentication or proxy errors; they are still the server's
+        // answer.
+        {"401", LoopbackHttpServer::json(401, "login first"), "login first", {}},
+        {"407 from the server", LoopbackHttpServer::json(407, "Proxy login"), "Proxy login", {}},
+        {"418", LoopbackHttpServer::json(418, "teapot"), "teapot", {}},
+        {"503", LoopbackHttpServer::json(503, "later"), "later", {}},
+        {"302 is not followed",
+         Reply{302, {{"Location", "/elsewhere"}}, "moved"},
+         "moved",
+         {"Received API response with status code: 302"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -234,7 +226,7 @@ TEST(EditFailures, TransportFailuresGiveNetworkErrorAfterOneReport) {
     LogCapture refusedLogs;
     PixaloomService refusedService({refusedUrl, &refusedReports, std::chrono::seconds(5)});
     const EditRun refused{runEdit(refusedService, "p", patternImage(4, 4)),
-                          refusedReports.reports(), refusedLogs.messages(category)};
+                          refusedReports.reports(), refusedLogs.messages(serviceLogCategory)};
 
     Reply silent;
     silent.silent = true;

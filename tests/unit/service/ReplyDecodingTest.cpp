@@ -188,6 +188,45 @@ TEST(Base64Decoding, MatchesTheStandardEncodingForEveryLength) {
         EXPECT_FALSE(Base64::decode(invalid)) << invalid;
 }
 
+TEST(Base64Decoding, DecodesInPlaceOnlyAWholeValidTextWithinTheBuffer) {
+    for (int length = 0; length < 40; ++length) {
+        SCOPED_TRACE(length);
+        QByteArray bytes(length, Qt::Uninitialized);
+        for (char& b : bytes)
+            b = static_cast<char>(QRandomGenerator::global()->bounded(256));
+        QByteArray reply = withContent('"' + bytes.toBase64() + '"');
+        reply.detach();
+        const auto response = ServerResponse::decode(reply);
+        const QByteArray& content = response.parts.at(0).content;
+        const auto image = Base64::decodeTaking(reply, content);
+        ASSERT_TRUE(image.has_value());
+        EXPECT_EQ(*image, bytes);
+        EXPECT_EQ(reply.isEmpty(), length > 0); // taken for the image (its memory, bench/)
+    }
+    struct Case {
+        const char* name;
+        QByteArray reply;
+        std::optional<QByteArray> image;
+    };
+    const Case cases[] = {
+        // Escaped: the content the decoder sees is not in the reply; it still decodes.
+        {"escaped slashes", withContent(R"("\/\/\/\/")"), QByteArray("\xFF\xFF\xFF")},
+        {"one bad character", withContent(R"("aW1n!W1n")"), std::nullopt},
+        {"bad padding", withContent(R"("aW1=aW1n")"), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QByteArray reply = c.reply;
+        reply.detach();
+        const auto response = ServerResponse::decode(reply);
+        const auto image = Base64::decodeTaking(reply, response.parts.at(0).content);
+        EXPECT_EQ(image, c.image);
+        if (!c.image) {
+            EXPECT_EQ(reply, c.reply); // left as it was, for the failure's log lines
+        }
+    }
+}
+
 TEST(TiffRepresentation, DecodesBackToTheSamePixels) {
     QImage premultiplied = patternImage(33, 70, QImage::Format_ARGB32);
     premultiplied = premultiplied.convertToFormat(QImage::Format_ARGB32_Premultiplied);

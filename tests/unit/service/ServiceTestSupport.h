@@ -1,5 +1,8 @@
 #pragma once
 
+#include "LogCapture.h"
+#include "LoopbackHttpServer.h"
+#include "sdk/SentrySDK.h"
 #include "service/PixaloomError.h"
 #include "service/PixaloomService.h"
 
@@ -43,6 +46,27 @@ inline QImage patternImage(int width, int height, QImage::Format format = QImage
                            qRgba((x * 7 + y) & 0xFF, (y * 13) & 0xFF, (x ^ y) & 0xFF,
                                  format == QImage::Format_RGB32 ? 255 : (x * 3 + 40) & 0xFF));
     return image;
+}
+
+// One edit against a loopback server that gives `reply`: its outcome, the crash reports it
+// made and the service's log lines.
+struct EditRun {
+    EditOutcome outcome;
+    std::vector<SentrySDK::Report> reports;
+    QStringList lines;
+};
+
+inline const QString serviceLogCategory = QStringLiteral("com.app.pixaloom.PixaloomService");
+
+inline EditRun editAgainst(LoopbackHttpServer::Reply reply,
+                           std::chrono::milliseconds idleLimit = std::chrono::seconds(10)) {
+    LoopbackHttpServer server;
+    server.enqueue(std::move(reply));
+    SentrySDK crashReports;
+    PixaloomService service({server.baseUrl(), &crashReports, idleLimit});
+    LogCapture logs;
+    EditOutcome outcome = runEdit(service, "prompt", patternImage(8, 8));
+    return {std::move(outcome), crashReports.reports(), logs.messages(serviceLogCategory)};
 }
 
 // Reads a TIFF with libtiff into non-premultiplied ARGB32; a null image when it does not read.

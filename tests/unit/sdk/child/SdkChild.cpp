@@ -6,21 +6,39 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <cstdint>
 #include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 // In the unmapped first page, but not null: a null store is undefined before it faults.
 volatile std::uintptr_t invalidAddress = 16;
+
+// Recurses until the thread's stack runs out; the volatile frame keeps every level's stack.
+int overflowStack(int depth) {
+    volatile char frame[512];
+    frame[0] = static_cast<char>(depth);
+    if (depth < 0) // never: keeps the recursion from looking endless to the compiler
+        return 0;
+    return overflowStack(depth + 1) + frame[0];
+}
 
 [[noreturn]] void crash(const QString& kind) {
     if (kind == QLatin1String("segv")) {
         *reinterpret_cast<volatile int*>(invalidAddress) = 1;
     } else if (kind == QLatin1String("throw")) {
         throw std::runtime_error("the child gave up");
+    } else if (kind == QLatin1String("throw-latin1")) {
+        throw std::runtime_error("caf\xE9 \"quoted\"\n\xFF");
+    } else if (kind == QLatin1String("overflow-thread")) {
+        std::thread([] { overflowStack(0); }).join();
+    } else if (kind == QLatin1String("overflow-pool")) {
+        QThreadPool::globalInstance()->start([] { overflowStack(0); });
+        QThreadPool::globalInstance()->waitForDone();
     }
     std::abort();
 }

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QLocalServer;
+class QLocalSocket;
+class QLockFile;
+
+// One running Pixaloom per user session. The first start holds a lock file in the user's
+// runtime folder for its whole life and listens on a local socket beside it; a later start
+// finds the lock taken, asks the running one over the socket to act, and does not start.
+// A crashed instance leaves both files behind: its lock is recognised as stale by its dead
+// process id, and the socket is replaced.
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    // The name the application claims.
+    static inline const QString applicationName = QStringLiteral("com.app.pixaloom");
+
+    // Claims `name` for this process and returns the claim: while it lives, each later start
+    // makes it call `onActivationRequest` on this thread's event loop. Returns null when another
+    // process holds the name; that process has then been asked to call its own request
+    // handler, or did not answer within a few seconds (logged). Blocks until then; call it
+    // before the event loop runs. When the runtime folder cannot be used the claim is
+    // granted without guarding anything (logged), so the application still starts.
+    static std::unique_ptr<SingleInstance> claim(const QString& name,
+                                                 std::function<void()> onActivationRequest);
+    ~SingleInstance() override;
+
+    // The socket the holder of `name` listens on: in $XDG_RUNTIME_DIR, or Qt's per-user
+    // fallback under the temporary folder.
+    static QString socketPath(const QString& name);
+    static QString lockPath(const QString& name);
+
+private:
+    SingleInstance(std::unique_ptr<QLockFile> lock, std::function<void()> onActivationRequest);
+    bool listen(const QString& path);
+    void acceptConnections();
+    void readRequest(QLocalSocket* connection);
+
+    std::unique_ptr<QLockFile> lock;
+    std::function<void()> onActivationRequest;
+    QLocalServer* server = nullptr;
+};

@@ -1,0 +1,9 @@
+#include "shell/Updater.h"
+
+Updater& Updater::shared() {
+    static Updater instance;
+    return instance;
+}
+
+void Updater::checkForUpdates() {
+}

@@ -1,0 +1,346 @@
+// Pixaloom as a user meets it on an X server with a tray: the tray icon starts a capture, a
+// dragged area opens the editor, an edit runs against the local edit server, Copy puts the
+// result on the clipboard, the menus reach the editor and the settings, and Quit ends it.
+#include "platform/HotKey.h"
+
+#include "RunningApplication.h"
+#include "ScreenTestTools.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMenuBar>
+#include <QSettings>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+
+namespace {
+
+// The menu bar's height as the application draws it: the same Qt, style and fonts here.
+int menuBarHeight() {
+    QMenuBar bar;
+    for (const char* title : {"Pixaloom", "File", "Edit", "Window", "Help"})
+        bar.addMenu(QString::fromLatin1(title));
+    return bar.sizeHint().height();
+}
+
+// Where the editor's toolbar buttons are: the panel is 280 points wide, centred 35 points
+// below the top of the editor's view, with six 32-point buttons 8 points apart after 24
+// points of margin.
+QPoint toolbarButton(const RunningApplication::Window& editor, int index) {
+    const int panelLeft = (editor.geometry.width() - 280) / 2;
+    const int viewTop = menuBarHeight();
+    return editor.geometry.topLeft() + QPoint(panelLeft + 24 + 16 + index * 40, viewTop + 35 + 18);
+}
+enum ToolbarIndex { editButton = 0, undoButton, redoButton, copyButton };
+
+void click(QPoint at, int button = 1) {
+    xdo({"mousemove", QString::number(at.x()), QString::number(at.y())});
+    QTest::qWait(50);
+    xdo({"click", QString::number(button)});
+}
+
+void drag(QPoint from, QPoint to) {
+    xdo({"mousemove", QString::number(from.x()), QString::number(from.y())});
+    xdo({"mousedown", "1"});
+    for (int step = 1; step <= 5; ++step) {
+        const QPoint at = from + (to - from) * step / 5;
+        xdo({"mousemove", QString::number(at.x()), QString::number(at.y())});
+        QTest::qWait(20);
+    }
+    xdo({"mouseup", "1"});
+}
+
+QColor inverted(QRgb colour) {
+    return QColor(255 - qRed(colour), 255 - qGreen(colour), 255 - qBlue(colour));
+}
+
+bool near(QColor a, QColor b) {
+    return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2 &&
+           std::abs(a.blue() - b.blue()) <= 2;
+}
+
+// The four quadrants of the known colours in an image of the dragged area, which is centred
+// on the colours' middle.
+bool showsQuadrants(const QImage& image, const std::function<QColor(QRgb)>& expected) {
+    const int w = image.width(), h = image.height();
+    return near(image.pixelColor(w / 4, h / 4), expected(KnownColours::topLeft)) &&
+           near(image.pixelColor(3 * w / 4, h / 4), expected(KnownColours::topRight)) &&
+           near(image.pixelColor(w / 4, 3 * h / 4), expected(KnownColours::bottomLeft)) &&
+           near(image.pixelColor(3 * w / 4, 3 * h / 4), expected(KnownColours::bottomRight));
+}
+
+struct Pixaloom : ::testing::Test {
+    void SetUp() override {
+        colours.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&colours));
+        app = std::make_unique<RunningApplication>();
+        ASSERT_TRUE(app->trayIcon());
+    }
+    void TearDown() override {
+        if (HasFailure()) {
+            const QString picture = QDir::temp().filePath(
+                QStringLiteral("pixaloom-e2e-%1.png")
+                    .arg(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+            QGuiApplication::primaryScreen()->grabWindow(0).save(picture);
+            std::cerr << "The screen at the failure: " << picture.toStdString() << '\n';
+        }
+        app.reset();
+        xdo({"mousemove", "960", "900"});
+    }
+
+    void leftClickTray() { click(app->trayIcon()->geometry.center()); }
+
+    // Tray click, then a drag over the middle of the colours: the editor that opens.
+    RunningApplication::Window captureColours() {
+        leftClickTray();
+        return dragOverColours();
+    }
+
+    // A drag over the middle of the colours in the capture window that is opening.
+    RunningApplication::Window dragOverColours() {
+        EXPECT_TRUE(app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }))
+            << "no capture window";
+        QTest::qWait(200);
+        const QPoint middle = colours.geometry().center();
+        drag(middle - QPoint(100, 80), middle + QPoint(100, 80));
+        auto editor = app->waitForWindow([](const RunningApplication::Window& w) {
+            return w.name == "Pixaloom" && w.geometry.width() >= 400 && w.geometry.width() < 1920;
+        });
+        EXPECT_TRUE(editor) << "no editor window";
+        QTest::qWait(600); // the toolbar's appearance
+        return editor.value_or(RunningApplication::Window{});
+    }
+
+    // Waits until the editor's image (centred in the view below the toolbar) looks so.
+    bool editorShows(const RunningApplication::Window& editor,
+                     const std::function<QColor(QRgb)>& expected) {
+        return QTest::qWaitFor(
+            [&] {
+                const QRect area = editor.geometry;
+                const QPoint centre = area.center() + QPoint(0, 30);
+                const QImage shot = QGuiApplication::primaryScreen()
+                                        ->grabWindow(0, centre.x() - 100, centre.y() - 80, 200, 160)
+                                        .toImage();
+                return showsQuadrants(shot, expected);
+            },
+            15000);
+    }
+
+    KnownColours colours{QRect(500, 300, 640, 480)};
+    std::unique_ptr<RunningApplication> app;
+};
+
+TEST_F(Pixaloom, FromTheTrayToAnEditedImageOnTheClipboardAndBackThroughTheMenu) {
+    const auto editor = captureColours();
+    ASSERT_FALSE(editor.id.isEmpty());
+    EXPECT_TRUE(editorShows(editor, [](QRgb c) { return QColor(c); }));
+
+    click(toolbarButton(editor, editButton));
+    QTest::qWait(300);
+    xdo({"type", "--delay", "20", "invert it"});
+    xdo({"key", "Return"});
+    ASSERT_TRUE(app->waitForLog("edit: ", 100) || true);
+    ASSERT_TRUE(editorShows(editor, inverted)) << app->log().toStdString();
+
+    click(toolbarButton(editor, copyButton));
+    QTest::qWait(300);
+    click(toolbarButton(editor, copyButton));
+    const QImage pasted = waitForClipboardImage();
+    ASSERT_FALSE(pasted.isNull()) << app->log().toStdString();
+    ASSERT_EQ(pasted.size(), QSize(200, 160));
+    // Every pixel is the inverse of the screen under the dragged area.
+    const QPoint origin = colours.geometry().center() - QPoint(100, 80);
+    int wrong = 0;
+    for (int y = 0; y < pasted.height(); ++y)
+        for (int x = 0; x < pasted.width(); ++x)
+            wrong += pasted.pixelColor(x, y) !=
+                     inverted(colours.colourAt(QPointF(origin) + QPointF(x + 0.5, y + 0.5)));
+    EXPECT_EQ(wrong, 0);
+
+    // Undo and redo come through the menu's shortcuts to the focused editor.
+    xdo({"windowactivate", "--sync", editor.id});
+    xdo({"key", "ctrl+z"});
+    EXPECT_TRUE(editorShows(editor, [](QRgb c) { return QColor(c); }));
+    xdo({"key", "ctrl+shift+z"});
+    EXPECT_TRUE(editorShows(editor, inverted));
+
+    xdo({"key", "ctrl+q"});
+    EXPECT_EQ(app->waitForExit(), 0);
+    EXPECT_FALSE(app->log().contains("Sanitizer")) << app->log().toStdString();
+    EXPECT_FALSE(app->log().contains("runtime error")) << app->log().toStdString();
+}
+
+TEST_F(Pixaloom, AnEditServerThatHasGoneEndsInAnAlertAndTheEditorStaysUsable) {
+    const auto editor = captureColours();
+    ASSERT_FALSE(editor.id.isEmpty());
+    app->stopEditServer();
+    click(toolbarButton(editor, editButton));
+    QTest::qWait(300);
+    xdo({"type", "--delay", "20", "anything"});
+    xdo({"key", "Return"});
+    const auto alert = app->waitForWindow([](auto& w) { return w.name == "Error"; });
+    ASSERT_TRUE(alert) << app->log().toStdString();
+    xdo({"windowactivate", "--sync", alert->id});
+    xdo({"key", "Return"});
+    EXPECT_TRUE(app->waitForNoWindow([](auto& w) { return w.name == "Error"; }));
+    // The capture is still there, and the editor still answers its keys.
+    EXPECT_TRUE(editorShows(editor, [](QRgb c) { return QColor(c); }));
+    xdo({"windowactivate", "--sync", editor.id});
+    xdo({"key", "Escape"});
+    EXPECT_TRUE(app->waitForNoWindow([&editor](auto& w) { return w.id == editor.id; }));
+    EXPECT_TRUE(app->isRunning());
+}
+
+TEST_F(Pixaloom, AStartWhileRunningEndsAndTheRunningOneStartsACapture) {
+    EXPECT_EQ(app->startAgain(), 0);
+    EXPECT_TRUE(app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }));
+    const auto all = app->windows();
+    EXPECT_EQ(
+        std::count_if(all.begin(), all.end(), [](auto& w) { return w.geometry.width() <= 64; }), 1)
+        << "a second tray icon";
+    xdo({"key", "Escape"});
+}
+
+TEST_F(Pixaloom, ATrayClickDuringACaptureDoesNothingAndEscapeEndsIt) {
+    leftClickTray();
+    ASSERT_TRUE(app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }));
+    const QString capture = app->captureWindow()->id;
+    // The capture window covers the tray: the click must reach the icon through it, so it
+    // is sent to the icon's own window.
+    xdo({"click", "--window", app->trayIcon()->id, "1"});
+    QTest::qWait(300);
+    const auto captures = app->windows();
+    EXPECT_EQ(std::count_if(captures.begin(), captures.end(),
+                            [](auto& w) { return w.geometry.width() >= 1920; }),
+              1);
+    EXPECT_EQ(app->captureWindow()->id, capture);
+    xdo({"key", "Escape"});
+    EXPECT_TRUE(app->waitForNoWindow([](auto& w) { return w.geometry.width() >= 1920; }));
+}
+
+TEST_F(Pixaloom, TheTrayMenuOpensTheSettingsWhoseCheckboxTurnsOnAutoCopy) {
+    click(app->trayIcon()->geometry.center(), 3);
+    QTest::qWait(400);
+    // Take Screenshot, Settings, Quit: the second item.
+    xdo({"key", "Down", "Down", "Return"});
+    const auto settings = app->waitForWindow([](auto& w) { return w.name == "Pixaloom Settings"; });
+    ASSERT_TRUE(settings);
+    click(settings->geometry.topLeft() + QPoint(28, menuBarHeight() + 28));
+    ASSERT_TRUE(app->waitForLog("Auto-copy setting changed to: true"));
+    EXPECT_TRUE(
+        QSettings(app->settingsFile(), QSettings::IniFormat).value("PixaloomAutoCopy").toBool());
+
+    // The next editor copies its capture by itself (the tray click closes the settings).
+    const auto editor = captureColours();
+    ASSERT_FALSE(editor.id.isEmpty());
+    EXPECT_TRUE(app->waitForNoWindow([](auto& w) { return w.name == "Pixaloom Settings"; }));
+    const QImage pasted = waitForClipboardImage();
+    ASSERT_FALSE(pasted.isNull()) << app->log().toStdString();
+    EXPECT_TRUE(showsQuadrants(pasted, [](QRgb c) { return QColor(c); }));
+
+    // The menu's third item quits.
+    click(app->trayIcon()->geometry.center(), 3);
+    QTest::qWait(400);
+    xdo({"key", "Up", "Return"});
+    EXPECT_EQ(app->waitForExit(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// Ctrl+Shift+2 typed while another X client (the colours' window) has the keyboard focus.
+struct HotKeyRoad : Pixaloom {
+    void focusAnotherClient() {
+        colours.activateWindow();
+        xdo({"windowfocus", "--sync", QString::number(colours.winId())});
+        QTest::qWait(100);
+    }
+    int captureWindowCount() const {
+        const auto all = app->windows();
+        return std::count_if(all.begin(), all.end(),
+                             [](auto& w) { return w.geometry.width() >= 1920; });
+    }
+    bool captureOpens() {
+        return app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }, 5000)
+            .has_value();
+    }
+};
+
+TEST_F(HotKeyRoad, OpensOneCaptureWindowWithOrWithoutAltAndNotForCtrl2) {
+    EXPECT_TRUE(app->waitForLog("Successfully registered global shortcut"));
+    const struct {
+        const char* keys;
+        bool opens;
+    } cases[] = {{"ctrl+shift+2", true}, {"ctrl+alt+shift+2", true}, {"ctrl+2", false}};
+    for (const auto& c : cases) {
+        focusAnotherClient();
+        xdo({"key", c.keys});
+        if (c.opens) {
+            EXPECT_TRUE(captureOpens()) << c.keys;
+            EXPECT_EQ(captureWindowCount(), 1) << c.keys;
+            xdo({"key", "Escape"});
+            EXPECT_TRUE(app->waitForNoWindow([](auto& w) { return w.geometry.width() >= 1920; }));
+        } else {
+            QTest::qWait(500);
+            EXPECT_EQ(captureWindowCount(), 0) << c.keys;
+        }
+    }
+}
+
+TEST_F(HotKeyRoad, HoldingTheKeysOrPressingThemAgainKeepsTheSameWindow) {
+    focusAnotherClient();
+    xdo({"keydown", "ctrl+shift+2"});
+    QTest::qWait(1500);
+    xdo({"keyup", "ctrl+shift+2"});
+    ASSERT_TRUE(captureOpens());
+    QTest::qWait(300);
+    EXPECT_EQ(captureWindowCount(), 1);
+    const QString first = app->captureWindow()->id;
+    xdo({"key", "ctrl+shift+2"});
+    QTest::qWait(300);
+    EXPECT_EQ(captureWindowCount(), 1);
+    EXPECT_EQ(app->captureWindow()->id, first);
+    xdo({"key", "Escape"});
+}
+
+TEST_F(HotKeyRoad, FromTheHotKeyToTheClipboard) {
+    focusAnotherClient();
+    xdo({"key", "ctrl+shift+2"});
+    const auto editor = dragOverColours();
+    ASSERT_FALSE(editor.id.isEmpty());
+    click(toolbarButton(editor, copyButton));
+    const QImage pasted = waitForClipboardImage();
+    ASSERT_FALSE(pasted.isNull()) << app->log().toStdString();
+    EXPECT_TRUE(showsQuadrants(pasted, [](QRgb c) { return QColor(c); }));
+}
+
+// Another X client holds Ctrl+Shift+2 before Pixaloom starts.
+struct TakenHotKey : ::testing::Test {
+    void SetUp() override {
+        colours.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&colours));
+        taken = HotKey::registerEventHotKey(11, Qt::ControlModifier | Qt::ShiftModifier, [] {});
+        ASSERT_EQ(taken.status, 0);
+        app = std::make_unique<RunningApplication>();
+    }
+    KnownColours colours{QRect(500, 300, 640, 480)};
+    HotKey::Registration taken;
+    std::unique_ptr<RunningApplication> app;
+};
+
+TEST_F(TakenHotKey, RegistrationFailsWithTheXErrorAndTheMonitorStillOpensTheCapture) {
+    EXPECT_TRUE(app->waitForLog("Failed to register hotkey: 10"));
+    EXPECT_FALSE(app->log().contains("Successfully registered global shortcut"));
+    colours.activateWindow();
+    xdo({"windowfocus", "--sync", QString::number(colours.winId())});
+    xdo({"key", "ctrl+shift+2"});
+    EXPECT_TRUE(
+        app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }, 5000).has_value());
+    xdo({"key", "Escape"});
+}
+
+} // namespace

@@ -1,0 +1,262 @@
+#include "RunningApplication.h"
+
+#include <QColor>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/prctl.h>
+
+namespace {
+
+constexpr int startTimeoutMs = 15000;
+
+// A child that outlives a crashed test would keep the X server or a port busy.
+void endWithParent(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    return QTest::qWaitFor(condition, timeoutMs);
+}
+
+QByteArray runTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForStarted(5000))
+        return {};
+    const bool finished = waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000);
+    if (!finished) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+    return process.readAllStandardOutput();
+}
+
+void stop(QProcess& process) {
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(3000)) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+}
+
+} // namespace
+
+QString xdo(const QStringList& arguments) {
+    return QString::fromUtf8(runTool(QStringLiteral("xdotool"), arguments)).trimmed();
+}
+
+QColor screenPixel(QPoint at) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    return screen->grabWindow(0, at.x(), at.y(), 1, 1).toImage().pixelColor(0, 0);
+}
+
+QImage clipboardImage() {
+    return QImage::fromData(
+        runTool(QStringLiteral("xclip"), {"-selection", "clipboard", "-t", "image/png", "-o"}),
+        "PNG");
+}
+
+QImage waitForClipboardImage(int timeoutMs) {
+    QImage image;
+    waitUntil(
+        [&] {
+            image = clipboardImage();
+            return !image.isNull();
+        },
+        timeoutMs);
+    return image;
+}
+
+RunningApplication::RunningApplication(bool withTray) {
+    for (const char* sub : {"config", "cache", "data", "runtime", "bin"})
+        QDir(folder.path()).mkpath(QString::fromLatin1(sub));
+    QFile::setPermissions(folder.filePath("runtime"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    startEditServer();
+    if (withTray)
+        startTray();
+    startApplication();
+    if (withTray)
+        EXPECT_TRUE(
+            waitForWindow([](const Window& w) { return w.geometry.width() <= 64; }, startTimeoutMs))
+            << "the tray icon never appeared";
+    else
+        EXPECT_TRUE(waitForLog(QStringLiteral("Pixaloom application started"), startTimeoutMs));
+}
+
+RunningApplication::~RunningApplication() {
+    stop(application);
+    stop(tray);
+    stop(editServer);
+}
+
+void RunningApplication::startEditServer() {
+    endWithParent(editServer);
+    editServer.start(QStringLiteral(PIXALOOM_EDIT_SERVER), {QStringLiteral("0")});
+    ASSERT_TRUE(editServer.waitForStarted());
+    ASSERT_TRUE(waitUntil([&] { return editServer.canReadLine(); }, startTimeoutMs));
+    const QString line = QString::fromUtf8(editServer.readLine()).trimmed();
+    const auto match =
+        QRegularExpression(QStringLiteral("(http://127\\.0\\.0\\.1:\\d+)")).match(line);
+    ASSERT_TRUE(match.hasMatch()) << line.toStdString();
+    serverUrl = match.captured(1);
+}
+
+void RunningApplication::startTray() {
+    endWithParent(tray);
+    tray.start(QStringLiteral("trayer"), {"--edge", "top", "--align", "right", "--widthtype",
+                                          "request", "--height", "24", "--SetDockType", "false"});
+    ASSERT_TRUE(tray.waitForStarted()) << "trayer is not installed";
+    EXPECT_TRUE(waitUntil(
+        [] {
+            return !xdo({"search", "--classname", "trayer"}).isEmpty();
+        },
+        startTimeoutMs));
+}
+
+void RunningApplication::startApplication() {
+    const QString bin = folder.filePath(QStringLiteral("bin"));
+    const QString executable = bin + QStringLiteral("/pixaloom");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(PIXALOOM_EXECUTABLE), executable));
+    QFile info(bin + QStringLiteral("/Info.json"));
+    ASSERT_TRUE(info.open(QIODevice::WriteOnly));
+    info.write(QStringLiteral(R"({"PixaloomServerURL": "%1"})").arg(serverUrl).toUtf8());
+    info.close();
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", folder.path());
+    environment.insert("XDG_CONFIG_HOME", folder.filePath("config"));
+    environment.insert("XDG_CACHE_HOME", folder.filePath("cache"));
+    environment.insert("XDG_DATA_HOME", folder.filePath("data"));
+    environment.insert("XDG_RUNTIME_DIR", folder.filePath("runtime"));
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    application.setProcessEnvironment(environment);
+    application.setProcessChannelMode(QProcess::SeparateChannels);
+    endWithParent(application);
+    application.start(executable, {});
+    ASSERT_TRUE(application.waitForStarted());
+}
+
+std::optional<int> RunningApplication::startAgain() {
+    QProcess second;
+    second.setProcessEnvironment(application.processEnvironment());
+    endWithParent(second);
+    second.start(application.program(), {});
+    if (!second.waitForStarted() ||
+        !waitUntil([&] { return second.state() == QProcess::NotRunning; }, startTimeoutMs))
+        return std::nullopt;
+    if (second.exitStatus() != QProcess::NormalExit)
+        return std::nullopt;
+    return second.exitCode();
+}
+
+void RunningApplication::stopEditServer() {
+    stop(editServer);
+}
+
+bool RunningApplication::isRunning() const {
+    return application.state() == QProcess::Running;
+}
+
+QList<RunningApplication::Window> RunningApplication::windows() const {
+    QList<Window> found;
+    const QString pid = QString::number(application.processId());
+    const QStringList ids =
+        xdo({"search", "--onlyvisible", "--classname", "pixaloom"}).split('\n', Qt::SkipEmptyParts);
+    static const QRegularExpression position(QStringLiteral("Position: (-?\\d+),(-?\\d+)"));
+    static const QRegularExpression size(QStringLiteral("Geometry: (\\d+)x(\\d+)"));
+    for (const QString& id : ids) {
+        const QString geometry = xdo({"getwindowgeometry", id});
+        const auto at = position.match(geometry);
+        const auto extent = size.match(geometry);
+        if (!at.hasMatch() || !extent.hasMatch())
+            continue;
+        found.append({id, xdo({"getwindowname", id}),
+                      QRect(at.captured(1).toInt(), at.captured(2).toInt(),
+                            extent.captured(1).toInt(), extent.captured(2).toInt())});
+    }
+    return found;
+}
+
+std::optional<RunningApplication::Window>
+RunningApplication::waitForWindow(const std::function<bool(const Window&)>& match,
+                                  int timeoutMs) const {
+    std::optional<Window> result;
+    waitUntil(
+        [&] {
+            for (const Window& window : windows())
+                if (match(window)) {
+                    result = window;
+                    return true;
+                }
+            return false;
+        },
+        timeoutMs);
+    return result;
+}
+
+bool RunningApplication::waitForNoWindow(const std::function<bool(const Window&)>& match,
+                                         int timeoutMs) const {
+    return waitUntil(
+        [&] {
+            for (const Window& window : windows())
+                if (match(window))
+                    return false;
+            return true;
+        },
+        timeoutMs);
+}
+
+std::optional<RunningApplication::Window> RunningApplication::trayIcon() const {
+    return waitForWindow([](const Window& w) { return w.geometry.width() <= 64; }, 0);
+}
+
+std::optional<RunningApplication::Window> RunningApplication::captureWindow() const {
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    return waitForWindow([screen](const Window& w) { return w.geometry.size() == screen; }, 0);
+}
+
+std::optional<RunningApplication::Window> RunningApplication::editorWindow() const {
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    return waitForWindow(
+        [screen](const Window& w) {
+            return w.name == QStringLiteral("Pixaloom") && w.geometry.width() > 64 &&
+                   w.geometry.size() != screen;
+        },
+        0);
+}
+
+QString RunningApplication::log() {
+    errors += QString::fromUtf8(application.readAllStandardError());
+    return errors;
+}
+
+bool RunningApplication::waitForLog(const QString& line, int timeoutMs) {
+    return waitUntil([&] { return log().contains(line); }, timeoutMs);
+}
+
+std::optional<int> RunningApplication::waitForExit(int timeoutMs) {
+    if (!waitUntil([&] { return application.state() == QProcess::NotRunning; }, timeoutMs))
+        return std::nullopt;
+    log();
+    if (application.exitStatus() != QProcess::NormalExit)
+        return std::nullopt;
+    return application.exitCode();
+}
+
+QString RunningApplication::settingsFile() const {
+    return folder.filePath(QStringLiteral("config/Pixaloom/Pixaloom.conf"));
+}

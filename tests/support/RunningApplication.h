@@ -1,0 +1,76 @@
+#pragma once
+
+// Pixaloom started as a user starts it, for the end-to-end tests: its own copy of the
+// executable with an Info file that points it at a local edit server on a free port, its own
+// home folders, and a tray to sit in. Everything it starts ends with it, or with the test
+// process if that dies first.
+
+#include <QProcess>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <optional>
+
+class RunningApplication {
+public:
+    struct Window {
+        QString id;
+        QString name;
+        QRect geometry;
+    };
+
+    // Starts the edit server and a tray (trayer) when `withTray`, then the application; waits
+    // until its tray icon is embedded, or until it has started when there is no tray.
+    explicit RunningApplication(bool withTray = true);
+    ~RunningApplication();
+    RunningApplication(const RunningApplication&) = delete;
+    RunningApplication& operator=(const RunningApplication&) = delete;
+
+    bool isRunning() const;
+    // Starts the executable once more, as a user would a second time, and waits for that
+    // start to end; its exit code, or nullopt when it did not end or crashed.
+    std::optional<int> startAgain();
+    // Ends the edit server, as a server that goes away would.
+    void stopEditServer();
+    // The application's visible top-level windows and the tray icon, as the X server has them.
+    QList<Window> windows() const;
+    std::optional<Window> waitForWindow(const std::function<bool(const Window&)>& match,
+                                        int timeoutMs = 10000) const;
+    bool waitForNoWindow(const std::function<bool(const Window&)>& match,
+                         int timeoutMs = 10000) const;
+    std::optional<Window> trayIcon() const;
+    std::optional<Window> captureWindow() const;
+    std::optional<Window> editorWindow() const;
+
+    // What the application wrote to stderr so far.
+    QString log();
+    bool waitForLog(const QString& line, int timeoutMs = 10000);
+    // Waits for the process to end; its exit code, or nullopt when it did not end or crashed.
+    std::optional<int> waitForExit(int timeoutMs = 10000);
+    // The settings file the application reads and writes.
+    QString settingsFile() const;
+
+private:
+    void startEditServer();
+    void startTray();
+    void startApplication();
+
+    QTemporaryDir folder;
+    QProcess editServer;
+    QProcess tray;
+    QProcess application;
+    QString serverUrl;
+    QString errors;
+};
+
+// Runs xdotool while this process keeps serving its own windows; returns its output.
+QString xdo(const QStringList& arguments);
+// The pixel at a point of the desktop, read from the X server.
+QColor screenPixel(QPoint at);
+// The clipboard's image as another X client reads it.
+QImage clipboardImage();
+// The same, once there is one; a null image when none came within the time.
+QImage waitForClipboardImage(int timeoutMs = 5000);

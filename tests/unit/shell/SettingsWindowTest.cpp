@@ -1,0 +1,279 @@
+#include "shell/SettingsWindow.h"
+
+#include "editor/EditWindow.h"
+#include "editor/VisualEffectView.h"
+#include "platform/MainMenu.h"
+#include "platform/UserDefaults.h"
+
+#include "LogCapture.h"
+#include "TemporarySettings.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString settingsLog = QStringLiteral("com.app.pixaloom.SettingsWindow");
+
+// The file as the user's configuration folder holds it.
+QString settingsFile(const TemporarySettings& settings) {
+    return settings.path() + QStringLiteral("/Pixaloom/Pixaloom.conf");
+}
+
+// Writes the file as a person editing it by hand would.
+void writeSettingsText(const TemporarySettings& settings, const QByteArray& text) {
+    QDir().mkpath(settings.path() + QStringLiteral("/Pixaloom"));
+    QFile file(settingsFile(settings));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+QByteArray settingsText(const TemporarySettings& settings) {
+    QFile file(settingsFile(settings));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void clickCheckbox(SettingsWindow& window) {
+    QTest::mouseClick(window.autoCopyCheckbox, Qt::LeftButton, Qt::NoModifier,
+                      QPoint(8, window.autoCopyCheckbox->height() / 2));
+}
+
+TEST(SettingsWindow, IsAFixedTitledClosableWindowWithTheCheckboxInsetInADarkContainer) {
+    TemporarySettings settings;
+    SettingsWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    EXPECT_EQ(window.windowTitle(), "Pixaloom Settings");
+    EXPECT_EQ(window.size(), QSize(400, 200));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "not resizable";
+    EXPECT_EQ(window.containerView->geometry(), window.rect());
+    const Qt::WindowFlags flags = window.windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    const QPoint offCentre = window.geometry().center() - window.screen()->geometry().center();
+    // Centred before the frame is known: off by at most the frame's margins.
+    EXPECT_LE(offCentre.manhattanLength(), 8);
+
+    const QColor fill = window.containerView->fillColor();
+    EXPECT_LT(fill.lightness(), 60) << "dark";
+    EXPECT_GT(window.containerView->palette().color(QPalette::WindowText).lightness(), 180)
+        << "the label stays readable on the dark fill";
+
+    ASSERT_NE(window.autoCopyCheckbox, nullptr);
+    EXPECT_EQ(window.autoCopyCheckbox->text(), "Automatically copy to clipboard");
+    EXPECT_EQ(window.autoCopyCheckbox->parentWidget(), window.containerView);
+    const QRect box = window.autoCopyCheckbox->geometry();
+    EXPECT_EQ(box.topLeft(), QPoint(20, 20));
+    EXPECT_LE(box.x() + box.width(), window.containerView->width() - 20);
+
+    // What a user sees: the fill around the checkbox is the container's dark colour.
+    const QImage shown = window.grab().toImage();
+    EXPECT_EQ(shown.pixelColor(5, 5), fill);
+    EXPECT_EQ(shown.pixelColor(390, 190), fill);
+
+    window.close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(window.isVisible()) << "closed, and still ours to delete";
+}
+
+TEST(SettingsWindow, AMenuBarAboveTheContentGrowsTheWindowNotTheContent) {
+    TemporarySettings settings;
+    QMenu file(QStringLiteral("File"));
+    file.addAction(QStringLiteral("Take Screenshot"));
+    MainMenu::setMenus({&file});
+    SettingsWindow window;
+    QMenuBar* bar = MainMenu::menuBarFor(&window);
+    window.layout()->setMenuBar(bar);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    MainMenu::setMenus({});
+
+    EXPECT_EQ(window.containerView->size(), QSize(400, 200));
+    EXPECT_EQ(window.containerView->y(), bar->height());
+    EXPECT_EQ(window.size(), QSize(400, 200 + bar->height()));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "still not resizable";
+}
+
+TEST(SettingsWindow, ReadsTheStoredSettingOnceWhenMade) {
+    const struct {
+        const char* file;
+        bool checked;
+    } cases[] = {
+        {"", false},
+        {"[General]\nPixaloomAutoCopy=true\n", true},
+        {"[General]\nPixaloomAutoCopy=false\n", false},
+        {"[General]\nPixaloomAutoCopy=1\n", true},
+        // Garbage a person or another program left: off, as when absent.
+        {"[General]\nPixaloomAutoCopy=banana\n", false},
+        {"[General]\nPixaloomAutoCopy=@ByteArray(\\xff)\n", false},
+        {"\xff\xfe\x00garbage[[[=\n=\n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        TemporarySettings settings;
+        writeSettingsText(settings, c.file);
+        SettingsWindow window;
+        EXPECT_EQ(window.autoCopyCheckbox->isChecked(), c.checked);
+        EXPECT_EQ(UserDefaults::boolForKey(UserDefaults::autoCopyKey), c.checked)
+            << "the editor reads the same value";
+
+        // Changed elsewhere while open: not reflected until a new window is made.
+        settings.setAutoCopy(!c.checked);
+        window.show();
+        window.hide();
+        window.show();
+        EXPECT_EQ(window.autoCopyCheckbox->isChecked(), c.checked);
+        SettingsWindow next;
+        EXPECT_EQ(next.autoCopyCheckbox->isChecked(), !c.checked);
+    }
+}
+
+TEST(SettingsWindow, EveryToggleWritesTheFileAndLogsTheNewValue) {
+    TemporarySettings settings;
+    SettingsWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    LogCapture logs;
+
+    clickCheckbox(window);
+    EXPECT_TRUE(settingsText(settings).contains("PixaloomAutoCopy=true"));
+    clickCheckbox(window);
+    EXPECT_TRUE(settingsText(settings).contains("PixaloomAutoCopy=false"));
+    // Space on the focused checkbox is a toggle too.
+    window.autoCopyCheckbox->setFocus();
+    QTest::keyClick(window.autoCopyCheckbox, Qt::Key_Space);
+    EXPECT_TRUE(settingsText(settings).contains("PixaloomAutoCopy=true"));
+
+    EXPECT_EQ(logs.messages(settingsLog), QStringList({"Auto-copy setting changed to: true",
+                                                       "Auto-copy setting changed to: false",
+                                                       "Auto-copy setting changed to: true"}));
+    for (const auto& record : logs.records()) {
+        if (record.category == settingsLog) {
+            EXPECT_EQ(record.type, QtInfoMsg);
+        }
+    }
+}
+
+TEST(SettingsWindow, AnUnwritableFileIsReportedAndTheSettingHoldsForThisRun) {
+    // Made so that even root cannot write the file.
+    const struct {
+        const char* name;
+        QString obstacle;
+        bool isFolder;
+    } cases[] = {
+        {"the file is a folder", QStringLiteral("/Pixaloom/Pixaloom.conf"), true},
+        {"its folder is a file", QStringLiteral("/Pixaloom"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TemporarySettings settings;
+        const QString obstacle = settings.path() + c.obstacle;
+        if (c.isFolder)
+            QDir().mkpath(obstacle);
+        else
+            QFile(obstacle).open(QIODevice::WriteOnly);
+        SettingsWindow window;
+        EXPECT_FALSE(window.autoCopyCheckbox->isChecked());
+        LogCapture logs;
+        window.autoCopyCheckbox->click();
+
+        const QString expectedError =
+            QStringLiteral("Could not save the auto-copy setting: %1 cannot be written")
+                .arg(settingsFile(settings));
+        EXPECT_EQ(logs.messages(settingsLog),
+                  QStringList({expectedError, "Auto-copy setting changed to: true"}));
+        EXPECT_TRUE(UserDefaults::boolForKey(UserDefaults::autoCopyKey))
+            << "an editor opened in this run still copies";
+
+        // Once the file can be written again, the next toggle is saved and the file rules.
+        if (c.isFolder)
+            QDir(obstacle).removeRecursively();
+        else
+            QFile::remove(obstacle);
+        logs.clear();
+        window.autoCopyCheckbox->click();
+        EXPECT_EQ(logs.messages(settingsLog), QStringList{"Auto-copy setting changed to: false"});
+        EXPECT_TRUE(settingsText(settings).contains("PixaloomAutoCopy=false"));
+        writeSettingsText(settings, "[General]\nPixaloomAutoCopy=true\n");
+        EXPECT_TRUE(UserDefaults::boolForKey(UserDefaults::autoCopyKey));
+    }
+}
+
+// What another application would paste now: the PNG's image, or a null image.
+QImage clipboardImage() {
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    if (!data || !data->hasFormat("image/png"))
+        return {};
+    return QImage::fromData(data->data("image/png"), "PNG");
+}
+
+TEST(SettingsWindow, AnEditorOpenedAfterTickingCopiesItsCapture) {
+    TemporarySettings settings;
+    QImage capture(64, 48, QImage::Format_ARGB32_Premultiplied);
+    capture.fill(Qt::magenta);
+    const QRectF frame(0, 0, 64, 48);
+
+    SettingsWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
+    {
+        EditWindow before(capture, frame);
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), "kept") << "off: nothing copied";
+    }
+
+    clickCheckbox(window);
+    window.close();
+    EditWindow after(capture, frame);
+    const QImage copied = clipboardImage();
+    EXPECT_EQ(copied.size(), capture.size());
+    EXPECT_EQ(copied.pixelColor(10, 10), QColor(Qt::magenta));
+}
+
+TEST(WindowActivation, EachOfOurWindowsComesForwardAndUpdatesTheMenuWhenActivated) {
+    TemporarySettings settings;
+    int menuUpdates = 0;
+    MainMenu::setUpdateHandler([&menuUpdates] { ++menuUpdates; });
+    QImage capture(40, 30, QImage::Format_ARGB32_Premultiplied);
+    capture.fill(Qt::gray);
+    const std::vector<std::pair<const char*, std::function<std::unique_ptr<QWidget>()>>> windows{
+        {"settings",
+         [] {
+             return std::make_unique<SettingsWindow>();
+         }},
+        {"editor",
+         [&capture] {
+             return std::make_unique<EditWindow>(capture, QRectF(0, 0, 40, 30));
+         }},
+    };
+    for (const auto& [name, make] : windows) {
+        SCOPED_TRACE(name);
+        menuUpdates = 0;
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return other.isActiveWindow(); }));
+        auto window = make();
+        window->show();
+        window->activateWindow();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return menuUpdates == 1; }));
+        EXPECT_TRUE(window->isActiveWindow());
+    }
+    MainMenu::setUpdateHandler({});
+}
+
+} // namespace
