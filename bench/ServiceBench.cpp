@@ -5,6 +5,8 @@
 #include "service/PixaloomService.h"
 #include "service/ServerResponse.h"
 
+#include "RealisticScreen.h"
+
 #include <QBuffer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,8 +20,10 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace {
@@ -68,6 +72,12 @@ const QImage& screenshot() {
         return canvas;
     }();
     return image;
+}
+
+double processCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 double secondsOf(auto work, int repeats) {
@@ -126,6 +136,52 @@ void RequestBodyBuild(benchmark::State& state) {
     state.counters["body_vs_raw"] = bodySize / rawBytes; // target <= 0.05
 }
 BENCHMARK(RequestBodyBuild)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// The request body on screenshots made from real X clients, against Qt's PNG of the same
+// image: size, and time in wall and in total CPU (every thread of the process).
+void RequestBodyOnRealisticScreens(benchmark::State& state) {
+    const RealisticScreen& corpus = RealisticScreen::shared();
+    if (!corpus.skipReason.isEmpty()) {
+        state.SkipWithError(corpus.skipReason.toStdString().c_str());
+        return;
+    }
+    const QImage& image = state.range(0) == 1 ? corpus.screen4K : corpus.screen1080p;
+    static PixaloomService service(
+        {QStringLiteral("http://127.0.0.1:9"), nullptr, std::chrono::seconds(60)});
+    const auto measure = [](auto work) {
+        const double cpuStart = processCpuSeconds();
+        const auto start = Clock::now();
+        const qsizetype size = work();
+        return std::array<double, 3>{std::chrono::duration<double>(Clock::now() - start).count(),
+                                     processCpuSeconds() - cpuStart, double(size)};
+    };
+    std::array<double, 3> png{}, body{};
+    for (auto _ : state) {
+        png = measure([&] { return pngOf(image).size(); });
+        body = measure([&] {
+            return service.createMultipartFormData(image, QStringLiteral("make it pop"), {}, false)
+                .size();
+        });
+    }
+    state.counters["body_MB"] = body[2] / 1e6;
+    state.counters["png_MB"] = png[2] / 1e6;
+    state.counters["body_vs_png"] = body[2] / png[2]; // target <= 1
+    state.counters["body_ms"] = body[0] * 1000;
+    state.counters["body_cpu_ms"] = body[1] * 1000;
+    state.counters["png_ms"] = png[0] * 1000;
+    state.counters["png_cpu_ms"] = png[1] * 1000;
+    state.counters["cpu_vs_png_cpu"] = body[1] / png[1]; // target <= 0.15
+    state.SetLabel(QStringLiteral("%1x%2 realistic capture")
+                       .arg(image.width())
+                       .arg(image.height())
+                       .toStdString());
+}
+BENCHMARK(RequestBodyOnRealisticScreens)
+    ->ArgName("4K")
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 // About 12 MB: an 8 MB PNG as base64 beside a text part and timings.
 const QByteArray& twelveMegabyteReply() {

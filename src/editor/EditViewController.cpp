@@ -26,6 +26,11 @@ const QColor backdropTint{60, 60, 60};
 // The loading overlay's layer: black at 0.7 over everything.
 const QColor loadingTint{0, 0, 0, 178};
 
+QSize pixelSize(QSizeF points, qreal ratio) {
+    return QSize(std::max(1, qRound(points.width() * ratio)),
+                 std::max(1, qRound(points.height() * ratio)));
+}
+
 } // namespace
 
 EditViewController::EditViewController(const QImage& screenshot, const QRectF& frame,
@@ -184,21 +189,48 @@ void EditViewController::fadeLoadingOverlay(qreal toAlpha, std::function<void()>
     fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
-QImage EditViewController::scaleImageToFitScreen(const QImage& image) const {
+QSizeF EditViewController::sizeToFitScreen(QSizeF points) const {
+    const std::optional<QSizeF> room = screenRoom();
+    return room ? sizeToFit(points, *room) : points;
+}
+
+std::optional<QSizeF> EditViewController::screenRoom() const {
     QScreen* screen = mainScreen();
-    if (!screen || image.isNull())
-        return image;
+    if (!screen)
+        return std::nullopt;
+    // The whole screen counts, not only what panels leave free.
     const QSizeF screenSize = screen->geometry().size();
-    const qreal availableWidth = screenSize.width() - 2 * maxWindowPadding;
-    const qreal availableHeight = screenSize.height() - 2 * maxWindowPadding - controlPanelHeight;
-    const QSizeF points = image.deviceIndependentSize();
-    const qreal scale =
-        std::min(availableWidth / points.width(), availableHeight / points.height());
-    if (scale >= 1.0)
+    return QSizeF(screenSize.width() - 2 * maxWindowPadding,
+                  screenSize.height() - 2 * maxWindowPadding - controlPanelHeight);
+}
+
+QSizeF EditViewController::sizeToFit(QSizeF points, QSizeF room) {
+    if (points.isEmpty())
+        return points;
+    const qreal scale = std::min(room.width() / points.width(), room.height() / points.height());
+    return scale >= 1.0 ? points : points * scale;
+}
+
+QImage EditViewController::scaleImageToFitScreen(const QImage& image) const {
+    if (image.isNull())
+        return image;
+    return scaledToPoints(image, sizeToFitScreen(image.deviceIndependentSize()));
+}
+
+QImage EditViewController::fittedToScreen(const QImage& image, const QImage& prepared) const {
+    // The screen under the pointer may have changed since the reduction was made.
+    const QSizeF wanted = sizeToFitScreen(image.deviceIndependentSize());
+    if (!prepared.isNull() && prepared.devicePixelRatio() == image.devicePixelRatio() &&
+        prepared.size() == pixelSize(wanted, image.devicePixelRatio()))
+        return prepared;
+    return scaleImageToFitScreen(image);
+}
+
+QImage EditViewController::scaledToPoints(const QImage& image, QSizeF points) {
+    if (image.isNull() || points == image.deviceIndependentSize())
         return image;
     const qreal ratio = image.devicePixelRatio();
-    const QSize pixels(std::max(1, qRound(points.width() * scale * ratio)),
-                       std::max(1, qRound(points.height() * scale * ratio)));
+    const QSize pixels = pixelSize(points, ratio);
     // Qt's smooth scaling averages the source area for a reduction: the high-quality filter.
     QImage scaled = image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     scaled.setDevicePixelRatio(ratio);
@@ -245,7 +277,7 @@ void EditViewController::performRedo() {
     controlPanelDidClickRedo(controlPanel);
 }
 
-void EditViewController::showImage(const QImage& image) {
+void EditViewController::showImage(const QImage& image, const QImage& scaledForView) {
     if (imageView)
-        imageView->setImage(image);
+        imageView->setImage(image, scaledForView);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "editor/ControlPanelDelegate.h"
+#include "editor/HistoryImage.h"
 #include "editor/SharingServicePickerDelegate.h"
 #include "platform/Logger.h"
 
@@ -48,6 +49,9 @@ public:
     void showLoading();
     void hideLoading();
     QImage scaleImageToFitScreen(const QImage& image) const;
+    // The size in points at which an image of `points` is shown: reduced to the main screen
+    // less its margins and the panel's height, never enlarged. The window sizes itself by it.
+    QSizeF sizeToFitScreen(QSizeF points) const;
     void showError(const QString& message);
 
     bool canUndo() const;
@@ -103,8 +107,19 @@ private:
 
     void addToHistory(const QImage& image);
     void replaceNewestHistoryImage(const QImage& image);
+    // The entry at currentHistoryIndex keeps its pixels; the others are packed away.
+    void keepOnlyShownEntryUnpacked();
+    void showHistoryEntry();
     void updateUndoRedoButtonsState();
-    void showImage(const QImage& image);
+    void showImage(const QImage& image, const QImage& scaledForView = {});
+    // The room the main screen leaves for a shown image, in points; none without a screen.
+    std::optional<QSizeF> screenRoom() const;
+    static QSizeF sizeToFit(QSizeF points, QSizeF room);
+    // scaleImageToFitScreen(image), taken from `prepared` when that is already the result.
+    QImage fittedToScreen(const QImage& image, const QImage& prepared) const;
+    // The image drawn at `points` (device pixel ratio kept); the same image at its own size.
+    // Safe on any thread.
+    static QImage scaledToPoints(const QImage& image, QSizeF points);
 
     QImage applyBackgroundColor(const QImage& image, const QColor& color, qreal padding) const;
     QImage applyBackgroundColorWithSeparatePadding(const QImage& image, const QColor& color,
@@ -114,8 +129,21 @@ private:
                        std::optional<quint64> drag = std::nullopt);
 
     static QCoro::Task<> runEdit(std::shared_ptr<EditViewController> self, EditRequest request);
+    // An edit result as a worker thread prepared it: the image made of the returned bytes
+    // (null when they make none) and that image already reduced to the screen.
+    struct DecodedResult {
+        QImage image;
+        QImage fittedToScreen;
+        QImage fittedForView; // fittedToScreen as the image view draws it
+    };
+    struct ResultLayout {
+        std::optional<QSizeF> room; // the screen's room, as screenRoom() gives it
+        QSizeF viewSize;            // the image view's size in points
+        qreal viewRatio = 1;        // and its device pixel ratio
+    };
+    static DecodedResult decodeResult(const QByteArray& bytes, const ResultLayout& layout);
     void handleEditResult(const EditRequest& request, const std::optional<QByteArray>& bytes,
-                          const std::optional<PixaloomError>& error);
+                          const DecodedResult& decoded, const std::optional<PixaloomError>& error);
     double editDurationMs() const;
     void presentAlert(const QString& messageText, const QString& informativeText);
 
@@ -124,7 +152,7 @@ private:
     QPointer<VisualEffectView> loadingBackground;
     QPointer<LoadingSpinner> loadingSpinner;
     QImage screenshotImage;
-    std::vector<QImage> imageHistory;
+    std::vector<HistoryImage> imageHistory;
     int currentHistoryIndex = -1;
     const int maxHistorySize = 20;
     const qreal borderRadius = 8;

@@ -2,6 +2,7 @@
 #include "editor/EditViewController.h"
 
 #include "editor/ImageView.h"
+#include "platform/BackgroundWork.h"
 #include "platform/MainQueue.h"
 #include "sdk/PostHogSDK.h"
 #include "service/PixaloomError.h"
@@ -133,24 +134,57 @@ QCoro::Task<> EditViewController::runEdit(std::shared_ptr<EditViewController> se
              {QStringLiteral("duration_ms"), self->editDurationMs()}});
     }
 
+    // Decoding and reducing a 4K image takes a good part of a second: a worker thread does it
+    // while the overlay keeps turning, and the result step, still a job of its own on the GUI
+    // thread, only shows what it made.
+    DecodedResult decoded;
+    if (bytes) {
+        ResultLayout layout;
+        layout.room = self->screenRoom();
+        if (self->imageView) {
+            layout.viewSize = self->imageView->size();
+            layout.viewRatio = self->imageView->devicePixelRatioF();
+        }
+        // A named awaiter: g++ 12 destroys temporaries of a co_await expression twice.
+        auto decoding =
+            BackgroundWork::result([&bytes, layout] { return decodeResult(*bytes, layout); });
+        decoded = co_await decoding;
+    }
     co_await NextMainQueueTurn{};
-    self->handleEditResult(request, bytes, error);
+    self->handleEditResult(request, bytes, decoded, error);
+}
+
+EditViewController::DecodedResult EditViewController::decodeResult(const QByteArray& bytes,
+                                                                   const ResultLayout& layout) {
+    DecodedResult decoded;
+    decoded.image = QImage::fromData(bytes);
+    if (decoded.image.isNull() || !layout.room)
+        return decoded;
+    decoded.fittedToScreen = scaledToPoints(
+        decoded.image, sizeToFit(decoded.image.deviceIndependentSize(), *layout.room));
+    decoded.fittedForView =
+        ImageView::scaledForView(decoded.fittedToScreen, layout.viewSize, layout.viewRatio);
+    return decoded;
 }
 
 void EditViewController::handleEditResult(const EditRequest& request,
                                           const std::optional<QByteArray>& bytes,
+                                          const DecodedResult& decoded,
                                           const std::optional<PixaloomError>& error) {
     hideLoading();
     const QString theme = themeProperty(request.theme);
     if (bytes) {
-        if (const QImage edited = QImage::fromData(*bytes); !edited.isNull()) {
+        if (const QImage& edited = decoded.image; !edited.isNull()) {
             originalImage = edited;
             const QImage shown = hasBackgroundColor && currentBackgroundColor
                                      ? applyBackgroundColorWithSeparatePadding(
                                            edited, *currentBackgroundColor,
                                            currentHorizontalPadding, currentVerticalPadding)
-                                     : scaleImageToFitScreen(edited);
-            showImage(shown);
+                                     : fittedToScreen(edited, decoded.fittedToScreen);
+            // The view checks the prepared copy's size and scales afresh if it no longer fits.
+            showImage(shown, shown.cacheKey() == decoded.fittedToScreen.cacheKey()
+                                 ? decoded.fittedForView
+                                 : QImage());
             addToHistory(shown);
             autoCopyImageIfEnabled();
             logger.info("Successfully updated image with edited version");

@@ -31,15 +31,28 @@ void EditViewController::addToHistory(const QImage& image) {
         ++currentHistoryIndex;
     else
         imageHistory.erase(imageHistory.begin());
-    imageHistory.push_back(image);
+    imageHistory.emplace_back(image);
+    keepOnlyShownEntryUnpacked();
     updateUndoRedoButtonsState();
 }
 
 void EditViewController::replaceNewestHistoryImage(const QImage& image) {
-    if (imageHistory.empty())
+    if (imageHistory.empty()) {
         addToHistory(image);
-    else
-        imageHistory.back() = image;
+        return;
+    }
+    imageHistory.back() = HistoryImage(image);
+    keepOnlyShownEntryUnpacked();
+}
+
+void EditViewController::keepOnlyShownEntryUnpacked() {
+    for (int i = 0; i < static_cast<int>(imageHistory.size()); ++i)
+        imageHistory[size_t(i)].setShown(i == currentHistoryIndex);
+}
+
+void EditViewController::showHistoryEntry() {
+    keepOnlyShownEntryUnpacked();
+    showImage(imageHistory[size_t(currentHistoryIndex)].image());
 }
 
 void EditViewController::updateUndoRedoButtonsState() {
@@ -53,7 +66,7 @@ void EditViewController::controlPanelDidClickUndo(ControlPanel*) {
     if (currentHistoryIndex < 1)
         return;
     --currentHistoryIndex;
-    showImage(imageHistory[currentHistoryIndex]);
+    showHistoryEntry();
     logger.info("Reverted to previous edit (history index: %ld)", currentHistoryIndex);
     PostHogSDK::shared().capture(QStringLiteral("edit_undone"),
                                  historyProperties(currentHistoryIndex, imageHistory.size()));
@@ -65,7 +78,7 @@ void EditViewController::controlPanelDidClickRedo(ControlPanel*) {
     if (currentHistoryIndex >= static_cast<int>(imageHistory.size()) - 1)
         return;
     ++currentHistoryIndex;
-    showImage(imageHistory[currentHistoryIndex]);
+    showHistoryEntry();
     logger.info("Restored to next edit (history index: %ld)", currentHistoryIndex);
     PostHogSDK::shared().capture(QStringLiteral("edit_redone"),
                                  historyProperties(currentHistoryIndex, imageHistory.size()));

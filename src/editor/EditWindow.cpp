@@ -15,6 +15,8 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int controlPanelHeight = 60;
@@ -24,23 +26,28 @@ const QColor editorBackground{17, 17, 17};
 
 EditWindow::EditWindow(const QImage& screenshot, const QRectF& frame)
     : QWidget(nullptr, Qt::Window) {
-    resize(qRound(frame.width()), qRound(frame.height()) + controlPanelHeight);
+    editViewController =
+        std::make_shared<EditViewController>(screenshot, frame, controlPanelHeight);
     setWindowTitle(QStringLiteral("Pixaloom"));
     QPalette windowPalette = palette();
     windowPalette.setColor(QPalette::Window, editorBackground);
     setPalette(windowPalette);
     setAutoFillBackground(true);
     setMinimumSize(400, 300);
+    QScreen* screen = mainScreen();
+    // A capture as large as the screen would give a window larger than the screen, its title
+    // bar out of reach: the window takes the size at which the view shows the capture.
+    const QSizeF shown = editViewController->sizeToFitScreen(frame.size());
+    resize(fittedContentSize(
+        QSize(qRound(shown.width()), qRound(shown.height()) + controlPanelHeight), screen));
 
-    editViewController =
-        std::make_shared<EditViewController>(screenshot, frame, controlPanelHeight);
     auto* content = new QVBoxLayout(this);
     content->setContentsMargins(0, 0, 0, 0);
     // The application's menu sits above the editor and the window grows by it, so the
     // editor keeps the capture's size plus the control panel's room.
     if (QMenuBar* menuBar = MainMenu::menuBarFor(this)) {
         content->setMenuBar(menuBar);
-        resize(width(), height() + menuBar->sizeHint().height());
+        resize(fittedContentSize(QSize(width(), height() + menuBar->sizeHint().height()), screen));
     }
     content->addWidget(editViewController->view());
     // The content view takes the window's size now, not at the first show: the panel is
@@ -51,6 +58,12 @@ EditWindow::EditWindow(const QImage& screenshot, const QRectF& frame)
     // Sees the owned windows close, wherever they were created.
     qApp->installEventFilter(this);
     centerOnMainScreen(this);
+}
+
+QSize EditWindow::fittedContentSize(QSize content, const QScreen* screen) {
+    if (!screen)
+        return content;
+    return content.boundedTo(screen->availableGeometry().size());
 }
 
 EditWindow::~EditWindow() {

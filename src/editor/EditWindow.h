@@ -10,6 +10,7 @@
 class ApplicationKeyMonitor;
 class EditViewController;
 class QKeyEvent;
+class QScreen;
 
 // The editor's window, one per capture: the capture's size plus room for the control panel,
 // centred on the screen. It routes the editor's keys and the main menu's Undo, Redo and
@@ -45,6 +46,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    static QSize fittedContentSize(QSize content, const QScreen* screen);
     void setupKeyboardShortcuts();
     bool handleKeyDown(const QKeyEvent& event);
     void windowDidBecomeKey();

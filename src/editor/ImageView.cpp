@@ -8,23 +8,56 @@ ImageView::ImageView(QWidget* parent)
     setAttribute(Qt::WA_TranslucentBackground);
 }
 
-void ImageView::setImage(const QImage& image) {
-    shownImage = image;
-    update();
-}
-
 void ImageView::setCornerRadius(qreal newRadius) {
     radius = newRadius;
     update();
 }
 
 QRectF ImageView::imageRect() const {
-    if (shownImage.isNull() || width() <= 0 || height() <= 0)
+    if (shownImage.isNull())
         return {};
-    const QSizeF imageSize = shownImage.deviceIndependentSize();
-    const qreal scale = std::min({1.0, width() / imageSize.width(), height() / imageSize.height()});
+    return rectFor(shownImage.deviceIndependentSize(), size());
+}
+
+QRectF ImageView::rectFor(QSizeF imageSize, QSizeF viewSize) {
+    if (imageSize.isEmpty() || viewSize.isEmpty())
+        return {};
+    const qreal scale = std::min(
+        {1.0, viewSize.width() / imageSize.width(), viewSize.height() / imageSize.height()});
     const QSizeF drawn = imageSize * scale;
-    return QRectF(QPointF((width() - drawn.width()) / 2, (height() - drawn.height()) / 2), drawn);
+    return QRectF(
+        QPointF((viewSize.width() - drawn.width()) / 2, (viewSize.height() - drawn.height()) / 2),
+        drawn);
+}
+
+QRect ImageView::devicePixelsOf(const QRectF& rect, qreal ratio) {
+    return QRect((rect.topLeft() * ratio).toPoint(), (rect.size() * ratio).toSize());
+}
+
+QImage ImageView::scaledForView(const QImage& image, QSizeF viewSize, qreal ratio) {
+    const QSize pixels =
+        devicePixelsOf(rectFor(image.deviceIndependentSize(), viewSize), ratio).size();
+    if (image.isNull() || pixels.isEmpty() || pixels == image.size())
+        return {};
+    // Qt's smooth scaling averages the source area for a reduction: the high-quality filter.
+    return image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+void ImageView::setImage(const QImage& image, const QImage& scaledCopy) {
+    shownImage = image;
+    scaledImage = scaledCopy;
+    scaledFrom = scaledCopy.isNull() ? 0 : image.cacheKey();
+    update();
+}
+
+const QImage& ImageView::drawnImage(QSize devicePixels) {
+    if (devicePixels == shownImage.size())
+        return shownImage;
+    if (scaledFrom != shownImage.cacheKey() || scaledImage.size() != devicePixels) {
+        scaledImage = scaledForView(shownImage, size(), devicePixelRatioF());
+        scaledFrom = shownImage.cacheKey();
+    }
+    return scaledImage;
 }
 
 void ImageView::paintEvent(QPaintEvent*) {
@@ -36,5 +69,11 @@ void ImageView::paintEvent(QPaintEvent*) {
     QPainterPath clip;
     clip.addRoundedRect(QRectF(rect()), radius, radius);
     painter.setClipPath(clip);
-    painter.drawImage(imageRect(), shownImage);
+    // Drawn on whole device pixels at its drawn size, the image is copied, not resampled.
+    const qreal ratio = devicePixelRatioF();
+    const QRectF target = imageRect();
+    const QRect devicePixels = devicePixelsOf(target, ratio);
+    const QImage& drawn = drawnImage(devicePixels.size());
+    painter.scale(1 / ratio, 1 / ratio);
+    painter.drawImage(QRectF(devicePixels), drawn, QRectF(drawn.rect()));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
@@ -13,6 +14,8 @@ public:
     void stopAnimation();
     bool isAnimating() const { return timer.isActive(); }
     QSize sizeHint() const override { return {32, 32}; }
+    // Where the brightest spoke points, in degrees clockwise from the top.
+    qreal headAngle() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -20,5 +23,5 @@ protected:
 private:
     static constexpr int spokes = 12;
     QTimer timer;
-    int step = 0;
+    QElapsedTimer clock;
 };

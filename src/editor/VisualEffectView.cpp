@@ -1,7 +1,8 @@
 #include "editor/VisualEffectView.h"
 
-#include <QGraphicsOpacityEffect>
 #include <QPainter>
+
+#include <algorithm>
 
 VisualEffectView::VisualEffectView(const QColor& fill, QWidget* parent)
     : QWidget(parent)
@@ -10,21 +11,22 @@ VisualEffectView::VisualEffectView(const QColor& fill, QWidget* parent)
 
 void VisualEffectView::setAlphaValue(qreal newAlpha) {
     alpha = std::clamp(newAlpha, 0.0, 1.0);
-    // At full opacity the effect would only cost an offscreen pass per paint.
-    if (alpha >= 1.0) {
-        setGraphicsEffect(nullptr);
-        opacityEffect = nullptr;
-    } else {
-        if (!opacityEffect) {
-            opacityEffect = new QGraphicsOpacityEffect(this);
-            setGraphicsEffect(opacityEffect);
-        }
-        opacityEffect->setOpacity(alpha);
-    }
     update();
 }
 
+qreal VisualEffectView::opacityOf(const QWidget* widget) {
+    qreal opacity = 1.0;
+    for (const QWidget* w = widget; w && !w->isWindow(); w = w->parentWidget())
+        if (const auto* view = qobject_cast<const VisualEffectView*>(w))
+            opacity *= view->alphaValue();
+    return opacity;
+}
+
 void VisualEffectView::paintEvent(QPaintEvent*) {
+    // The opacity is applied while painting, by this view and by its children through
+    // opacityOf(): a graphics effect would render the whole view, at 4K a full-window pixmap,
+    // for every frame of the spinner inside it.
     QPainter painter(this);
+    painter.setOpacity(alpha);
     painter.fillRect(rect(), fill);
 }

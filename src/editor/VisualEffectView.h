@@ -3,10 +3,9 @@
 #include <QColor>
 #include <QWidget>
 
-class QGraphicsOpacityEffect;
-
 // A translucent panel: a fill of one colour under a whole-view opacity that applies to the
-// children too. Without a blurring compositor this is the nearest to a material backdrop.
+// children too (children that paint themselves read it through opacityOf()). Without a
+// blurring compositor this is the nearest to a material backdrop.
 class VisualEffectView : public QWidget {
     Q_OBJECT
     Q_PROPERTY(qreal alphaValue READ alphaValue WRITE setAlphaValue)
@@ -16,6 +15,8 @@ public:
     QColor fillColor() const { return fill; }
     qreal alphaValue() const { return alpha; }
     void setAlphaValue(qreal alpha);
+    // The opacity that the VisualEffectViews around `widget` (itself included) give it.
+    static qreal opacityOf(const QWidget* widget);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -23,5 +24,4 @@ protected:
 private:
     QColor fill;
     qreal alpha = 1.0;
-    QGraphicsOpacityEffect* opacityEffect = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "service/PixaloomService.h"
 
+#include "platform/BackgroundWork.h"
 #include "platform/BundleInfo.h"
 #include "sdk/SentrySDK.h"
 #include "service/Base64.h"
@@ -22,6 +23,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <exception>
 
 namespace {
 
@@ -137,9 +139,18 @@ QNetworkAccessManager& PixaloomService::network() {
 QByteArray PixaloomService::createMultipartFormData(const QImage& image, const QString& prompt,
                                                     const std::optional<QString>& theme,
                                                     bool improvePrompt) const {
+    std::optional<QByteArray> body = multipartBody(image, prompt, theme, improvePrompt);
+    if (!body)
+        throw PixaloomError::invalidImage();
+    return *std::move(body);
+}
+
+std::optional<QByteArray> PixaloomService::multipartBody(const QImage& image, const QString& prompt,
+                                                         const std::optional<QString>& theme,
+                                                         bool improvePrompt) const {
     const std::optional<QByteArray> tiff = TiffRepresentation::of(image);
     if (!tiff)
-        throw PixaloomError::invalidImage();
+        return std::nullopt;
 
     const QByteArray delimiter = "--" + boundaryText.toUtf8() + "\r\n";
     const QByteArray promptText = prompt.toUtf8();
@@ -184,7 +195,17 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
                 shortestText(size.height()));
 
     try {
-        const QByteArray body = createMultipartFormData(originalImage, from, theme, improvePrompt);
+        // Encoding a 4K image takes tens of milliseconds: a worker thread builds the body
+        // while the GUI thread goes on; the operation resumes on the GUI thread. The awaiter
+        // is named, not a temporary of the co_await expression: g++ 12 destroys such
+        // temporaries twice, and the work holds the image and the prompt.
+        auto building = BackgroundWork::result([this, originalImage, from, theme, improvePrompt] {
+            return multipartBody(originalImage, from, theme, improvePrompt);
+        });
+        const std::optional<QByteArray> built = co_await building;
+        if (!built)
+            throw PixaloomError::invalidImage();
+        const QByteArray& body = *built;
         logger.info("Created multipart form data with size: %ld bytes", body.size());
 
         const QUrl url(endpoint);
@@ -202,7 +223,15 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
         const std::unique_ptr<QNetworkReply, DeleteLater> reply(network().post(request, body));
         ReplyBodyReader received(*reply);
         co_await qCoro(reply.get()).waitForFinished();
-        co_return handleReply(*reply, received.finish(), startTime, requestStart);
+        QByteArray& replyBody = received.finish();
+        handleReply(*reply, replyBody, requestStart);
+        logger.info("Decoding response JSON");
+        // Parsing megabytes of JSON and base64 runs on a worker thread too; what it found is
+        // examined, logged and reported here, in the same order as before.
+        auto parsing = BackgroundWork::result(
+            [body = std::move(replyBody)]() mutable { return parseReply(std::move(body)); });
+        const ParsedReply parsed = co_await parsing;
+        co_return decodeReply(parsed, startTime);
     } catch (const PixaloomError& error) {
         logger.error("Pixaloom error: %s, duration: %s seconds", error.textForm(),
                      seconds(startTime));
@@ -225,9 +254,8 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
     }
 }
 
-QByteArray PixaloomService::handleReply(QNetworkReply& reply, QByteArray& body,
-                                        Clock::time_point startTime,
-                                        Clock::time_point requestStart) const {
+void PixaloomService::handleReply(QNetworkReply& reply, const QByteArray& body,
+                                  Clock::time_point requestStart) const {
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (exchangeBroke(reply) || (!status.isValid() && reply.error() != QNetworkReply::NoError))
         throw transportError(reply);
@@ -244,7 +272,29 @@ QByteArray PixaloomService::handleReply(QNetworkReply& reply, QByteArray& body,
     logResponseHeaders(reply);
     if (statusCode != 200)
         handleErrorReply(statusCode, body);
-    return decodeReply(body, startTime);
+}
+
+PixaloomService::ParsedReply PixaloomService::parseReply(QByteArray body) {
+    ParsedReply parsed;
+    parsed.body = std::move(body);
+    try {
+        parsed.response = ServerResponse::decode(parsed.body);
+        const auto& parts = parsed.response->parts;
+        for (const ResponsePart& part : parts)
+            parsed.contentLengths.push_back(part.contentLength());
+        const auto imagePart = std::find_if(parts.begin(), parts.end(), isImagePart);
+        // The parts' contents point into the body, which the image takes: only a reply that
+        // succeeded is decoded, so a failed one keeps its body for the failure's report.
+        if (parsed.response->success && imagePart != parts.end())
+            parsed.image = Base64::decodeTaking(parsed.body, imagePart->content);
+    } catch (...) {
+        parsed.failure = std::current_exception();
+    }
+    return parsed;
+}
+
+bool PixaloomService::isImagePart(const ResponsePart& part) {
+    return part.type == QStringLiteral("image");
 }
 
 void PixaloomService::logResponseHeaders(const QNetworkReply& reply) const {
@@ -281,21 +331,24 @@ void PixaloomService::handleErrorReply(int statusCode, const QByteArray& body) c
     throw PixaloomError::apiError(statusCode, message);
 }
 
-QByteArray PixaloomService::decodeReply(QByteArray& body, Clock::time_point startTime) const {
+QByteArray PixaloomService::decodeReply(const ParsedReply& parsed,
+                                        Clock::time_point startTime) const {
     try {
-        return runDecodingBlock(body, startTime);
+        return runDecodingBlock(parsed, startTime);
     } catch (const DecodingError& error) {
-        handleDecodingFailure(body, error.localizedDescription(), error.description(),
+        handleDecodingFailure(parsed.body, error.localizedDescription(), error.description(),
                               error.bridged());
     } catch (const PixaloomError& error) {
-        handleDecodingFailure(body, error.localizedDescription(), error.textForm(),
+        handleDecodingFailure(parsed.body, error.localizedDescription(), error.textForm(),
                               error.bridged());
     }
 }
 
-QByteArray PixaloomService::runDecodingBlock(QByteArray& body, Clock::time_point startTime) const {
-    logger.info("Decoding response JSON");
-    const ServerResponse response = ServerResponse::decode(body);
+QByteArray PixaloomService::runDecodingBlock(const ParsedReply& parsed,
+                                             Clock::time_point startTime) const {
+    if (parsed.failure)
+        std::rethrow_exception(parsed.failure);
+    const ServerResponse& response = *parsed.response;
     logger.info("Server response: success=%{bool}d, parts count=%ld", response.success,
                 response.parts.size());
     if (response.timing)
@@ -313,27 +366,21 @@ QByteArray PixaloomService::runDecodingBlock(QByteArray& body, Clock::time_point
     }
     for (size_t i = 0; i < response.parts.size(); ++i)
         logger.info("Response part %ld: type=%s, content length=%ld", i, response.parts[i].type,
-                    response.parts[i].contentLength());
+                    parsed.contentLengths[i]);
 
-    const auto imagePart =
-        std::find_if(response.parts.begin(), response.parts.end(),
-                     [](const ResponsePart& part) { return part.type == QStringLiteral("image"); });
-    if (imagePart == response.parts.end()) {
+    if (std::none_of(response.parts.begin(), response.parts.end(), isImagePart)) {
         logger.error("No image part found in response");
         crashReporter->captureMessage(QStringLiteral("No image part found in response"));
         throw PixaloomError::noImageInResponse();
     }
-    // Decoded into the body's own memory (the body is then empty), which keeps a large reply
-    // from costing its size a second time.
-    const std::optional<QByteArray> image = Base64::decodeTaking(body, imagePart->content);
-    if (!image) {
+    if (!parsed.image) {
         logger.error("Invalid base64 image data in response");
         crashReporter->captureMessage(QStringLiteral("Invalid base64 image data in response"));
         throw PixaloomError::noImageInResponse();
     }
     logger.info("Successfully processed generated image data (%ld bytes) in %s seconds",
-                image->size(), seconds(startTime));
-    return *image;
+                parsed.image->size(), seconds(startTime));
+    return *parsed.image;
 }
 
 void PixaloomService::handleDecodingFailure(const QByteArray& body,

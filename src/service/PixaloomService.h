@@ -2,6 +2,7 @@
 
 #include "platform/Logger.h"
 #include "sdk/BridgedError.h"
+#include "service/ServerResponse.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -10,8 +11,10 @@
 #include <QCoro/QCoroTask>
 
 #include <chrono>
+#include <exception>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class DecodingError;
 class PixaloomError;
@@ -54,14 +57,30 @@ private:
     using Clock = std::chrono::steady_clock;
 
     QNetworkAccessManager& network();
-    // `body`: the reply's body as received; the image may be decoded in its place.
-    QByteArray handleReply(QNetworkReply& reply, QByteArray& body, Clock::time_point startTime,
-                           Clock::time_point requestStart) const;
+    // What a worker thread made of a 200 reply's body: the decoded reply, its parts' lengths
+    // in characters, and the bytes of its first image part when the reply succeeded (decoded
+    // into the body's memory: the body is then empty; none when the part is not base64), or
+    // the failure of decoding. The body is left as it came unless the image took it.
+    struct ParsedReply {
+        QByteArray body;
+        std::optional<ServerResponse> response;
+        std::vector<qsizetype> contentLengths;
+        std::optional<QByteArray> image;
+        std::exception_ptr failure;
+    };
+
+    std::optional<QByteArray> multipartBody(const QImage& image, const QString& prompt,
+                                            const std::optional<QString>& theme,
+                                            bool improvePrompt) const;
+    // Checks and logs the HTTP reply; returns for a 200 reply, throws for the rest.
+    void handleReply(QNetworkReply& reply, const QByteArray& body,
+                     Clock::time_point requestStart) const;
+    static ParsedReply parseReply(QByteArray body);
+    static bool isImagePart(const ResponsePart& part);
     void logResponseHeaders(const QNetworkReply& reply) const;
     [[noreturn]] void handleErrorReply(int statusCode, const QByteArray& body) const;
-    // Both may take the body's memory for the image; on failure the body is left as it came.
-    QByteArray decodeReply(QByteArray& body, Clock::time_point startTime) const;
-    QByteArray runDecodingBlock(QByteArray& body, Clock::time_point startTime) const;
+    QByteArray decodeReply(const ParsedReply& parsed, Clock::time_point startTime) const;
+    QByteArray runDecodingBlock(const ParsedReply& parsed, Clock::time_point startTime) const;
     [[noreturn]] void handleDecodingFailure(const QByteArray& body,
                                             const QString& localizedDescription,
                                             const QString& textForm,

@@ -177,7 +177,7 @@ TEST_F(EditFixture, ResultWithoutBackgroundIsShownScaledAndBecomesTheNextSource)
     server.reply({200, LoopbackEditServer::imageReply(solidImage(20, 20, Qt::green))});
     edit("again");
     waitForResult(2);
-    EXPECT_EQ(server.requests().at(1).image, tiffOf(history.at(1)));
+    EXPECT_EQ(server.requests().at(1).image, tiffOf(Inspector::history(*controller).at(1)));
 }
 
 TEST_F(EditFixture, WithABackgroundTheBaseIsSentAndTheResultComposed) {

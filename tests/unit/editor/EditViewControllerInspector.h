@@ -15,7 +15,13 @@
 
 // Reads the controller's private state for tests, the way a debugger would.
 struct EditViewControllerInspector {
-    static const std::vector<QImage>& history(const EditViewController& c) {
+    static std::vector<QImage> history(const EditViewController& c) {
+        std::vector<QImage> images;
+        for (const HistoryImage& entry : c.imageHistory)
+            images.push_back(entry.image());
+        return images;
+    }
+    static const std::vector<HistoryImage>& storedHistory(const EditViewController& c) {
         return c.imageHistory;
     }
     static int index(const EditViewController& c) { return c.currentHistoryIndex; }

@@ -183,4 +183,47 @@ TEST(EditWindowPlacement, PanelIsCentredAlsoWhenTheWindowIsShownAfterTheFirstTur
     EXPECT_EQ(panel->x(), (window.width() - panel->width()) / 2);
 }
 
+TEST(EditWindowFit, StaysInsideTheScreenForCapturesOfEverySize) {
+    TemporarySettings settings;
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QSizeF screenSize = screen->geometry().size();
+    const QSizeF room(screenSize.width() - 80, screenSize.height() - 140);
+    const QSizeF captures[] = {
+        {120, 80},
+        {600, 400},
+        room,
+        room + QSizeF(1, 1),
+        screenSize,
+        screenSize * 2.5,
+        {screenSize.width() * 4, 90},
+        {150, screenSize.height() * 4},
+    };
+    for (const qreal ratio : {1.0, 2.0}) {
+        for (const QSizeF& points : captures) {
+            SCOPED_TRACE(testing::Message()
+                         << points.width() << "x" << points.height() << " @" << ratio);
+            QImage capture = solidImage(qRound(points.width() * ratio),
+                                        qRound(points.height() * ratio), entryColor(1));
+            capture.setDevicePixelRatio(ratio);
+            EditWindow window(capture, QRectF(QPointF(30, 40), points));
+            window.show();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+            EXPECT_TRUE(screen->availableGeometry().contains(window.frameGeometry()));
+            // The view shows the capture reduced by the fit rule, and the window is that
+            // image plus the panel's height (or its minimum size).
+            const qreal scale =
+                std::min({1.0, room.width() / points.width(), room.height() / points.height()});
+            const QSizeF shown = points * scale;
+            const QImage first = Inspector::history(*window.editViewController).front();
+            EXPECT_NEAR(first.deviceIndependentSize().width(), shown.width(), 1.0);
+            EXPECT_NEAR(first.deviceIndependentSize().height(), shown.height(), 1.0);
+            EXPECT_EQ(first.devicePixelRatio(), ratio);
+            const QSize expected =
+                QSize(qRound(shown.width()), qRound(shown.height()) + 60).expandedTo({400, 300});
+            EXPECT_EQ(window.size(), expected);
+        }
+    }
+}
+
 } // namespace

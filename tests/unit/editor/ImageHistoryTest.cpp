@@ -108,4 +108,38 @@ TEST_F(HistoryFixture, StepsShowTheStoredEntryAndReportIndexAndSize) {
               Inspector::history(*controller).at(3).constBits());
 }
 
+TEST_F(HistoryFixture, EntriesNotShownArePackedAndComeBackWithTheSamePixels) {
+    // Entries with noise, so a packing that lost or shifted a byte would show.
+    std::vector<QImage> added;
+    controller = makeController(solidImage(40, 30, entryColor(0)));
+    for (int n = 1; n < 6; ++n) {
+        QImage image(97, 61, QImage::Format_ARGB32_Premultiplied);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                image.setPixel(x, y,
+                               qPremultiply(qRgba((x * n) % 256, (y * 7 + n) % 256, (x * y) % 256,
+                                                  (x + y * n) % 256)));
+        added.push_back(image);
+        Inspector::addToHistory(*controller, image);
+    }
+    const auto& stored = Inspector::storedHistory(*controller);
+    const auto othersPacked = [&] {
+        for (int i = 0; i < int(stored.size()); ++i)
+            if (stored[size_t(i)].isPacked() == (i == Inspector::index(*controller)))
+                return false;
+        return true;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(othersPacked, 5000));
+    EXPECT_FALSE(stored.back().isPacked());
+
+    for (int index = 4; index >= 1; --index) {
+        controller->performUndo();
+        SCOPED_TRACE(index);
+        EXPECT_EQ(Inspector::shown(*controller), added[size_t(index - 1)]);
+        ASSERT_TRUE(QTest::qWaitFor(othersPacked, 5000));
+    }
+    controller->performRedo();
+    EXPECT_EQ(Inspector::shown(*controller), added[1]);
+}
+
 } // namespace

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "platform/MainQueue.h"
+
+#include <QThreadPool>
+
+#include <coroutine>
+#include <functional>
+#include <optional>
+#include <type_traits>
+#include <utility>
+
+// Work that would stall the GUI thread (encoding, decoding, compressing large images) runs on
+// Qt's global thread pool; its result comes back as one job on the main queue, so results
+// reach the GUI thread in the order their work finished and after the events queued before.
+namespace BackgroundWork {
+
+// Runs `work` on a pool thread, then `done(result)` on the GUI thread, unless `context` is
+// gone by then.
+template <typename Work, typename Done> void run(QObject* context, Work work, Done done) {
+    QThreadPool::globalInstance()->start([context, work = std::move(work),
+                                          done = std::move(done)]() mutable {
+        auto result = std::make_shared<std::invoke_result_t<Work&>>(work());
+        MainQueue::async(context,
+                         [done = std::move(done), result]() mutable { done(std::move(*result)); });
+    });
+}
+
+// `co_await BackgroundWork::result(work)` in a coroutine on the GUI thread: `work` runs on a
+// pool thread and the coroutine resumes, with its result, as a job of its own on the main
+// queue. The awaiter lives in the suspended coroutine's frame until it resumes.
+template <typename Work> class [[nodiscard]] Awaiter {
+public:
+    using Result = std::invoke_result_t<Work&>;
+    explicit Awaiter(Work work)
+        : work(std::move(work)) {}
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> handle) {
+        QThreadPool::globalInstance()->start([this, handle] {
+            value.emplace(work());
+            MainQueue::async([handle] { handle.resume(); });
+        });
+    }
+    Result await_resume() { return std::move(*value); }
+
+private:
+    Work work;
+    std::optional<Result> value;
+};
+
+template <typename Work> Awaiter<Work> result(Work work) {
+    return Awaiter<Work>(std::move(work));
+}
+
+} // namespace BackgroundWork
