@@ -145,8 +145,8 @@ TEST_F(Pixaloom, FromTheTrayToAnEditedImageOnTheClipboardAndBackThroughTheMenu) 
     ASSERT_TRUE(app->waitForLog("edit: ", 100) || true);
     ASSERT_TRUE(editorShows(editor, inverted)) << app->log().toStdString();
 
-    click(toolbarButton(editor, copyButton));
-    QTest::qWait(300);
+    // The loading overlay fades out for 0.2 s; the toolbar takes clicks again after it.
+    QTest::qWait(400);
     click(toolbarButton(editor, copyButton));
     const QImage pasted = waitForClipboardImage();
     ASSERT_FALSE(pasted.isNull()) << app->log().toStdString();
