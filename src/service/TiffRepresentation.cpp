@@ -12,7 +12,10 @@
 
 namespace {
 
-constexpr qsizetype targetStripBytes = qsizetype(1) << 19;
+// Square tiles compress a screenshot better than full-width strips: the rows of a tile are
+// close enough for Deflate's 32 KB window to find text and chrome repeated a row or two
+// below, and each tile's Huffman codes fit its own content (a photo, a panel, text).
+constexpr int largestTileSide = 256;
 
 // A growable in-memory file for libtiff's client interface.
 struct MemoryFile {
@@ -71,21 +74,36 @@ struct Layout {
     int width = 0;
     int height = 0;
     int samplesPerPixel = 3;
-    int rowsPerStrip = 1;
-    int strips = 1;
+    int tileWidth = 16;
+    int tileHeight = 16;
+    int tilesAcross = 1;
+    int tilesDown = 1;
+
+    int tiles() const { return tilesAcross * tilesDown; }
 };
 
-// Rows [first, first + count) as 8-bit samples with the horizontal predictor applied, read
-// from a 32-bit (A)RGB image.
-void predictRows(const QImage& source, const Layout& layout, int first, int count,
+// Tile sides must be multiples of 16; a small image gets one tile just big enough.
+int tileSideFor(int imageSide) {
+    return std::min(largestTileSide, (imageSide + 15) / 16 * 16);
+}
+
+// One tile as 8-bit samples with the horizontal predictor applied, read from a 32-bit (A)RGB
+// image. Past the right edge the last pixel repeats and past the bottom the rows are zero,
+// so the padding every edge tile must carry predicts to zeros and costs next to nothing.
+void predictTile(const QImage& source, const Layout& layout, int tile,
                  std::vector<unsigned char>& out) {
     const int spp = layout.samplesPerPixel;
-    out.resize(static_cast<size_t>(count) * layout.width * spp);
-    unsigned char* o = out.data();
-    for (int y = first; y < first + count; ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+    const int left = tile % layout.tilesAcross * layout.tileWidth;
+    const int top = tile / layout.tilesAcross * layout.tileHeight;
+    const int columns = std::min(layout.tileWidth, layout.width - left);
+    const int rows = std::min(layout.tileHeight, layout.height - top);
+    const size_t rowBytes = static_cast<size_t>(layout.tileWidth) * spp;
+    out.assign(rowBytes * layout.tileHeight, 0);
+    for (int y = 0; y < rows; ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(source.constScanLine(top + y)) + left;
+        unsigned char* o = out.data() + rowBytes * y;
         unsigned char previous[4] = {0, 0, 0, 0};
-        for (int x = 0; x < layout.width; ++x) {
+        for (int x = 0; x < columns; ++x) {
             const QRgb pixel = row[x];
             const unsigned char samples[4] = {static_cast<unsigned char>(qRed(pixel)),
                                               static_cast<unsigned char>(qGreen(pixel)),
@@ -99,8 +117,8 @@ void predictRows(const QImage& source, const Layout& layout, int first, int coun
     }
 }
 
-std::vector<QByteArray> compressStrips(const QImage& source, const Layout& layout) {
-    std::vector<QByteArray> strips(static_cast<size_t>(layout.strips));
+std::vector<QByteArray> compressTiles(const QImage& source, const Layout& layout) {
+    std::vector<QByteArray> tiles(static_cast<size_t>(layout.tiles()));
     std::atomic<int> next{0};
     std::atomic<bool> failed{false};
     const auto work = [&] {
@@ -111,12 +129,10 @@ std::vector<QByteArray> compressStrips(const QImage& source, const Layout& layou
             return;
         }
         std::vector<unsigned char> predicted;
-        for (int strip = next++; strip < layout.strips; strip = next++) {
-            const int first = strip * layout.rowsPerStrip;
-            const int count = std::min(layout.rowsPerStrip, layout.height - first);
-            predictRows(source, layout, first, count, predicted);
+        for (int tile = next++; tile < layout.tiles(); tile = next++) {
+            predictTile(source, layout, tile, predicted);
             const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), predicted.size());
-            QByteArray& out = strips[static_cast<size_t>(strip)];
+            QByteArray& out = tiles[static_cast<size_t>(tile)];
             out.resize(static_cast<qsizetype>(bound));
             const size_t written = libdeflate_zlib_compress(compressor.get(), predicted.data(),
                                                             predicted.size(), out.data(), bound);
@@ -127,7 +143,7 @@ std::vector<QByteArray> compressStrips(const QImage& source, const Layout& layou
     };
     const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
     const int helpers =
-        std::min<int>(std::min<int>(static_cast<int>(hardware), 8), layout.strips) - 1;
+        std::min<int>(std::min<int>(static_cast<int>(hardware), 8), layout.tiles()) - 1;
     std::vector<std::jthread> threads;
     for (int i = 0; i < helpers; ++i)
         threads.emplace_back(work);
@@ -135,10 +151,10 @@ std::vector<QByteArray> compressStrips(const QImage& source, const Layout& layou
     threads.clear(); // joins
     if (failed)
         return {};
-    return strips;
+    return tiles;
 }
 
-bool writeTiff(MemoryFile& file, const Layout& layout, const std::vector<QByteArray>& strips,
+bool writeTiff(MemoryFile& file, const Layout& layout, const std::vector<QByteArray>& tiles,
                double devicePixelRatio) {
     std::unique_ptr<TIFF, TiffCloser> tiff(TIFFClientOpen(
         "image.tiff", "w", &file, MemoryFile::read, MemoryFile::write, MemoryFile::seek,
@@ -159,15 +175,16 @@ bool writeTiff(MemoryFile& file, const Layout& layout, const std::vector<QByteAr
     }
     TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
     TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(layout.rowsPerStrip));
+    TIFFSetField(t, TIFFTAG_TILEWIDTH, static_cast<uint32_t>(layout.tileWidth));
+    TIFFSetField(t, TIFFTAG_TILELENGTH, static_cast<uint32_t>(layout.tileHeight));
     const float resolution = static_cast<float>(72.0 * devicePixelRatio);
     TIFFSetField(t, TIFFTAG_XRESOLUTION, resolution);
     TIFFSetField(t, TIFFTAG_YRESOLUTION, resolution);
     TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    for (size_t i = 0; i < strips.size(); ++i) {
-        // The strips are compressed already; libtiff only places them and records offsets.
-        auto* data = const_cast<char*>(strips[i].constData());
-        if (TIFFWriteRawStrip(t, static_cast<uint32_t>(i), data, strips[i].size()) < 0)
+    for (size_t i = 0; i < tiles.size(); ++i) {
+        // The tiles are compressed already; libtiff only places them and records offsets.
+        auto* data = const_cast<char*>(tiles[i].constData());
+        if (TIFFWriteRawTile(t, static_cast<uint32_t>(i), data, tiles[i].size()) < 0)
             return false;
     }
     return TIFFWriteDirectory(t) != 0;
@@ -183,10 +200,10 @@ std::optional<QByteArray> TiffRepresentation::of(const QImage& image) {
     layout.width = image.width();
     layout.height = image.height();
     layout.samplesPerPixel = image.hasAlphaChannel() ? 4 : 3;
-    const qsizetype rowBytes = qsizetype(layout.width) * layout.samplesPerPixel;
-    layout.rowsPerStrip =
-        static_cast<int>(std::clamp<qsizetype>(targetStripBytes / rowBytes, 1, layout.height));
-    layout.strips = (layout.height + layout.rowsPerStrip - 1) / layout.rowsPerStrip;
+    layout.tileWidth = tileSideFor(layout.width);
+    layout.tileHeight = tileSideFor(layout.height);
+    layout.tilesAcross = (layout.width + layout.tileWidth - 1) / layout.tileWidth;
+    layout.tilesDown = (layout.height + layout.tileHeight - 1) / layout.tileHeight;
 
     // Screenshots already come as 32-bit RGB, so this is usually a shallow copy; other
     // formats (and premultiplied alpha) are converted once into a scratch image.
@@ -196,15 +213,15 @@ std::optional<QByteArray> TiffRepresentation::of(const QImage& image) {
     if (source.isNull())
         return std::nullopt;
 
-    const std::vector<QByteArray> strips = compressStrips(source, layout);
-    if (strips.empty())
+    const std::vector<QByteArray> tiles = compressTiles(source, layout);
+    if (tiles.empty())
         return std::nullopt;
     MemoryFile file;
     qsizetype compressed = 0;
-    for (const QByteArray& strip : strips)
-        compressed += strip.size();
-    file.data.reserve(compressed + 4096);
-    if (!writeTiff(file, layout, strips, image.devicePixelRatio()))
+    for (const QByteArray& tile : tiles)
+        compressed += tile.size();
+    file.data.reserve(compressed + 16 * static_cast<qsizetype>(tiles.size()) + 4096);
+    if (!writeTiff(file, layout, tiles, image.devicePixelRatio()))
         return std::nullopt;
     return file.data;
 }

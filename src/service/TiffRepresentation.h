@@ -7,8 +7,8 @@
 
 // The TIFF form of an image, as the edit server receives it: 8-bit RGB (RGBA when the image
 // has alpha, unassociated), Adobe Deflate with the horizontal predictor, 72 dpi per device
-// pixel ratio. Strips are compressed in parallel, since a 4K screenshot on one core would
-// take a good part of the edit's waiting time. The image itself is never written to.
+// pixel ratio, in tiles. Tiles are compressed in parallel, since a 4K screenshot on one core
+// would take a good part of the edit's waiting time. The image itself is never written to.
 class TiffRepresentation {
 public:
     // None for an empty (null or 0×0) image, or if the TIFF cannot be written.

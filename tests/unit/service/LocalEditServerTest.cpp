@@ -43,7 +43,8 @@ TEST(LocalEditServer, AnswersAnEditWithAVisiblyEditedPng) {
     LocalEditServer server;
     SentrySDK crashReports;
     PixaloomService service({server.baseUrl(), &crashReports, std::chrono::seconds(20)});
-    const QImage image = patternImage(40, 30);
+    // Larger than one tile, cut at the right and the bottom, as the server's reader sees it.
+    const QImage image = patternImage(300, 270);
 
     const EditOutcome inverted = runEdit(service, "invert please", image);
     ASSERT_TRUE(std::holds_alternative<QByteArray>(inverted));

@@ -232,9 +232,12 @@ TEST(TiffRepresentation, DecodesBackToTheSamePixels) {
     premultiplied = premultiplied.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const QImage images[] = {
         patternImage(1, 1),
-        patternImage(3, 1000), // many strips, the last one short
-        patternImage(4000, 3), // one strip, wide rows
+        patternImage(3, 1000),  // a column of tiles, the last one short
+        patternImage(4000, 3),  // a row of tiles, the last one narrow
+        patternImage(256, 512), // tiles that fit exactly
+        patternImage(300, 270), // a grid of tiles cut at the right and the bottom
         patternImage(33, 70, QImage::Format_ARGB32),
+        patternImage(530, 260, QImage::Format_ARGB32), // translucent, across tiles
         premultiplied,
         patternImage(19, 7).convertToFormat(QImage::Format_RGB888),
         patternImage(19, 7).convertToFormat(QImage::Format_Grayscale8),

@@ -69,6 +69,34 @@ inline EditRun editAgainst(LoopbackHttpServer::Reply reply,
     return {std::move(outcome), crashReports.reports(), logs.messages(serviceLogCategory)};
 }
 
+// Every pixel's samples, row by row, from a striped or a tiled TIFF; empty when one does not
+// read.
+inline std::vector<unsigned char> storedSamples(TIFF* tiff, uint32_t width, uint32_t height,
+                                                uint16_t samples) {
+    const size_t pixelBytes = samples;
+    std::vector<unsigned char> all(size_t(width) * height * pixelBytes);
+    if (!TIFFIsTiled(tiff)) {
+        for (uint32_t y = 0; y < height; ++y)
+            if (TIFFReadScanline(tiff, all.data() + size_t(y) * width * pixelBytes, y, 0) < 0)
+                return {};
+        return all;
+    }
+    uint32_t tileWidth = 0, tileHeight = 0;
+    TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
+    TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileHeight);
+    std::vector<unsigned char> tile(size_t(TIFFTileSize(tiff)));
+    for (uint32_t top = 0; top < height; top += tileHeight)
+        for (uint32_t left = 0; left < width; left += tileWidth) {
+            if (TIFFReadTile(tiff, tile.data(), left, top, 0, 0) < 0)
+                return {};
+            for (uint32_t y = top; y < std::min(height, top + tileHeight); ++y)
+                std::memcpy(all.data() + (size_t(y) * width + left) * pixelBytes,
+                            tile.data() + size_t(y - top) * tileWidth * pixelBytes,
+                            std::min(tileWidth, width - left) * pixelBytes);
+        }
+    return all;
+}
+
 // Reads a TIFF with libtiff into non-premultiplied ARGB32; a null image when it does not read.
 inline QImage decodeTiff(const QByteArray& tiff) {
     struct Source {
@@ -119,17 +147,15 @@ inline QImage decodeTiff(const QByteArray& tiff) {
     QImage image;
     // Samples as stored (libtiff undoes Deflate and the predictor), never premultiplied.
     if (bits == 8 && (samples == 3 || samples == 4) && compression == COMPRESSION_ADOBE_DEFLATE) {
-        image = QImage(int(width), int(height), QImage::Format_ARGB32);
-        std::vector<unsigned char> row(size_t(width) * samples);
-        for (uint32_t y = 0; y < height && !image.isNull(); ++y) {
-            if (TIFFReadScanline(tiffFile, row.data(), y, 0) < 0) {
-                image = QImage();
-                break;
-            }
-            for (uint32_t x = 0; x < width; ++x) {
-                const unsigned char* p = row.data() + size_t(x) * samples;
-                image.setPixel(int(x), int(y), qRgba(p[0], p[1], p[2], samples == 4 ? p[3] : 255));
-            }
+        const std::vector<unsigned char> stored = storedSamples(tiffFile, width, height, samples);
+        if (!stored.empty()) {
+            image = QImage(int(width), int(height), QImage::Format_ARGB32);
+            for (uint32_t y = 0; y < height; ++y)
+                for (uint32_t x = 0; x < width; ++x) {
+                    const unsigned char* p = stored.data() + (size_t(y) * width + x) * samples;
+                    image.setPixel(int(x), int(y),
+                                   qRgba(p[0], p[1], p[2], samples == 4 ? p[3] : 255));
+                }
         }
     }
     TIFFClose(tiffFile);
