@@ -190,28 +190,39 @@ bool writeTiff(MemoryFile& file, const Layout& layout, const std::vector<QByteAr
     return TIFFWriteDirectory(t) != 0;
 }
 
+// An image with an alpha channel whose every pixel is opaque (a decoded PNG, a composed
+// canvas) is sent as RGB: a fourth sample that is always 255 only adds to the body.
+bool everyPixelOpaque(const QImage& argb) {
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        if (std::any_of(row, row + argb.width(), [](QRgb pixel) { return qAlpha(pixel) != 255; }))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<QByteArray> TiffRepresentation::of(const QImage& image) {
     if (image.isNull() || image.width() <= 0 || image.height() <= 0)
         return std::nullopt;
 
+    // Screenshots already come as 32-bit RGB, so this is usually a shallow copy; other
+    // formats (and premultiplied alpha) are converted once into a scratch image.
+    const QImage::Format wanted =
+        image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    const QImage source = image.format() == wanted ? image : image.convertToFormat(wanted);
+    if (source.isNull())
+        return std::nullopt;
+
     Layout layout;
     layout.width = image.width();
     layout.height = image.height();
-    layout.samplesPerPixel = image.hasAlphaChannel() ? 4 : 3;
+    layout.samplesPerPixel = image.hasAlphaChannel() && !everyPixelOpaque(source) ? 4 : 3;
     layout.tileWidth = tileSideFor(layout.width);
     layout.tileHeight = tileSideFor(layout.height);
     layout.tilesAcross = (layout.width + layout.tileWidth - 1) / layout.tileWidth;
     layout.tilesDown = (layout.height + layout.tileHeight - 1) / layout.tileHeight;
-
-    // Screenshots already come as 32-bit RGB, so this is usually a shallow copy; other
-    // formats (and premultiplied alpha) are converted once into a scratch image.
-    const QImage::Format wanted =
-        layout.samplesPerPixel == 4 ? QImage::Format_ARGB32 : QImage::Format_RGB32;
-    const QImage source = image.format() == wanted ? image : image.convertToFormat(wanted);
-    if (source.isNull())
-        return std::nullopt;
 
     const std::vector<QByteArray> tiles = compressTiles(source, layout);
     if (tiles.empty())

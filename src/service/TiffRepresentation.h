@@ -5,8 +5,8 @@
 
 #include <optional>
 
-// The TIFF form of an image, as the edit server receives it: 8-bit RGB (RGBA when the image
-// has alpha, unassociated), Adobe Deflate with the horizontal predictor, 72 dpi per device
+// The TIFF form of an image, as the edit server receives it: 8-bit RGB (RGBA, unassociated,
+// when a pixel is not opaque), Adobe Deflate with the horizontal predictor, 72 dpi per device
 // pixel ratio, in tiles. Tiles are compressed in parallel, since a 4K screenshot on one core
 // would take a good part of the edit's waiting time. The image itself is never written to.
 class TiffRepresentation {

@@ -256,4 +256,30 @@ TEST(TiffRepresentation, DecodesBackToTheSamePixels) {
     EXPECT_FALSE(TiffRepresentation::of(QImage(0, 5, QImage::Format_RGB32)));
 }
 
+TEST(TiffRepresentation, CarriesAlphaOnlyWhenAPixelIsNotOpaque) {
+    QImage oneTranslucentPixel = patternImage(300, 40).convertToFormat(QImage::Format_ARGB32);
+    oneTranslucentPixel.setPixel(299, 39, qRgba(10, 20, 30, 254));
+    struct Case {
+        const char* name;
+        QImage image;
+        uint16_t samples;
+    };
+    const Case cases[] = {
+        {"opaque RGB32", patternImage(300, 40), 3},
+        {"opaque ARGB32", patternImage(300, 40).convertToFormat(QImage::Format_ARGB32), 3},
+        {"opaque premultiplied",
+         patternImage(300, 40).convertToFormat(QImage::Format_ARGB32_Premultiplied), 3},
+        {"one translucent pixel, last tile", oneTranslucentPixel, 4},
+        {"translucent ARGB32", patternImage(300, 40, QImage::Format_ARGB32), 4},
+    };
+    for (const Case& c : cases) {
+        const auto tiff = TiffRepresentation::of(c.image);
+        ASSERT_TRUE(tiff.has_value()) << c.name;
+        uint16_t samples = 0;
+        EXPECT_EQ(decodeTiff(*tiff, &samples), c.image.convertToFormat(QImage::Format_ARGB32))
+            << c.name;
+        EXPECT_EQ(samples, c.samples) << c.name;
+    }
+}
+
 } // namespace

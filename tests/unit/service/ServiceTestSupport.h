@@ -97,8 +97,9 @@ inline std::vector<unsigned char> storedSamples(TIFF* tiff, uint32_t width, uint
     return all;
 }
 
-// Reads a TIFF with libtiff into non-premultiplied ARGB32; a null image when it does not read.
-inline QImage decodeTiff(const QByteArray& tiff) {
+// Reads a TIFF with libtiff into non-premultiplied ARGB32, and tells how many samples a pixel
+// was stored in; a null image when it does not read.
+inline QImage decodeTiff(const QByteArray& tiff, uint16_t* storedSamplesPerPixel = nullptr) {
     struct Source {
         const QByteArray* data;
         toff_t position = 0;
@@ -142,6 +143,8 @@ inline QImage decodeTiff(const QByteArray& tiff) {
     TIFFGetField(tiffFile, TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tiffFile, TIFFTAG_IMAGELENGTH, &height);
     TIFFGetField(tiffFile, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    if (storedSamplesPerPixel)
+        *storedSamplesPerPixel = samples;
     TIFFGetField(tiffFile, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetField(tiffFile, TIFFTAG_COMPRESSION, &compression);
     QImage image;
