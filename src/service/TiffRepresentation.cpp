@@ -12,10 +12,12 @@
 
 namespace {
 
-// Square tiles compress a screenshot better than full-width strips: the rows of a tile are
-// close enough for Deflate's 32 KB window to find text and chrome repeated a row or two
-// below, and each tile's Huffman codes fit its own content (a photo, a panel, text).
-constexpr int largestTileSide = 256;
+// Tiles of about 256 pixels compress a screenshot better than full-width strips: the rows
+// of a tile are close enough for Deflate's 32 KB window to find text and chrome repeated a
+// row or two below, and each tile's Huffman codes fit its own content (a photo, a panel,
+// text).
+constexpr int smallestTileSide = 192;
+constexpr int largestTileSide = 288;
 
 // A growable in-memory file for libtiff's client interface.
 struct MemoryFile {
@@ -82,9 +84,25 @@ struct Layout {
     int tiles() const { return tilesAcross * tilesDown; }
 };
 
-// Tile sides must be multiples of 16; a small image gets one tile just big enough.
+// Tile sides must be multiples of 16, and edge tiles are padded to the full side. Of the
+// sides near 256 the one that pads least is taken (240 for 2160 and 1920 rows, 272 for 1080),
+// since padding is compressed like pixels; a small image gets one tile just big enough.
 int tileSideFor(int imageSide) {
-    return std::min(largestTileSide, (imageSide + 15) / 16 * 16);
+    const auto roundUp16 = [](int side) {
+        return (side + 15) / 16 * 16;
+    };
+    if (imageSide <= largestTileSide)
+        return roundUp16(imageSide);
+    int best = largestTileSide;
+    int leastPadding = imageSide;
+    for (int side = largestTileSide; side >= smallestTileSide; side -= 16) {
+        const int padding = (imageSide + side - 1) / side * side - imageSide;
+        if (padding < leastPadding) {
+            best = side;
+            leastPadding = padding;
+        }
+    }
+    return best;
 }
 
 // One tile as 8-bit samples with the horizontal predictor applied, read from a 32-bit (A)RGB
