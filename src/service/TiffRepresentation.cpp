@@ -85,7 +85,7 @@ struct Layout {
 };
 
 // Tile sides must be multiples of 16, and edge tiles are padded to the full side. Of the
-// sides near 256 the one that pads least is taken (240 for 2160 and 1920 rows, 272 for 1080),
+// sides near 256 the one that pads least is taken (240 for 2160 or 1920 pixels, 272 for 1080),
 // since padding is compressed like pixels; a small image gets one tile just big enough.
 int tileSideFor(int imageSide) {
     const auto roundUp16 = [](int side) {
