@@ -2,8 +2,8 @@
 
 #include "editor/AnimationGroup.h"
 #include "editor/ControlPanel.h"
-#include "editor/ImageView.h"
 #include "editor/FadeAnimation.h"
+#include "editor/ImageView.h"
 #include "editor/LoadingSpinner.h"
 #include "editor/ToolbarButton.h"
 #include "editor/VisualEffectView.h"

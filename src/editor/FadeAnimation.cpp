@@ -7,8 +7,9 @@ FadeAnimation::FadeAnimation(QObject* target, const QByteArray& propertyName, in
 }
 
 void FadeAnimation::updateCurrentTime(int currentTime) {
-    const bool atEnd = currentTime >= duration() || currentTime == 0;
-    if (!atEnd && lastFrameTime >= 0 && currentTime - lastFrameTime < frameInterval)
+    // The first and the last value are always set: the fade starts and ends where it says.
+    const bool atEdge = currentTime == 0 || currentTime >= duration();
+    if (!atEdge && lastFrameTime >= 0 && currentTime - lastFrameTime < frameInterval)
         return;
     lastFrameTime = currentTime;
     QPropertyAnimation::updateCurrentTime(currentTime);
