@@ -65,6 +65,12 @@ QImage grabRootArea(xcb_connection_t* connection, const QRect& area) {
         xcb_get_image_data_length(reply.get()) < bytesPerLine * area.height())
         return {};
     uchar* pixels = xcb_get_image_data(reply.get());
+    // The X server leaves the fourth byte undefined; an RGB32 image holds 0xff there, and
+    // painting copies it as it is onto windows with alpha.
+    auto* words = reinterpret_cast<quint32*>(pixels);
+    const qsizetype count = qsizetype(area.width()) * area.height();
+    for (qsizetype i = 0; i < count; ++i)
+        words[i] |= 0xff000000u;
     return QImage(pixels, area.width(), area.height(), bytesPerLine, QImage::Format_RGB32,
                   &std::free, reply.release());
 }

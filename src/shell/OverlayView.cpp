@@ -135,11 +135,15 @@ void OverlayView::paintEvent(QPaintEvent* event) {
 }
 
 void OverlayView::paintBackdrop(QPainter& painter, const QRect& exposed) {
-    // Converted once to the window's own pixel format, so each frame is a plain copy.
+    // Converted once to the window's own pixel format, so each frame is a plain copy. An
+    // opaque 32-bit picture is copied as it is onto a premultiplied window (the X backing
+    // store's format): converting a 4K screen would cost more than the first frame's copy.
     const QPaintDevice* target = painter.paintEngine()->paintDevice();
     if (target && target->devType() == QInternal::Image) {
         const QImage::Format format = static_cast<const QImage*>(target)->format();
-        if (backdrop.format() != format)
+        const bool plainCopy = backdrop.format() == QImage::Format_RGB32 &&
+                               format == QImage::Format_ARGB32_Premultiplied;
+        if (backdrop.format() != format && !plainCopy)
             backdrop.convertTo(format);
     }
     // Only what is exposed: a drag repaints a small part of a 4K window.
