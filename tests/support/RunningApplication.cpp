@@ -85,7 +85,7 @@ RunningApplication::RunningApplication(bool withTray) {
         QDir(folder.path()).mkpath(QString::fromLatin1(sub));
     QFile::setPermissions(folder.filePath("runtime"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    startEditServer();
+    EXPECT_FALSE(editServer.baseUrl().isEmpty()) << "the local edit server did not start";
     if (withTray)
         startTray();
     startApplication();
@@ -100,19 +100,6 @@ RunningApplication::RunningApplication(bool withTray) {
 RunningApplication::~RunningApplication() {
     stop(application);
     stop(tray);
-    stop(editServer);
-}
-
-void RunningApplication::startEditServer() {
-    endWithParent(editServer);
-    editServer.start(QStringLiteral(PIXALOOM_EDIT_SERVER), {QStringLiteral("0")});
-    ASSERT_TRUE(editServer.waitForStarted());
-    ASSERT_TRUE(waitUntil([&] { return editServer.canReadLine(); }, startTimeoutMs));
-    const QString line = QString::fromUtf8(editServer.readLine()).trimmed();
-    const auto match =
-        QRegularExpression(QStringLiteral("(http://127\\.0\\.0\\.1:\\d+)")).match(line);
-    ASSERT_TRUE(match.hasMatch()) << line.toStdString();
-    serverUrl = match.captured(1);
 }
 
 void RunningApplication::startTray() {
@@ -133,7 +120,7 @@ void RunningApplication::startApplication() {
     ASSERT_TRUE(QFile::copy(QStringLiteral(PIXALOOM_EXECUTABLE), executable));
     QFile info(bin + QStringLiteral("/Info.json"));
     ASSERT_TRUE(info.open(QIODevice::WriteOnly));
-    info.write(QStringLiteral(R"({"PixaloomServerURL": "%1"})").arg(serverUrl).toUtf8());
+    info.write(QStringLiteral(R"({"PixaloomServerURL": "%1"})").arg(editServer.baseUrl()).toUtf8());
     info.close();
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -164,7 +151,7 @@ std::optional<int> RunningApplication::startAgain() {
 }
 
 void RunningApplication::stopEditServer() {
-    stop(editServer);
+    editServer.stop();
 }
 
 bool RunningApplication::isRunning() const {

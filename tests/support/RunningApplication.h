@@ -5,6 +5,8 @@
 // home folders, and a tray to sit in. Everything it starts ends with it, or with the test
 // process if that dies first.
 
+#include "LocalEditServer.h"
+
 #include <QProcess>
 #include <QRect>
 #include <QString>
@@ -54,15 +56,13 @@ public:
     QString settingsFile() const;
 
 private:
-    void startEditServer();
     void startTray();
     void startApplication();
 
     QTemporaryDir folder;
-    QProcess editServer;
+    LocalEditServer editServer;
     QProcess tray;
     QProcess application;
-    QString serverUrl;
     QString errors;
 };
 

@@ -1,3 +1,4 @@
+#include "LocalEditServer.h"
 #include "ServiceTestSupport.h"
 
 #include "sdk/SentrySDK.h"
@@ -12,32 +13,6 @@
 #ifdef PIXALOOM_EDIT_SERVER_PATH
 
 namespace {
-
-// The local edit server, started on a free port for one test and stopped by its own pid.
-class LocalEditServer {
-public:
-    LocalEditServer() {
-        // Port 0: the server picks a free port and names it in its first line, written once
-        // it listens.
-        process.start(QStringLiteral(PIXALOOM_EDIT_SERVER_PATH), {QStringLiteral("0")});
-        while (!process.canReadLine() && process.waitForReadyRead(10000)) {
-        }
-        const QString line = QString::fromUtf8(process.readLine()).trimmed();
-        port = static_cast<quint16>(line.section(QLatin1Char(':'), -1).toUInt());
-    }
-    ~LocalEditServer() {
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished(5000);
-    }
-
-    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port); }
-
-private:
-    QProcess process;
-    quint16 port = 0;
-};
 
 TEST(LocalEditServer, AnswersAnEditWithAVisiblyEditedPng) {
     LocalEditServer server;
