@@ -7,6 +7,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -85,9 +86,13 @@ QImage QtScreenGrabber::grab(const QRect& area) {
         screen = QGuiApplication::primaryScreen();
     if (!screen)
         return {};
-    // On X at a device pixel ratio of 1 the desktop's coordinates are the root window's.
+    // On X with every screen at a device pixel ratio of 1 the desktop's coordinates are the
+    // root window's.
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    const bool unscaled = std::ranges::all_of(
+        screens, [](const QScreen* each) { return each->devicePixelRatio() == 1.0; });
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (x11 && x11->connection() && screen->devicePixelRatio() == 1.0) {
+    if (x11 && x11->connection() && unscaled) {
         QImage image = grabRootArea(x11->connection(), area);
         if (!image.isNull())
             return image;

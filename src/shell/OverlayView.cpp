@@ -146,7 +146,7 @@ void OverlayView::paintBackdrop(QPainter& painter, const QRect& exposed) {
         if (backdrop.format() != format && !plainCopy)
             backdrop.convertTo(format);
     }
-    // Only what is exposed: a drag repaints a small part of a 4K window.
+    // Only what the window system asks for: windows moving off the overlay uncover a part.
     const qreal ratio = backdrop.devicePixelRatio();
     painter.drawImage(QRectF(exposed), backdrop,
                       QRectF(QPointF(exposed.topLeft()) * ratio, QSizeF(exposed.size()) * ratio));
