@@ -5,12 +5,14 @@
 #include "shell/ScreenCaptureWindow.h"
 
 #include "CaptureTestDoubles.h"
+#include "RealisticScreen.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QScreen>
 
 #include <benchmark/benchmark.h>
@@ -41,6 +43,30 @@ protected:
     }
 };
 
+// A desktop of real text, widgets and a photo beneath the capture window: a frameless window
+// showing the realistic screenshot over the whole (window-manager-less) X screen.
+class RealisticDesktop : public QWidget {
+public:
+    RealisticDesktop()
+        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
+        picture = RealisticScreen::shared().screen4K;
+        if (picture.isNull())
+            return;
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setGeometry(QRect(QPoint(), picture.size()));
+        show();
+        // Let the X server show it before anything reads the screen.
+        for (int round = 0; round < 20; ++round)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(QPointF(), picture); }
+
+private:
+    QImage picture;
+};
+
 void BM_OverlayRepaintDuringDrag(benchmark::State& state) {
     const bool withBackdrop = state.range(0) != 0;
     OverlayView view;
@@ -69,6 +95,7 @@ BENCHMARK(BM_OverlayRepaintDuringDrag)->Arg(0)->Arg(1)->Unit(benchmark::kMillise
 
 void BM_CaptureWindowShownToFirstFrame(benchmark::State& state) {
     using Clock = std::chrono::steady_clock;
+    const RealisticDesktop desktop;
     for (auto _ : state) {
         PaintWatch watch;
         const auto start = Clock::now();

@@ -2,8 +2,8 @@
 
 #include "platform/ScreenGrabber.h"
 
-// Grabs through QScreen::grabWindow on the screen that holds the area's centre (on X11 this
-// reads the root window of the X server).
+// Grabs the screen that holds the area's centre: on X at a device pixel ratio of 1 by reading
+// the root window directly, elsewhere through QScreen::grabWindow.
 class QtScreenGrabber : public ScreenGrabber {
 public:
     QImage grab(const QRect& area) override;

@@ -45,13 +45,9 @@ void OverlayView::setScreenCaptureWindow(ScreenCaptureWindow* window) {
 }
 
 void OverlayView::setBackdrop(const QImage& image) {
+    // Kept as it is and dimmed while painting: a dimmed copy of a 4K picture would cost as
+    // much again in memory and in time before the first frame.
     backdrop = image;
-    // Dimmed once: blending a 4K picture on every drag event would cost a whole frame.
-    dimmedBackdrop = image;
-    if (!image.isNull()) {
-        QPainter painter(&dimmedBackdrop);
-        painter.fillRect(QRectF(QPointF(), image.deviceIndependentSize()), dimmingColor);
-    }
     // The picture covers every pixel: nothing beneath needs painting first.
     setAttribute(Qt::WA_OpaquePaintEvent, !image.isNull());
     update();
@@ -125,8 +121,8 @@ void OverlayView::leaveEvent(QEvent* event) {
 void OverlayView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     if (!backdrop.isNull())
-        paintBackdrop(painter);
-    else if (currentRect)
+        paintBackdrop(painter, event->rect());
+    if (currentRect)
         dimAround(painter, *currentRect);
     else
         painter.fillRect(event->rect(), dimmingColor);
@@ -138,22 +134,22 @@ void OverlayView::paintEvent(QPaintEvent* event) {
         paintCrosshair(painter, *hoverPoint);
 }
 
-void OverlayView::paintBackdrop(QPainter& painter) {
-    // Converted once to the window's own pixel format, so each frame is a plain copy.
+void OverlayView::paintBackdrop(QPainter& painter, const QRect& exposed) {
+    // Converted once to the window's own pixel format, so each frame is a plain copy. An
+    // opaque 32-bit picture is copied as it is onto a premultiplied window (the X backing
+    // store's format): converting a 4K screen would cost more than the first frame's copy.
     const QPaintDevice* target = painter.paintEngine()->paintDevice();
     if (target && target->devType() == QInternal::Image) {
         const QImage::Format format = static_cast<const QImage*>(target)->format();
-        if (dimmedBackdrop.format() != format) {
-            dimmedBackdrop.convertTo(format);
+        const bool plainCopy = backdrop.format() == QImage::Format_RGB32 &&
+                               format == QImage::Format_ARGB32_Premultiplied;
+        if (backdrop.format() != format && !plainCopy)
             backdrop.convertTo(format);
-        }
     }
-    painter.drawImage(QPointF(), dimmedBackdrop);
-    if (!currentRect)
-        return;
+    // Only what the window system asks for: windows moving off the overlay uncover a part.
     const qreal ratio = backdrop.devicePixelRatio();
-    painter.drawImage(*currentRect, backdrop,
-                      QRectF(currentRect->topLeft() * ratio, currentRect->size() * ratio));
+    painter.drawImage(QRectF(exposed), backdrop,
+                      QRectF(QPointF(exposed.topLeft()) * ratio, QSizeF(exposed.size()) * ratio));
 }
 
 void OverlayView::dimAround(QPainter& painter, const QRectF& r) const {

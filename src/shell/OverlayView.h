@@ -40,7 +40,7 @@ protected:
 private:
     void mouseDragged(const QPointF& location);
     void mouseMoved(const QPointF& location);
-    void paintBackdrop(QPainter& painter);
+    void paintBackdrop(QPainter& painter, const QRect& exposed);
     void dimAround(QPainter& painter, const QRectF& selection) const;
     void strokeBorder(QPainter& painter, const QRectF& selection) const;
     void paintLabel(QPainter& painter, const QRectF& selection) const;
@@ -51,5 +51,4 @@ private:
     std::optional<QPointF> hoverPoint;
     QPointer<ScreenCaptureWindow> screenCaptureWindow;
     QImage backdrop;
-    QImage dimmedBackdrop;
 };

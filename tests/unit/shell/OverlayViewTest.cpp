@@ -5,9 +5,12 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace {
 
@@ -247,6 +250,56 @@ TEST(OverlayViewDrawing, BackdropShowsUndimmedInsideAndDimmedOutside) {
     image = rendered(&view);
     EXPECT_EQ(image.pixel(200, 175), qRgb(40, 160, 240));
     EXPECT_TRUE(near(image.pixel(50, 50), qRgb(20, 80, 120)));
+}
+
+// Every pixel of a varied screen picture, not only one flat colour: outside the selection the
+// picture under black at half alpha, inside it the picture itself.
+TEST(OverlayViewDrawing, BackdropPixelsAreThePictureDimmedOutsideAndUntouchedInside) {
+    struct Case {
+        const char* name;
+        QImage::Format format;
+        std::optional<QRect> selection;
+    };
+    const Case cases[] = {
+        {"no selection, 32-bit screen", QImage::Format_RGB32, std::nullopt},
+        {"selection, 32-bit screen", QImage::Format_RGB32, QRect(100, 100, 200, 150)},
+        {"selection, picture with alpha", QImage::Format_ARGB32_Premultiplied,
+         QRect(60, 140, 250, 100)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QImage picture(400, 300, c.format);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, qRgb((x * 7 + y * 3) % 256, (x ^ y) % 256, (x * y) % 256));
+        OverlayView view;
+        view.resize(picture.size());
+        view.setBackdrop(picture);
+        if (c.selection)
+            drag(&view, c.selection->topLeft(),
+                 c.selection->topLeft() + QPoint(c.selection->width(), c.selection->height()));
+        const QImage image = rendered(&view);
+
+        QImage expected = picture.convertToFormat(image.format());
+        QPainter(&expected).fillRect(expected.rect(), QColor(0, 0, 0, 128));
+        int compared = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QPoint p(x, y);
+                QRgb want = expected.pixel(p);
+                if (c.selection) {
+                    // The border, and the label above the selection, lie over the picture.
+                    if (c.selection->adjusted(2, 2, -2, -2).contains(p))
+                        want = picture.pixel(p);
+                    else if (c.selection->adjusted(-3, -30, 3, 3).contains(p))
+                        continue;
+                }
+                ASSERT_EQ(image.pixel(p), want) << "at " << x << ", " << y;
+                ++compared;
+            }
+        }
+        EXPECT_GT(compared, 300 * 400 / 2);
+    }
 }
 
 } // namespace
