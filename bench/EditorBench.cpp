@@ -10,6 +10,7 @@
 #include "editor/LoadingSpinner.h"
 #include "service/PixaloomService.h"
 
+#include "LocalEditServer.h"
 #include "LogCapture.h"
 #include "RealisticScreen.h"
 
@@ -78,29 +79,6 @@ double childCpuSeconds(qint64 pid) {
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
-
-// The local edit server on a free port, ended by its own pid.
-class LocalEditServer {
-public:
-    LocalEditServer() {
-        process.start(QStringLiteral(PIXALOOM_EDIT_SERVER_PATH), {QStringLiteral("0")});
-        while (!process.canReadLine() && process.waitForReadyRead(10000)) {
-        }
-        port = QString::fromUtf8(process.readLine()).trimmed().section(u':', -1).toUInt();
-    }
-    ~LocalEditServer() {
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished(5000);
-    }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(port); }
-    qint64 pid() const { return process.processId(); }
-
-private:
-    QProcess process;
-    uint port = 0;
-};
 
 // The longest the GUI thread went without handling its 1 ms timer, split at a moment.
 class StallWatch : public QObject {
@@ -186,7 +164,7 @@ void BM_ReturnToResultShown(benchmark::State& state) {
     if (capture.isNull())
         return;
     LocalEditServer server;
-    PixaloomService service({server.url()});
+    PixaloomService service({server.baseUrl()});
     EditViewController::useServiceForTesting(&service);
     double wall = 0, serverMs = 0, cpu = 0, serverCpu = 0, stallBefore = 0, stallAfter = 0;
     int longStalls = 0;
