@@ -12,6 +12,7 @@
 
 #include "LocalEditServer.h"
 #include "LogCapture.h"
+#include "ProcessCpu.h"
 #include "RealisticScreen.h"
 
 #include <QElapsedTimer>
@@ -59,12 +60,6 @@ namespace {
 
 using Inspector = EditViewControllerInspector;
 using Clock = std::chrono::steady_clock;
-
-double processCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 double childCpuSeconds(qint64 pid) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -175,7 +170,7 @@ void BM_ReturnToResultShown(benchmark::State& state) {
         LogCapture logs;
         const int entries = Inspector::historySize(controller);
         StallWatch stalls;
-        const double cpuStart = processCpuSeconds();
+        const double cpuStart = cpuSeconds();
         const double serverCpuStart = childCpuSeconds(server.pid());
         const auto start = Clock::now();
         controller.controlPanelDidClickEditWithPromptThemeImprovePrompt(
@@ -190,7 +185,7 @@ void BM_ReturnToResultShown(benchmark::State& state) {
         }
         QCoreApplication::processEvents(); // the painted frame goes to the X server
         wall += millisecondsSince(start);
-        cpu += processCpuSeconds() - cpuStart;
+        cpu += cpuSeconds() - cpuStart;
         serverCpu += childCpuSeconds(server.pid()) - serverCpuStart;
         for (const QString& line :
              logs.messages(QStringLiteral("com.app.pixaloom.PixaloomService")))
@@ -233,11 +228,11 @@ void BM_LoadingOverlayWhileWaiting(benchmark::State& state) {
     PaintCounter frames(Inspector::spinner(controller));
     double cpu = 0, wall = 0;
     for (auto _ : state) {
-        const double cpuStart = processCpuSeconds();
+        const double cpuStart = cpuSeconds();
         const auto start = Clock::now();
         QTest::qWait(3000);
         wall += millisecondsSince(start) / 1000;
-        cpu += processCpuSeconds() - cpuStart;
+        cpu += cpuSeconds() - cpuStart;
     }
     state.counters["core_share_percent"] = 100 * cpu / wall; // target <= 5
     state.counters["spinner_fps"] = frames.paints / wall;    // target >= 30
@@ -285,14 +280,14 @@ void BM_HistoryOfTwenty4KResults(benchmark::State& state) {
         if (!back && !controller.canRedo())
             back = true;
         const int paints = painted.paints;
-        const double cpuStart = processCpuSeconds();
+        const double cpuStart = cpuSeconds();
         const auto start = Clock::now();
         back ? controller.performUndo() : controller.performRedo();
         while (painted.paints == paints && millisecondsSince(start) < 5000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QCoreApplication::processEvents();
         const double ms = millisecondsSince(start);
-        cpu += processCpuSeconds() - cpuStart;
+        cpu += cpuSeconds() - cpuStart;
         worst = std::max(worst, ms);
         total += ms;
         ++steps;

@@ -5,6 +5,7 @@
 #include "service/PixaloomService.h"
 #include "service/ServerResponse.h"
 
+#include "ProcessCpu.h"
 #include "RealisticScreen.h"
 
 #include <QBuffer>
@@ -72,12 +73,6 @@ const QImage& screenshot() {
         return canvas;
     }();
     return image;
-}
-
-double processCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 double secondsOf(auto work, int repeats) {
@@ -149,11 +144,11 @@ void RequestBodyOnRealisticScreens(benchmark::State& state) {
     static PixaloomService service(
         {QStringLiteral("http://127.0.0.1:9"), nullptr, std::chrono::seconds(60)});
     const auto measure = [](auto work) {
-        const double cpuStart = processCpuSeconds();
+        const double cpuStart = cpuSeconds();
         const auto start = Clock::now();
         const qsizetype size = work();
         return std::array<double, 3>{std::chrono::duration<double>(Clock::now() - start).count(),
-                                     processCpuSeconds() - cpuStart, double(size)};
+                                     cpuSeconds() - cpuStart, double(size)};
     };
     std::array<double, 3> png{}, body{};
     for (auto _ : state) {

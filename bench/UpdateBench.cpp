@@ -3,6 +3,7 @@
 // a real feed from a loopback server. The GUI thread waits in its event loop meanwhile, which
 // costs no CPU, so the figure is the thread's own work for one check.
 #include "LoopbackHttpServer.h"
+#include "ProcessCpu.h"
 #include "platform/BundleInfo.h"
 #include "sdk/UpdateCheckerDelegate.h"
 #include "sdk/UpdateController.h"
@@ -17,12 +18,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-double cpuSeconds(clockid_t clock) {
-    timespec now{};
-    clock_gettime(clock, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
 
 // A feed as a long-lived application publishes it: one item per release.
 QByteArray feedWithReleases(int count) {
