@@ -1,4 +1,5 @@
 #include "RunningApplication.h"
+#include "ScreenTestTools.h"
 
 #include <QColor>
 #include <QDir>
@@ -29,19 +30,6 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     return QTest::qWaitFor(condition, timeoutMs);
 }
 
-QByteArray runTool(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForStarted(5000))
-        return {};
-    const bool finished = waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000);
-    if (!finished) {
-        process.kill();
-        process.waitForFinished(1000);
-    }
-    return process.readAllStandardOutput();
-}
-
 void stop(QProcess& process) {
     if (process.state() == QProcess::NotRunning)
         return;
@@ -55,7 +43,8 @@ void stop(QProcess& process) {
 } // namespace
 
 QString xdo(const QStringList& arguments) {
-    return QString::fromUtf8(runTool(QStringLiteral("xdotool"), arguments)).trimmed();
+    return QString::fromUtf8(runToolToItsEnd(QStringLiteral("xdotool"), arguments).output)
+        .trimmed();
 }
 
 QColor screenPixel(QPoint at) {
@@ -64,9 +53,8 @@ QColor screenPixel(QPoint at) {
 }
 
 QImage clipboardImage() {
-    return QImage::fromData(
-        runTool(QStringLiteral("xclip"), {"-selection", "clipboard", "-t", "image/png", "-o"}),
-        "PNG");
+    const QStringList read{"-selection", "clipboard", "-t", "image/png", "-o"};
+    return QImage::fromData(runToolToItsEnd(QStringLiteral("xclip"), read).output, "PNG");
 }
 
 QImage waitForClipboardImage(int timeoutMs) {
@@ -170,7 +158,7 @@ QList<RunningApplication::Window> RunningApplication::windows() const {
                        "[\\s\\S]*Width: (\\d+)\\s+Height: (\\d+)"));
     for (const QString& id : ids) {
         const auto geometry = geometryLines.match(
-            QString::fromUtf8(runTool(QStringLiteral("xwininfo"), {"-id", id})));
+            QString::fromUtf8(runToolToItsEnd(QStringLiteral("xwininfo"), {"-id", id}).output));
         if (!geometry.hasMatch())
             continue;
         found.append({id, xdo({"getwindowname", id}),

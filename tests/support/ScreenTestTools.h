@@ -12,21 +12,38 @@
 
 inline constexpr int screenTestTimeoutMs = 10000;
 
+// A command line tool run to its end: its standard output, and whether it started and then
+// ended with status 0 in time.
+struct ToolRun {
+    QByteArray output;
+    bool started = false;
+    bool succeeded = false;
+};
+
 // Runs a command line tool to its end while this process keeps handling its events (an X
-// client such as xclip may wait for this process to answer); returns its standard output.
-inline QByteArray runTool(const QString& program, const QStringList& arguments) {
+// client such as xclip may wait for this process to answer). For tools whose failure is an
+// answer (a search that finds nothing, an empty clipboard).
+inline ToolRun runToolToItsEnd(const QString& program, const QStringList& arguments) {
     QProcess process;
     process.start(program, arguments);
-    EXPECT_TRUE(process.waitForStarted()) << program.toStdString() << " is not installed";
+    if (!process.waitForStarted())
+        return {};
     const bool finished = QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; },
                                           screenTestTimeoutMs);
     if (!finished) {
         process.kill();
         process.waitForFinished();
     }
-    EXPECT_TRUE(finished && process.exitCode() == 0)
-        << program.toStdString() << " " << arguments.join(' ').toStdString() << " failed";
-    return process.readAllStandardOutput();
+    return {process.readAllStandardOutput(), true, finished && process.exitCode() == 0};
+}
+
+// The same for a tool that must succeed; returns its standard output.
+inline QByteArray runTool(const QString& program, const QStringList& arguments) {
+    const ToolRun run = runToolToItsEnd(program, arguments);
+    EXPECT_TRUE(run.started) << program.toStdString() << " is not installed";
+    EXPECT_TRUE(run.succeeded) << program.toStdString() << " " << arguments.join(' ').toStdString()
+                               << " failed";
+    return run.output;
 }
 
 inline QString runXdotool(const QStringList& arguments) {
