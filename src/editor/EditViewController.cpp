@@ -42,6 +42,7 @@ EditViewController::EditViewController(const QImage& screenshot, const QRectF& f
     : screenshotImage(screenshot)
     , controlPanelHeight(controlPanelHeight) {
     Q_UNUSED(frame);
+    historyWorker.setMaxThreadCount(1);
     if (autoCopyEnabled()) {
         ClipboardWriter::writeImage(screenshotImage);
         logger.info("Auto-copied initial screenshot to clipboard");
@@ -282,6 +283,7 @@ void EditViewController::performRedo() {
 }
 
 void EditViewController::showImage(const QImage& image, const QImage& scaledForView) {
+    pendingStep->store(0);
     if (imageView)
         imageView->setImage(image, scaledForView);
 }

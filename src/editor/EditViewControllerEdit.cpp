@@ -69,6 +69,7 @@ void EditViewController::controlPanelDidClickEditWithPromptThemeImprovePrompt(
                      QStringLiteral("Please enter a prompt or select a theme to edit the image."));
         return;
     }
+    showPendingStepNow();
     editStartTime = std::chrono::steady_clock::now();
     QImage source;
     if (hasBackgroundColor && !originalImage.isNull()) {

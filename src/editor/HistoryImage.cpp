@@ -59,6 +59,17 @@ void HistoryImage::setShown(bool shown) {
         });
 }
 
+std::function<QImage()> HistoryImage::unpacker() const {
+    return [packed = state->packed.value_or(PackedImage())] {
+        return packed.unpack();
+    };
+}
+
+void HistoryImage::keepUnpacked(const QImage& pixels) {
+    if (state->shown && state->pixels.isNull())
+        state->pixels = pixels;
+}
+
 bool HistoryImage::isPacked() const {
     return state->packed.has_value() && state->pixels.isNull();
 }

@@ -15,15 +15,21 @@
 // reach the GUI thread in the order their work finished and after the events queued before.
 namespace BackgroundWork {
 
-// Runs `work` on a pool thread, then `done(result)` on the GUI thread, unless `context` is
-// gone by then.
-template <typename Work, typename Done> void run(QObject* context, Work work, Done done) {
-    QThreadPool::globalInstance()->start([context, work = std::move(work),
-                                          done = std::move(done)]() mutable {
+// Runs `work` on a thread of `pool`, then `done(result)` on the GUI thread, unless `context`
+// is gone by then. A pool of its own suits work that itself spreads over the global pool,
+// which a task of that pool must not wait for. `context` must outlive the work's end.
+template <typename Work, typename Done>
+void run(QThreadPool* pool, QObject* context, Work work, Done done) {
+    pool->start([context, work = std::move(work), done = std::move(done)]() mutable {
         auto result = std::make_shared<std::invoke_result_t<Work&>>(work());
         MainQueue::async(context,
                          [done = std::move(done), result]() mutable { done(std::move(*result)); });
     });
+}
+
+// The same on Qt's global pool.
+template <typename Work, typename Done> void run(QObject* context, Work work, Done done) {
+    run(QThreadPool::globalInstance(), context, std::move(work), std::move(done));
 }
 
 // `co_await BackgroundWork::result(work)` in a coroutine on the GUI thread: `work` runs on a

@@ -32,6 +32,12 @@ struct EditViewControllerInspector {
     static ControlPanel* panel(const EditViewController& c) { return c.controlPanel; }
     static VisualEffectView* overlay(const EditViewController& c) { return c.loadingBackground; }
     static bool editStarted(const EditViewController& c) { return c.editStartTime.has_value(); }
+    static ImageView* imageView(const EditViewController& c) { return c.imageView; }
+    // Lets a step's unpack finish and its result reach the GUI thread.
+    static void finishPendingWork(EditViewController& c) {
+        c.historyWorker.waitForDone();
+        QCoreApplication::processEvents();
+    }
     static void addToHistory(EditViewController& c, const QImage& image) {
         c.addToHistory(image);
         c.imageView->setImage(image);
