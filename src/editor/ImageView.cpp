@@ -1,7 +1,11 @@
 #include "editor/ImageView.h"
 
+#include "platform/BackgroundWork.h"
+
 #include <QPainter>
 #include <QPainterPath>
+
+#include <utility>
 
 ImageView::ImageView(QWidget* parent)
     : QWidget(parent) {
@@ -44,8 +48,8 @@ QImage ImageView::scaledForView(const QImage& image, QSizeF viewSize, qreal rati
 }
 
 void ImageView::setImage(const QImage& image, const QImage& scaledCopy) {
-    shownImage = image;
-    scaledImage = scaledCopy;
+    BackgroundWork::discard(std::exchange(shownImage, image),
+                            std::exchange(scaledImage, scaledCopy));
     scaledFrom = scaledCopy.isNull() ? 0 : image.cacheKey();
     update();
 }
