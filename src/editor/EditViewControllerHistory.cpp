@@ -66,8 +66,8 @@ void EditViewController::showHistoryEntry() {
         finishStep(entry.image());
         return;
     }
-    // A packed 4K entry takes tens of milliseconds to unpack and as many to scale to the
-    // view: both run on the worker, and the GUI thread only shows what it made.
+    // Unpacking a 4K entry and scaling it to the view take milliseconds each, tens on a
+    // loaded machine: the worker does both, and the GUI thread only shows what it made.
     const quint64 step = ++stepsRequested;
     pendingStep->store(step);
     BackgroundWork::run(

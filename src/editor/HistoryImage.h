@@ -21,8 +21,9 @@ public:
     QImage image() const;
     // The entry is shown: keep its pixels at hand. Not shown: pack them away.
     void setShown(bool shown);
-    // For a packed entry: its unpacking, to run on any thread but a pool thread, so that the
-    // GUI thread need not wait for it. keepUnpacked() then takes its result.
+    // For a packed entry: its unpacking, to run on a thread of its own (not of Qt's global
+    // pool, which the unpacking itself uses), so the GUI thread need not wait for it.
+    // keepUnpacked() then takes its result.
     std::function<QImage()> unpacker() const;
     // The pixels unpacker() made: kept while the entry is shown, so it is not unpacked again.
     void keepUnpacked(const QImage& pixels);
