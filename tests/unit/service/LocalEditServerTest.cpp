@@ -104,8 +104,9 @@ TEST(LocalEditServer, ReadsTheFormFromTheWireAndAnswersInTheReplyFormat) {
         EXPECT_EQ(png.decoded.toBase64(), base64); // canonical, padded
         const QImage result = QImage::fromData(png.decoded).convertToFormat(QImage::Format_ARGB32);
         EXPECT_EQ(result.size(), image.size());
-        if (c.text.startsWith(QStringLiteral("Inverted")))
+        if (c.text.startsWith(QStringLiteral("Inverted"))) {
             EXPECT_EQ(result, inverted);
+        }
         const QJsonObject timing = reply.json.value(QStringLiteral("timing")).toObject();
         EXPECT_GE(timing.value(QStringLiteral("total_ms")).toDouble(-1),
                   timing.value(QStringLiteral("api_ms")).toDouble(-1));
