@@ -248,6 +248,8 @@ TEST(PngDecoder, LeavesOtherAndBrokenPngsToQt) {
     const QByteArray gamma = chunk("gAMA", QByteArray::fromHex("0000b18f"));
     const QByteArray text = chunk("tEXt", QByteArray("Software\0test", 13));
     const QByteArray greyTransparent = chunk("tRNS", QByteArray::fromHex("0010"));
+    const QByteArray resolution = physicalSize(5669, 5669, 1);
+    const QByteArray end = chunk("IEND", {});
 
     struct Case {
         const char* name;
@@ -260,6 +262,8 @@ TEST(PngDecoder, LeavesOtherAndBrokenPngsToQt) {
         {"text", pngOf({9, 7, 2, -1, 8, 0, 0, 0, {text}})},
         {"grey with a transparent value", pngOf({9, 7, 0, -1, 8, 0, 0, 0, {greyTransparent}})},
         {"palette without PLTE", pngOf({9, 7, 3})},
+        {"resolution twice", pngOf({9, 7, 2, -1, 8, 0, 0, 0, {resolution, resolution}})},
+        {"resolution after the pixels", good.left(good.size() - end.size()) + resolution + end},
         {"CRC error", badCrc},
         {"unknown filter type",
          pngOf(rgb, QByteArray(1, '\x07') + filtered(rgb, samples(rgb)).mid(1))},
