@@ -18,6 +18,7 @@
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <sys/mman.h>
 
@@ -104,9 +105,9 @@ bool readHeader(std::string_view data, Layout& layout) {
     layout.colorType = ColorType(type);
     layout.channels = channelsOf(layout.colorType);
     // Qt refuses images above its allocation limit; so does this path, before allocating.
+    // Without a limit, Qt alone decides what it can hold.
     const qint64 limitBytes = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
-    const qint64 imageBytes = qint64(width) * qint64(height) * 4;
-    return limitBytes <= 0 || imageBytes <= limitBytes;
+    return limitBytes > 0 && qint64(width) * qint64(height) <= limitBytes / 4;
 }
 
 bool readPalette(std::string_view data, Layout& layout) {
@@ -140,13 +141,16 @@ bool readResolution(std::string_view data, Layout& layout) {
     return true;
 }
 
+// libpng refuses a chunk whose type is not four ASCII letters.
+bool isWellFormed(std::string_view type) {
+    return std::ranges::all_of(
+        type, [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
+}
+
 bool isCritical(std::string_view type) {
     return (type[0] & 0x20) == 0;
 }
 
-// Reads the chunks in order, checking each one's CRC as libpng does. False for anything this
-// path leaves to Qt: chunks Qt's reader turns into colour handling, text or offsets, a
-// critical chunk it does not know, data broken anywhere.
 // Chunks Qt's reader turns into colour handling, text or offsets: images that carry them are
 // left to it.
 bool leftToQt(std::string_view type) {
@@ -170,9 +174,10 @@ bool readBeforeData(std::string_view type, std::string_view data, Layout& layout
         return readTransparency(data, layout);
     if (type == "pHYs")
         return readResolution(data, layout);
-    if (type == "sRGB") {
+    if (type == "sRGB") { // libpng ignores it after a palette
         layout.sRGB = true;
-        return data.size() == 1 && uchar(data[0]) <= 3;
+        return data.size() == 1 && uchar(data[0]) <= 3 &&
+               std::ranges::find(seen, "PLTE") == seen.end();
     }
     return !leftToQt(type) && !isCritical(type);
 }
@@ -199,7 +204,7 @@ bool readChunks(const QByteArray& bytes, Layout& layout) {
         const std::string_view type(reinterpret_cast<const char*>(data + at + 4), 4);
         const std::string_view chunk(reinterpret_cast<const char*>(data + at + 8), length);
         const quint32 crc = bigEndianAt(data + at + 8 + length);
-        if (libdeflate_crc32(0, data + at + 4, size_t(length) + 4) != crc)
+        if (!isWellFormed(type) || libdeflate_crc32(0, data + at + 4, size_t(length) + 4) != crc)
             return false;
         at += 12 + size_t(length);
 
