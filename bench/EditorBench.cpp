@@ -14,9 +14,9 @@
 #include "LocalEditServer.h"
 #include "LogCapture.h"
 #include "ProcessCpu.h"
+#include "QtPng.h"
 #include "RealisticScreen.h"
 
-#include <QBuffer>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
@@ -324,10 +324,7 @@ void BM_DecodeAndReduce4KResult(benchmark::State& state) {
     const Inspector::ResultLayout layout = Inspector::resultLayout(editor.controller());
     QImage result = capture.convertToFormat(QImage::Format_ARGB32);
     result.invertPixels();
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    result.save(&buffer, "PNG");
+    const QByteArray png = qtPngOf(result);
     const bool qtPath = state.range(0) == 0;
     const QSize screenSize = Inspector::fittedSize(result.size(), layout);
     const QImage forView = Inspector::decodedForView(png, layout); // null: drawn at its size

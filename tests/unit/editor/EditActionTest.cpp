@@ -8,8 +8,8 @@
 #include "service/TiffRepresentation.h"
 #include "LogCapture.h"
 #include "LoopbackHttpServer.h"
+#include "QtPng.h"
 
-#include <QBuffer>
 #include <QClipboard>
 #include <QMimeData>
 
@@ -52,14 +52,7 @@ public:
         return forms;
     }
 
-    static QByteArray pngOf(const QImage& image) {
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        return png;
-    }
-    static std::string imageReply(const QImage& image) { return bytesReply(pngOf(image)); }
+    static std::string imageReply(const QImage& image) { return bytesReply(qtPngOf(image)); }
     static std::string bytesReply(const QByteArray& bytes) {
         return R"({"success": true, "parts": [{"type": "image", "content": ")" +
                bytes.toBase64().toStdString() + R"("}], "timing": {"total_ms": 12.5}})";
@@ -187,7 +180,7 @@ TEST_F(EditFixture, AResultIsShownWithThePixelsOfQtsReaderAndSmoothScaling) {
     for (int y = 0; y < result.height(); ++y)
         for (int x = 0; x < result.width(); ++x)
             result.setPixel(x, y, qRgba((x * 7) ^ y, (y * 3) % 256, (x + y) % 256, (x / 5) % 256));
-    const QByteArray png = LoopbackEditServer::pngOf(result);
+    const QByteArray png = qtPngOf(result);
     server.reply({200, LoopbackEditServer::bytesReply(png)});
     edit("detail");
     waitForResult(1);

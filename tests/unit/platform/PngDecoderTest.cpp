@@ -1,6 +1,7 @@
 #include "platform/PngDecoder.h"
 
-#include <QBuffer>
+#include "QtPng.h"
+
 #include <QColorSpace>
 #include <QtEndian>
 
@@ -136,14 +137,6 @@ QByteArray pngOf(const PngSpec& spec, const QByteArray& imageData) {
 
 QByteArray pngOf(const PngSpec& spec) {
     return pngOf(spec, filtered(spec, samples(spec)));
-}
-
-QByteArray qtPngOf(const QImage& image) {
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
 }
 
 QByteArray physicalSize(quint32 x, quint32 y, uchar unit) {
