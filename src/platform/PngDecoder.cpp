@@ -51,7 +51,7 @@ struct Layout {
     std::vector<QRgb> colors; // the palette, with its transparency
     std::optional<std::pair<int, int>> dotsPerMeter;
     bool sRGB = false;
-    QByteArray deflated; // the IDAT chunks' data, joined
+    std::vector<std::string_view> idats; // the pixels' data, chunk by chunk
 
     qsizetype rowBytes() const { return qsizetype(width) * channels; }
 };
@@ -191,8 +191,6 @@ bool readChunks(const QByteArray& bytes, Layout& layout) {
     if (size < signature.size() || !std::equal(signature.begin(), signature.end(), data))
         return false;
     size_t at = signature.size();
-    // The pixels' data is nearly all of the file: one allocation instead of one per chunk.
-    layout.deflated.reserve(bytes.size());
     enum { header, beforeData, inData, afterData } part = header;
     std::vector<std::string_view> seen;
     while (true) {
@@ -216,7 +214,7 @@ bool readChunks(const QByteArray& bytes, Layout& layout) {
             if (part == afterData)
                 return false;
             part = inData;
-            layout.deflated.append(chunk.data(), qsizetype(chunk.size()));
+            layout.idats.push_back(chunk);
         } else if (part == beforeData) {
             if (!readBeforeData(type, chunk, layout, seen))
                 return false;
@@ -374,6 +372,19 @@ void setMetadata(const Layout& layout, QImage& image) {
 
 } // namespace
 
+// The pixels' data as one stream: in place when it came in one chunk, else joined.
+std::string_view joined(const std::vector<std::string_view>& idats, QByteArray& storage) {
+    if (idats.size() == 1)
+        return idats.front();
+    size_t total = 0;
+    for (const std::string_view idat : idats)
+        total += idat.size();
+    storage.reserve(qsizetype(total));
+    for (const std::string_view idat : idats)
+        storage.append(idat.data(), qsizetype(idat.size()));
+    return {storage.constData(), size_t(storage.size())};
+}
+
 QImage decodeDirectly(const QByteArray& bytes) {
     Layout layout;
     if (!readChunks(bytes, layout))
@@ -384,10 +395,12 @@ QImage decodeDirectly(const QByteArray& bytes) {
         libdeflate_alloc_decompressor());
     if (block.isNull() || !decompressor)
         return {};
+    QByteArray storage;
+    const std::string_view deflated = joined(layout.idats, storage);
     size_t inflated = 0;
-    const libdeflate_result result = libdeflate_zlib_decompress(
-        decompressor.get(), layout.deflated.constData(), size_t(layout.deflated.size()),
-        block.filtered(), block.filteredBytes(), &inflated);
+    const libdeflate_result result =
+        libdeflate_zlib_decompress(decompressor.get(), deflated.data(), deflated.size(),
+                                   block.filtered(), block.filteredBytes(), &inflated);
     if (result != LIBDEFLATE_SUCCESS || inflated != block.filteredBytes() ||
         !restoreRows(layout, block, bytesPerLine))
         return {};

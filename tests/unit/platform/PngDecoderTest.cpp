@@ -1,4 +1,5 @@
 #include "platform/PngDecoder.h"
+#include "platform/PngEncoder.h"
 
 #include "QtPng.h"
 
@@ -215,7 +216,7 @@ TEST(PngDecoder, ReadsCommonKindsAsQtDoes) {
     }
 }
 
-TEST(PngDecoder, ReadsQtsOwnPngsAsQtDoes) {
+TEST(PngDecoder, ReadsQtsAndOurEncodersPngsAsQtDoes) {
     for (const QImage::Format format :
          {QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_ARGB32_Premultiplied,
           QImage::Format_Grayscale8, QImage::Format_Indexed8}) {
@@ -223,11 +224,12 @@ TEST(PngDecoder, ReadsQtsOwnPngsAsQtDoes) {
         QImage image = screenLike(format);
         image.setDotsPerMeterX(3780);
         image.setDotsPerMeterY(7559);
-        const QByteArray png = qtPngOf(image);
-        const QImage decoded = PngDecoder::decodeDirectly(png);
-        ASSERT_FALSE(decoded.isNull()) << "left to Qt";
-        expectSameAsQt(decoded, png);
-        expectSameAsQt(PngDecoder::decode(png), png);
+        for (const QByteArray& png : {qtPngOf(image), PngEncoder::encode(image)}) {
+            const QImage decoded = PngDecoder::decodeDirectly(png);
+            ASSERT_FALSE(decoded.isNull()) << "left to Qt";
+            expectSameAsQt(decoded, png);
+            expectSameAsQt(PngDecoder::decode(png), png);
+        }
     }
 }
 
