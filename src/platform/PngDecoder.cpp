@@ -20,8 +20,6 @@
 #include <utility>
 #include <vector>
 
-#include <sys/mman.h>
-
 #include "platform/RowFilters.h"
 
 namespace PngDecoder {
@@ -301,8 +299,7 @@ void writeRow(const Layout& layout, const uchar* row, uchar* out) {
 }
 
 // One block of memory holds the inflated rows and then the image made of them: fresh pages
-// cost a fault each, and a 4K image faulted in page by page took longer than its inflation.
-// For the same reason a large block asks the kernel for huge pages.
+// cost a fault each, and a 4K image is tens of megabytes of them.
 class PixelBlock {
 public:
     // Rows of `imageRow` bytes are written over rows of `filteredRow` bytes, in order, each
@@ -310,16 +307,8 @@ public:
     PixelBlock(int height, qsizetype filteredRow, qsizetype imageRow)
         : filteredOffset(size_t(height) * size_t(std::max<qsizetype>(0, imageRow - filteredRow)))
         , filteredSize(size_t(height) * size_t(filteredRow)) {
-        const size_t size =
-            std::max(size_t(height) * size_t(imageRow), filteredOffset + filteredSize);
-        if (size < hugePage) {
-            block = static_cast<uchar*>(std::malloc(size));
-            return;
-        }
-        const size_t rounded = (size + hugePage - 1) / hugePage * hugePage;
-        block = static_cast<uchar*>(std::aligned_alloc(hugePage, rounded));
-        if (block)
-            madvise(block, rounded, MADV_HUGEPAGE);
+        block = static_cast<uchar*>(std::malloc(
+            std::max(size_t(height) * size_t(imageRow), filteredOffset + filteredSize)));
     }
     ~PixelBlock() { std::free(block); }
     PixelBlock(const PixelBlock&) = delete;
@@ -333,7 +322,6 @@ public:
     uchar* release() { return std::exchange(block, nullptr); }
 
 private:
-    static constexpr size_t hugePage = size_t(2) << 20;
     uchar* block = nullptr;
     size_t filteredOffset = 0;
     size_t filteredSize = 0;
