@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/RowFilters.h"
+#include "platform/ZlibInflation.h"
 
 namespace PngDecoder {
 
@@ -29,12 +30,6 @@ namespace {
 constexpr std::array<uchar, 8> signature{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 
 enum ColorType : uchar { grey = 0, rgb = 2, palette = 3, greyAlpha = 4, rgba = 6 };
-
-struct DecompressorDeleter {
-    void operator()(libdeflate_decompressor* decompressor) const {
-        libdeflate_free_decompressor(decompressor);
-    }
-};
 
 quint32 bigEndianAt(const uchar* at) {
     return qFromBigEndian<quint32>(at);
@@ -379,17 +374,11 @@ QImage decodeDirectly(const QByteArray& bytes) {
         return {};
     const qsizetype bytesPerLine = bytesPerLineOf(layout);
     PixelBlock block(layout.height, layout.rowBytes() + 1, bytesPerLine);
-    const std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
-        libdeflate_alloc_decompressor());
-    if (block.isNull() || !decompressor)
+    if (block.isNull())
         return {};
     QByteArray storage;
     const std::string_view deflated = joined(layout.idats, storage);
-    size_t inflated = 0;
-    const libdeflate_result result =
-        libdeflate_zlib_decompress(decompressor.get(), deflated.data(), deflated.size(),
-                                   block.filtered(), block.filteredBytes(), &inflated);
-    if (result != LIBDEFLATE_SUCCESS || inflated != block.filteredBytes() ||
+    if (!ZlibInflation::inflate(deflated, block.filtered(), block.filteredBytes()) ||
         !restoreRows(layout, block, bytesPerLine))
         return {};
     QImage image(
