@@ -14,7 +14,6 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <string_view>
 #include <utility>
