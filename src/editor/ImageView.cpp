@@ -1,11 +1,12 @@
 #include "editor/ImageView.h"
 
-#include "platform/BackgroundWork.h"
-
 #include <QPainter>
 #include <QPainterPath>
 
 #include <utility>
+
+#include "platform/BackgroundWork.h"
+#include "platform/SmoothScaling.h"
 
 ImageView::ImageView(QWidget* parent)
     : QWidget(parent) {
@@ -43,8 +44,7 @@ QImage ImageView::scaledForView(const QImage& image, QSizeF viewSize, qreal rati
         devicePixelsOf(rectFor(image.deviceIndependentSize(), viewSize), ratio).size();
     if (image.isNull() || pixels.isEmpty() || pixels == image.size())
         return {};
-    // Qt's smooth scaling averages the source area for a reduction: the high-quality filter.
-    return image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return SmoothScaling::scaled(image, pixels);
 }
 
 void ImageView::setImage(const QImage& image, const QImage& scaledCopy) {
