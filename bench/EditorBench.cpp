@@ -16,6 +16,7 @@
 #include "RealisticScreen.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QFile>
@@ -38,6 +39,7 @@ struct EditViewControllerInspector {
     static LoadingSpinner* spinner(EditViewController& c) { return c.loadingSpinner; }
     static int historySize(const EditViewController& c) { return int(c.imageHistory.size()); }
     static void showLoading(EditViewController& c) { c.showLoading(); }
+    static void hideLoading(EditViewController& c) { c.hideLoading(); }
     static void addToHistory(EditViewController& c, const QImage& image) {
         c.showImage(image);
         c.addToHistory(image);
@@ -73,6 +75,12 @@ double childCpuSeconds(qint64 pid) {
 
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+void runEventLoopFor(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 // The longest the GUI thread went without handling its 1 ms timer, split at a moment.
@@ -239,6 +247,37 @@ void BM_LoadingOverlayWhileWaiting(benchmark::State& state) {
     state.SetLabel(sizesLabel(capture));
 }
 BENCHMARK(BM_LoadingOverlayWhileWaiting)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The loading overlay fading in and out over a 4K capture, with nothing else on the GUI
+// thread: its longest stall (the dearest fade frame, painted and handed to the X server) and
+// the process's CPU per fade.
+void BM_LoadingOverlayFade(benchmark::State& state) {
+    const QImage& capture = corpusImage(state, true);
+    if (capture.isNull())
+        return;
+    EditorOnScreen editor(capture);
+    EditViewController& controller = editor.controller();
+    double worstIn = 0, worstOut = 0, cpu = 0;
+    int longStalls = 0;
+    for (auto _ : state) {
+        const double cpuStart = cpuSeconds();
+        for (const bool in : {true, false}) {
+            StallWatch stalls;
+            in ? Inspector::showLoading(controller) : Inspector::hideLoading(controller);
+            runEventLoopFor(300); // QTest::qWait sleeps 10 ms at a time
+            (in ? worstIn : worstOut) = std::max(in ? worstIn : worstOut, stalls.before);
+            longStalls += stalls.longBefore;
+        }
+        cpu += cpuSeconds() - cpuStart;
+    }
+    const double n = double(state.iterations());
+    state.counters["fade_in_stall_ms"] = worstIn;   // target <= 16
+    state.counters["fade_out_stall_ms"] = worstOut; // part of showing a result: <= 50
+    state.counters["stalls_over_16ms"] = longStalls / n;
+    state.counters["cpu_ms_per_fade"] = cpu * 1000 / n / 2;
+    state.SetLabel(sizesLabel(capture));
+}
+BENCHMARK(BM_LoadingOverlayFade)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 // Twenty distinct 4K results in the history: the bytes it holds against the bytes of its
 // images, and undo or redo to the image painted on the screen.
