@@ -1,0 +1,2 @@
+// Offscreen: the pixels land in Qt's own backing store.
+#include "LoadingOverlayPixels.h"
