@@ -3,7 +3,7 @@
 // The loading overlay paints what lies beneath it from a picture it keeps. What reaches the
 // window must be what painting everything beneath on every frame gave: the rounded corners,
 // the image, the backdrop and the dimming, at every step of a fade, also after the image
-// beneath changed. Included by a test program that runs offscreen and by one under X.
+// beneath changed. The tests run offscreen and under X, each program naming its own suite.
 
 #include "EditViewControllerInspector.h"
 
@@ -123,6 +123,31 @@ protected:
         return pixels.copy(inWindow(view, view->imageRect()));
     }
 
+    void fadeStepsMatchPaintingEverythingBeneath() {
+        expectSamePixelsWithAndWithoutPicture("over the capture");
+    }
+
+    // An undo or redo beneath the overlay (a result arrives the same way, while it fades
+    // out) and the window resized: each is in the next frame, not a stale picture of what was
+    // beneath before.
+    void changesBeneathReachTheScreenThroughThePicture() {
+        EditViewController& controller = *window->editViewController;
+        Inspector::addToHistory(controller, screenshotLike({900, 560}, QColor(150, 60, 50)));
+        expectSamePixelsWithAndWithoutPicture("over a result");
+        const QImage result = shownImagePixels();
+
+        controller.performUndo();
+        expectSamePixelsWithAndWithoutPicture("after an undo beneath");
+        const QImage capture = shownImagePixels();
+        EXPECT_GT(differingPixels(capture, result), 0) << "the capture is shown again";
+        controller.performRedo();
+        expectSamePixelsWithAndWithoutPicture("after a redo beneath");
+        EXPECT_EQ(differingPixels(shownImagePixels(), result), 0) << "the result is shown again";
+
+        window->resize(window->size() - QSize(120, 80));
+        expectSamePixelsWithAndWithoutPicture("after a resize");
+    }
+
     static inline const std::vector<qreal> fadeValues{0.0, 0.35, 0.8, 1.0};
     TemporarySettings settings;
     std::unique_ptr<EditWindow> window;
@@ -130,30 +155,5 @@ protected:
     QImage clear;  // the last window seen through the overlay at alpha 0
     QImage dimmed; // and at its last fade value
 };
-
-TEST_F(LoadingOverlayPixels, FadeStepsMatchPaintingEverythingBeneath) {
-    expectSamePixelsWithAndWithoutPicture("over the capture");
-}
-
-// An undo or redo beneath the overlay (a result arrives the same way, while it fades out)
-// and the window resized: each is in the next frame, not a stale picture of what was beneath
-// before.
-TEST_F(LoadingOverlayPixels, ChangesBeneathReachTheScreenThroughThePicture) {
-    EditViewController& controller = *window->editViewController;
-    Inspector::addToHistory(controller, screenshotLike({900, 560}, QColor(150, 60, 50)));
-    expectSamePixelsWithAndWithoutPicture("over a result");
-    const QImage result = shownImagePixels();
-
-    controller.performUndo();
-    expectSamePixelsWithAndWithoutPicture("after an undo beneath");
-    const QImage capture = shownImagePixels();
-    EXPECT_GT(differingPixels(capture, result), 0) << "the capture is shown again";
-    controller.performRedo();
-    expectSamePixelsWithAndWithoutPicture("after a redo beneath");
-    EXPECT_EQ(differingPixels(shownImagePixels(), result), 0) << "the result is shown again";
-
-    window->resize(window->size() - QSize(120, 80));
-    expectSamePixelsWithAndWithoutPicture("after a resize");
-}
 
 } // namespace loading_overlay_pixels
