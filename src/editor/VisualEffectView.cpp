@@ -10,10 +10,11 @@
 
 namespace {
 
-// How long after the last change the picture is taken: soon while the view shows and every
-// frame of it repaints everything beneath, later while it is hidden, so that a run of changes
-// (undo steps, a window being resized) is pictured once, when it is over.
-constexpr int shownPictureDelay = 8;    // milliseconds
+// How long after the last change the picture is taken. While the view shows, and each of its
+// frames repaints everything beneath, soon: between two frames of a fade (about 30 a
+// second). While it is hidden, later, so that a run of changes (undo steps, a window being
+// resized) is pictured once, when it is over.
+constexpr int shownPictureDelay = 16;   // milliseconds
 constexpr int hiddenPictureDelay = 200; // milliseconds
 
 } // namespace
