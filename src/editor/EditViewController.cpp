@@ -111,6 +111,8 @@ void EditViewController::setupControlPanel() {
 
 void EditViewController::setupLoadingOverlay() {
     loadingBackground = new VisualEffectView(loadingTint, rootView);
+    // Its fade covers the whole window: each frame then repaints the overlay alone.
+    loadingBackground->setKeepsPictureOfBeneath(true);
     loadingBackground->hide();
     loadingSpinner = new LoadingSpinner(loadingBackground);
     auto* centring = new QGridLayout(loadingBackground);
@@ -286,4 +288,6 @@ void EditViewController::showImage(const QImage& image, const QImage& scaledForV
     pendingStep->store(0);
     if (imageView)
         imageView->setImage(image, scaledForView);
+    if (loadingBackground)
+        loadingBackground->beneathChanged();
 }
