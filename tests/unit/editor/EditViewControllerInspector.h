@@ -34,7 +34,6 @@ struct EditViewControllerInspector {
     static VisualEffectView* backdrop(const EditViewController& c) { return c.backdrop; }
     static ImageView* imageView(const EditViewController& c) { return c.imageView; }
     static bool editStarted(const EditViewController& c) { return c.editStartTime.has_value(); }
-    static ImageView* imageView(const EditViewController& c) { return c.imageView; }
     // Lets a step's unpack finish and its result reach the GUI thread.
     static void finishPendingWork(EditViewController& c) {
         c.historyWorker.waitForDone();
