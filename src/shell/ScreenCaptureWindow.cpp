@@ -3,6 +3,7 @@
 #include "shell/OverlayView.h"
 
 #include "platform/ApplicationKeyMonitor.h"
+#include "platform/BackingStorePreparation.h"
 #include "platform/Compositor.h"
 #include "platform/CursorStack.h"
 #include "platform/GlobalKeyMonitor.h"
@@ -51,6 +52,7 @@ ScreenCaptureWindow::ScreenCaptureWindow(std::vector<std::unique_ptr<ScreenGrabb
         setAttribute(Qt::WA_TranslucentBackground);
     else
         overlayView->setBackdrop(screenPicture);
+    prepareBackingStore(this);
 
     CursorStack::push(Qt::CrossCursor);
     cursorPushed = true;
