@@ -42,6 +42,8 @@ void sendMouse(QWidget* view, QEvent::Type type, QPointF at, Qt::MouseButton but
 
 // Lets work on the pool threads finish and hand its results back.
 void settleBackgroundWork() {
+    // Work the last frame queued for later starts first.
+    QCoreApplication::processEvents();
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
 }
