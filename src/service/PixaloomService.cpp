@@ -5,21 +5,18 @@
 #include "sdk/SentrySDK.h"
 #include "service/Base64.h"
 #include "service/DecodingError.h"
+#include "service/NetworkThread.h"
 #include "service/PixaloomError.h"
-#include "service/ReplyBodyReader.h"
 #include "service/ServerResponse.h"
 #include "service/TiffRepresentation.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStringDecoder>
 #include <QUrl>
 #include <QUuid>
-
-#include <QCoro/QCoroNetworkReply>
 
 #include <algorithm>
 #include <charconv>
@@ -30,10 +27,6 @@ namespace {
 // A failed HTTP exchange: no connection, the idle limit, a broken transfer.
 struct TransportError {
     BridgedError error;
-};
-
-struct DeleteLater {
-    void operator()(QNetworkReply* reply) const { reply->deleteLater(); }
 };
 
 const QString transportDomain = QStringLiteral("QtNetwork.QNetworkReply");
@@ -81,22 +74,22 @@ std::optional<QString> utf8Text(const QByteArray& bytes) {
 // Qt's connection-level errors (below 100) mean the exchange itself broke, even after a status
 // line arrived (a stall or a hang-up while the body was coming). Every other error that comes
 // with a status code is Qt's reading of that status: the reply is still the server's answer.
-bool exchangeBroke(const QNetworkReply& reply) {
-    const int code = reply.error();
+bool exchangeBroke(const HttpExchange& exchange) {
+    const int code = exchange.error;
     return code > QNetworkReply::NoError && code < QNetworkReply::ProxyConnectionRefusedError;
 }
 
-TransportError transportError(const QNetworkReply& reply) {
+TransportError transportError(const HttpExchange& exchange) {
     // Qt ends a reply that hits its transfer timeout exactly as abort() does, so the error
     // alone cannot tell the two apart. No flag is needed here: the replies come from the
     // service's own network manager, which lives as long as the service, and nothing calls
     // abort() or close() on them (closing the editor does not cancel an edit). A cancelled
     // transfer is therefore always the idle limit. Whoever adds a cancellation must add a flag
     // of its own and read it here.
-    const QString description = reply.error() == QNetworkReply::OperationCanceledError
+    const QString description = exchange.error == QNetworkReply::OperationCanceledError
                                     ? QStringLiteral("The request timed out.")
-                                    : reply.errorString();
-    return TransportError{BridgedError{transportDomain, reply.error(), description}};
+                                    : exchange.errorString;
+    return TransportError{BridgedError{transportDomain, exchange.error, description}};
 }
 
 } // namespace
@@ -130,10 +123,10 @@ const QString& PixaloomService::boundary() const {
     return boundaryText;
 }
 
-QNetworkAccessManager& PixaloomService::network() {
-    if (!networkAccess)
-        networkAccess = std::make_unique<QNetworkAccessManager>();
-    return *networkAccess;
+NetworkThread& PixaloomService::network() {
+    if (!networkThread)
+        networkThread = std::make_unique<NetworkThread>();
+    return *networkThread;
 }
 
 QByteArray PixaloomService::createMultipartFormData(const QImage& image, const QString& prompt,
@@ -220,11 +213,12 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
         logger.info("Sending request to edit endpoint");
         const Clock::time_point requestStart = Clock::now();
 
-        const std::unique_ptr<QNetworkReply, DeleteLater> reply(network().post(request, body));
-        ReplyBodyReader received(*reply);
-        co_await qCoro(reply.get()).waitForFinished();
-        QByteArray& replyBody = received.finish();
-        handleReply(*reply, replyBody, requestStart);
+        auto posting = network().post(request, body);
+        HttpExchange exchange = co_await posting;
+        if (exchange.outOfMemory)
+            throw std::bad_alloc();
+        QByteArray& replyBody = exchange.body;
+        handleReply(exchange, requestStart);
         logger.info("Decoding response JSON");
         // Parsing megabytes of JSON and base64 runs on a worker thread too; what it found is
         // examined, logged and reported here, in the same order as before.
@@ -254,11 +248,12 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
     }
 }
 
-void PixaloomService::handleReply(QNetworkReply& reply, const QByteArray& body,
+void PixaloomService::handleReply(const HttpExchange& exchange,
                                   Clock::time_point requestStart) const {
-    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (exchangeBroke(reply) || (!status.isValid() && reply.error() != QNetworkReply::NoError))
-        throw transportError(reply);
+    const QVariant& status = exchange.statusCode;
+    const QByteArray& body = exchange.body;
+    if (exchangeBroke(exchange) || (!status.isValid() && exchange.error != QNetworkReply::NoError))
+        throw transportError(exchange);
 
     logger.info("Request completed in %s seconds", seconds(requestStart));
     logger.info("Response data size: %ld bytes", body.size());
@@ -269,7 +264,7 @@ void PixaloomService::handleReply(QNetworkReply& reply, const QByteArray& body,
     }
     const int statusCode = status.toInt();
     logger.info("Received API response with status code: %ld", statusCode);
-    logResponseHeaders(reply);
+    logResponseHeaders(exchange.headers);
     if (statusCode != 200)
         handleErrorReply(statusCode, body);
 }
@@ -297,9 +292,9 @@ bool PixaloomService::isImagePart(const ResponsePart& part) {
     return part.type == QStringLiteral("image");
 }
 
-void PixaloomService::logResponseHeaders(const QNetworkReply& reply) const {
+void PixaloomService::logResponseHeaders(const QList<QNetworkReply::RawHeaderPair>& headers) const {
     QStringList names;
-    for (const auto& [name, value] : reply.rawHeaderPairs()) {
+    for (const auto& [name, value] : headers) {
         const std::optional<QString> nameText = utf8Text(name);
         if (!nameText || !utf8Text(value))
             return;

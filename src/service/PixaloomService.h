@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QNetworkReply>
 #include <QString>
 
 #include <QCoro/QCoroTask>
@@ -17,10 +18,10 @@
 #include <vector>
 
 class DecodingError;
+class NetworkThread;
 class PixaloomError;
-class QNetworkAccessManager;
-class QNetworkReply;
 class SentrySDK;
+struct HttpExchange;
 
 // The client of the edit server. The application uses the one shared instance; tests make
 // their own with another base URL, crash reporter or idle limit.
@@ -56,7 +57,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    QNetworkAccessManager& network();
+    NetworkThread& network();
     // What a worker thread made of a 200 reply's body: the decoded reply, its parts' lengths
     // in characters, and the bytes of its first image part when the reply succeeded (decoded
     // into the body's memory: the body is then empty; none when the part is not base64), or
@@ -73,11 +74,10 @@ private:
                                             const std::optional<QString>& theme,
                                             bool improvePrompt) const;
     // Checks and logs the HTTP reply; returns for a 200 reply, throws for the rest.
-    void handleReply(QNetworkReply& reply, const QByteArray& body,
-                     Clock::time_point requestStart) const;
+    void handleReply(const HttpExchange& exchange, Clock::time_point requestStart) const;
     static ParsedReply parseReply(QByteArray body);
     static bool isImagePart(const ResponsePart& part);
-    void logResponseHeaders(const QNetworkReply& reply) const;
+    void logResponseHeaders(const QList<QNetworkReply::RawHeaderPair>& headers) const;
     [[noreturn]] void handleErrorReply(int statusCode, const QByteArray& body) const;
     QByteArray decodeReply(const ParsedReply& parsed, Clock::time_point startTime) const;
     QByteArray runDecodingBlock(const ParsedReply& parsed, Clock::time_point startTime) const;
@@ -92,5 +92,5 @@ private:
     QString endpoint; // serverUrl + "/edit", fixed for the instance
     SentrySDK* crashReporter;
     std::chrono::milliseconds idleLimit;
-    std::unique_ptr<QNetworkAccessManager> networkAccess; // made on the GUI thread at first use
+    std::unique_ptr<NetworkThread> networkThread; // started at first use
 };

@@ -18,8 +18,9 @@ void LogCapture::handle(QtMsgType type, const QMessageLogContext& context, const
     if (!active)
         return;
     std::lock_guard lock(active->mutex);
-    active->captured.push_back(
-        {type, QString::fromUtf8(context.category ? context.category : "default"), message});
+    active->captured.push_back({type,
+                                QString::fromUtf8(context.category ? context.category : "default"),
+                                message, std::chrono::steady_clock::now()});
 }
 
 std::vector<LogCapture::Record> LogCapture::records() const {

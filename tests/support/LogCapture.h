@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <chrono>
 #include <mutex>
 #include <vector>
 
@@ -14,6 +15,7 @@ public:
         QtMsgType type;
         QString category;
         QString message;
+        std::chrono::steady_clock::time_point at; // when it was written
     };
 
     LogCapture();

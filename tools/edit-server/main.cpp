@@ -2,7 +2,8 @@
 // 8765). POST /edit takes the multipart body the application sends (image as TIFF, prompt,
 // optional theme, improve_prompt) and answers with the edited image as base64 PNG: a tint in
 // the theme's colour when a theme is given, else the colours inverted.
-#include <QBuffer>
+#include "platform/PngEncoder.h"
+
 #include <QByteArray>
 #include <QColor>
 #include <QCryptographicHash>
@@ -13,10 +14,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -180,36 +182,117 @@ void answer(const httplib::Request& request, httplib::Response& response, std::s
         });
 }
 
-void handleEdit(const httplib::Request& request, httplib::Response& response) {
+// The form's fields by name, each the first of its name, read straight from the body as it
+// arrives: httplib's own reading would copy a large image three more times before the handler
+// sees it. None when the body could not be read (httplib has then set the status).
+std::optional<std::map<std::string, std::string>>
+readFormFields(const httplib::Request& request, const httplib::ContentReader& content) {
+    std::map<std::string, std::string> fields;
+    std::string* current = nullptr;
+    if (!request.is_multipart_form_data()) {
+        if (!content([](const char*, std::size_t) { return true; }))
+            return std::nullopt;
+        return fields;
+    }
+    const std::size_t announced =
+        std::strtoull(request.get_header_value("Content-Length").c_str(), nullptr, 10);
+    const bool read = content(
+        [&](const httplib::MultipartFormData& part) {
+            const auto [field, isFirst] = fields.try_emplace(part.name);
+            current = isFirst ? &field->second : nullptr;
+            // The image is nearly all of the body: its room is made once.
+            if (current && part.name == "image")
+                current->reserve(announced);
+            return true;
+        },
+        [&](const char* data, std::size_t length) {
+            if (current)
+                current->append(data, length);
+            return true;
+        });
+    if (!read)
+        return std::nullopt;
+    return fields;
+}
+
+std::optional<std::string> field(const std::map<std::string, std::string>& fields,
+                                 const std::string& name) {
+    const auto found = fields.find(name);
+    return found == fields.end() ? std::nullopt : std::optional(found->second);
+}
+
+// Standard base64 of the bytes, appended in one pass to room made for it beforehand.
+void appendBase64(std::string& out, const QByteArray& bytes) {
+    static constexpr char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const std::size_t size = static_cast<std::size_t>(bytes.size());
+    const std::size_t start = out.size();
+    out.resize(start + (size + 2) / 3 * 4);
+    char* written = out.data() + start;
+    std::size_t i = 0;
+    for (; i + 3 <= size; i += 3, written += 4) {
+        const uint32_t triple = uint32_t(in[i]) << 16 | uint32_t(in[i + 1]) << 8 | in[i + 2];
+        written[0] = alphabet[triple >> 18];
+        written[1] = alphabet[(triple >> 12) & 63];
+        written[2] = alphabet[(triple >> 6) & 63];
+        written[3] = alphabet[triple & 63];
+    }
+    if (i < size) {
+        const uint32_t triple =
+            uint32_t(in[i]) << 16 | (i + 1 < size ? uint32_t(in[i + 1]) << 8 : 0);
+        written[0] = alphabet[triple >> 18];
+        written[1] = alphabet[(triple >> 12) & 63];
+        written[2] = i + 1 < size ? alphabet[(triple >> 6) & 63] : '=';
+        written[3] = '=';
+    }
+}
+
+void handleEdit(const httplib::Request& request, httplib::Response& response,
+                const httplib::ContentReader& content) {
+    // The handler's own time starts once the body has arrived, as when httplib read it.
+    const std::optional<std::map<std::string, std::string>> form = readFormFields(request, content);
+    if (!form) {
+        if (response.status == -1)
+            response.status = 400;
+        return;
+    }
+    const std::map<std::string, std::string>& fields = *form;
     const auto started = std::chrono::steady_clock::now();
-    if (!request.has_file("image") || !request.has_file("prompt"))
+    const std::optional<std::string> prompt = field(fields, "prompt");
+    const auto upload = fields.find("image");
+    if (upload == fields.end() || !prompt)
         return fail(response, 400, "The request needs an image and a prompt");
-    const std::string prompt = request.get_file_value("prompt").content;
-    std::optional<std::string> theme;
-    if (request.has_file("theme"))
-        theme = request.get_file_value("theme").content;
-    const std::optional<QImage> image = decodeTiff(request.get_file_value("image").content);
+    const std::optional<std::string> theme = field(fields, "theme");
+    const std::optional<QImage> image = decodeTiff(upload->second);
     if (!image)
         return fail(response, 400, "The image is not a readable TIFF");
 
     const auto editStarted = std::chrono::steady_clock::now();
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    edit(*image, theme).save(&buffer, "PNG");
+    // Zlib's fast run-length PNG: a tenth of the default encoder's time on screenshots, for
+    // a fifth more bytes.
+    const QByteArray png = PngEncoder::encode(edit(*image, theme));
     const auto milliseconds = [](auto since) {
         return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
             .count();
     };
+    const std::string totalMs = std::to_string(milliseconds(started));
+    const std::string apiMs = std::to_string(milliseconds(editStarted));
     const std::string description =
-        theme ? "Tinted for the theme \"" + *theme + "\": " + prompt : "Inverted: " + prompt;
-    std::string body =
+        theme ? "Tinted for the theme \"" + *theme + "\": " + *prompt : "Inverted: " + *prompt;
+
+    const std::string head =
         "{\"success\":true,\"parts\":[{\"type\":\"text\",\"content\":" + jsonString(description) +
-        "},{\"type\":\"image\",\"content\":\"" + png.toBase64().toStdString() +
-        "\"}],\"timing\":{\"total_ms\":" + std::to_string(milliseconds(started)) +
-        ",\"api_ms\":" + std::to_string(milliseconds(editStarted)) + "}}";
+        "},{\"type\":\"image\",\"content\":\"";
+    const std::string tail =
+        "\"}],\"timing\":{\"total_ms\":" + totalMs + ",\"api_ms\":" + apiMs + "}}";
+    std::string body;
+    body.reserve(head.size() + (static_cast<std::size_t>(png.size()) + 2) / 3 * 4 + tail.size());
+    body += head;
+    appendBase64(body, png);
+    body += tail;
     answer(request, response, std::move(body));
-    std::printf("edit: %dx%d, prompt \"%s\"%s\n", image->width(), image->height(), prompt.c_str(),
+    std::printf("edit: %dx%d, prompt \"%s\"%s\n", image->width(), image->height(), prompt->c_str(),
                 theme ? (", theme " + *theme).c_str() : "");
     std::fflush(stdout);
 }

@@ -44,6 +44,39 @@ TEST(EditExchange, TheTimeOutLimitsSilenceNotTheWholeExchange) {
     }
 }
 
+TEST(EditExchange, LargeBodiesArriveWholeInBothDirections) {
+    // Bytes of every value, larger than what Qt reads ahead of its reader (a few megabytes)
+    // and than the pieces it sends a request in.
+    QByteArray image(6 * 1024 * 1024 + 7, Qt::Uninitialized);
+    for (qsizetype i = 0; i < image.size(); ++i)
+        image[i] = static_cast<char>((i * 131) ^ (i >> 9));
+    struct Case {
+        const char* name;
+        int pieces;
+        std::chrono::milliseconds pause;
+    };
+    const Case cases[] = {{"one piece", 1, 0ms},
+                          {"many small pieces", 4096, 0ms},
+                          {"a few pieces after pauses", 6, 40ms}};
+    const QImage large = patternImage(1500, 1100);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoopbackHttpServer server;
+        Reply reply = LoopbackHttpServer::json(200, imageReply(image));
+        reply.bodyPieces = c.pieces;
+        reply.piecePause = c.pause;
+        server.enqueue(reply);
+        SentrySDK crashReports;
+        PixaloomService service({server.baseUrl(), &crashReports, 10s});
+        const EditOutcome outcome = runEdit(service, "prompt", large);
+        ASSERT_TRUE(std::holds_alternative<QByteArray>(outcome));
+        EXPECT_TRUE(std::get<QByteArray>(outcome) == image);
+        ASSERT_EQ(server.requests().size(), 1u);
+        EXPECT_TRUE(server.requests()[0].body ==
+                    service.createMultipartFormData(large, "prompt", {}, false));
+    }
+}
+
 TEST(EditExchange, HeadersAreLoggedOnlyWhenEveryNameAndValueIsText) {
     struct Case {
         const char* name;
