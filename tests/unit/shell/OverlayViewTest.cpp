@@ -303,9 +303,9 @@ TEST(OverlayViewDrawing, BackdropPixelsAreThePictureDimmedOutsideAndUntouchedIns
     }
 }
 
-// The view painted onto an image with the given device pixel ratio.
-QImage renderedAt(QWidget* view, qreal ratio) {
-    QImage image(view->size() * ratio, QImage::Format_ARGB32);
+// The view painted onto an image of the given format and device pixel ratio.
+QImage renderedAt(QWidget* view, qreal ratio, QImage::Format format) {
+    QImage image(view->size() * ratio, format);
     image.setDevicePixelRatio(ratio);
     image.fill(Qt::transparent);
     view->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
@@ -327,6 +327,7 @@ TEST(OverlayViewDrawing, FramesFromTheDimmedCopyEqualFramesDimmedWhilePainting) 
         const char* name;
         qreal ratio;
         std::optional<QRectF> selection;
+        QImage::Format surface = QImage::Format_ARGB32;
     };
     const Case cases[] = {
         {"no selection", 1.0, std::nullopt},
@@ -334,6 +335,8 @@ TEST(OverlayViewDrawing, FramesFromTheDimmedCopyEqualFramesDimmedWhilePainting) 
         {"selection between pixels", 1.0, QRectF(60.5, 140.25, 250.5, 100.75)},
         {"device pixel ratio 2, selection between pixels", 2.0,
          QRectF(60.25, 140.75, 250.5, 100.25)},
+        {"premultiplied surface, as an X window's", 1.0, QRectF(60.5, 140.25, 250.5, 100.75),
+         QImage::Format_ARGB32_Premultiplied},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -348,11 +351,11 @@ TEST(OverlayViewDrawing, FramesFromTheDimmedCopyEqualFramesDimmedWhilePainting) 
         if (c.selection)
             drag(&view, c.selection->topLeft(), c.selection->bottomRight());
 
-        const QImage dimmedWhilePainting = renderedAt(&view, c.ratio);
+        const QImage dimmedWhilePainting = renderedAt(&view, c.ratio, c.surface);
         ASSERT_FALSE(view.hasDimmedBackdrop());
         settleBackgroundWork();
         ASSERT_TRUE(view.hasDimmedBackdrop());
-        const QImage fromDimmedCopy = renderedAt(&view, c.ratio);
+        const QImage fromDimmedCopy = renderedAt(&view, c.ratio, c.surface);
 
         int differing = 0;
         for (int y = 0; y < fromDimmedCopy.height(); ++y)
