@@ -2,10 +2,14 @@
 
 #include <QBackingStore>
 #include <QImage>
+#include <QThread>
 #include <QWidget>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <sys/mman.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -23,7 +27,7 @@ void populate(uchar* begin, uchar* end) {
 
 } // namespace
 
-void prepareBackingStore(QWidget* window) {
+BackingStorePreparation::BackingStorePreparation(QWidget* window) {
     window->winId();
     QBackingStore* store = window->backingStore();
     if (!store)
@@ -36,5 +40,22 @@ void prepareBackingStore(QWidget* window) {
     // are brought in.
     auto* image = static_cast<QImage*>(device);
     auto* pixels = const_cast<uchar*>(image->constBits());
-    populate(pixels, pixels + image->sizeInBytes());
+    const qsizetype size = image->sizeInBytes();
+    // Beyond four threads the kernel's own locks make more of them no faster.
+    const int count = std::clamp(QThread::idealThreadCount(), 1, 4);
+    for (int part = 0; part < count; ++part) {
+        uchar* begin = pixels + size * part / count;
+        uchar* end = pixels + size * (part + 1) / count;
+        parts.push_back(QtConcurrent::run([begin, end] { populate(begin, end); }));
+    }
+}
+
+BackingStorePreparation::~BackingStorePreparation() {
+    wait();
+}
+
+void BackingStorePreparation::wait() {
+    for (QFuture<void>& part : parts)
+        part.waitForFinished();
+    parts.clear();
 }
