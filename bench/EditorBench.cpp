@@ -8,11 +8,14 @@
 #include "editor/EditWindow.h"
 #include "editor/ImageView.h"
 #include "editor/LoadingSpinner.h"
+#include "platform/PngDecoder.h"
+#include "platform/PngEncoder.h"
 #include "service/PixaloomService.h"
 
 #include "LocalEditServer.h"
 #include "LogCapture.h"
 #include "ProcessCpu.h"
+#include "QtPng.h"
 #include "RealisticScreen.h"
 
 #include <QElapsedTimer>
@@ -24,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <benchmark/benchmark.h>
 
@@ -39,6 +43,16 @@ struct EditViewControllerInspector {
     static LoadingSpinner* spinner(EditViewController& c) { return c.loadingSpinner; }
     static int historySize(const EditViewController& c) { return int(c.imageHistory.size()); }
     static void showLoading(EditViewController& c) { c.showLoading(); }
+    using ResultLayout = EditViewController::ResultLayout;
+    static ResultLayout resultLayout(EditViewController& c) {
+        return {c.screenRoom(), c.imageView->size(), c.imageView->devicePixelRatioF()};
+    }
+    static QImage decodedForView(const QByteArray& bytes, const ResultLayout& layout) {
+        return EditViewController::decodeResult(bytes, layout).fittedForView;
+    }
+    static QSize fittedSize(const QSize& image, const ResultLayout& layout) {
+        return EditViewController::sizeToFit(QSizeF(image), *layout.room).toSize();
+    }
     static void addToHistory(EditViewController& c, const QImage& image) {
         c.showImage(image);
         c.addToHistory(image);
@@ -348,5 +362,67 @@ void BM_HistoryOfTwenty4KResults(benchmark::State& state) {
     state.SetLabel(sizesLabel(capture));
 }
 BENCHMARK(BM_HistoryOfTwenty4KResults)->Unit(benchmark::kMillisecond)->Iterations(40);
+
+// A 4K result made into what the editor shows: decoded, reduced to the screen's room and to
+// the image view, on a pool thread as the edit does it. ours:0 is Qt's reader and smooth
+// scaling, for comparison; ours:1 the editor's own path. qt_writer:0 is the PNG as the local
+// edit server encodes it; qt_writer:1 as Qt's writer does with its default settings (filters
+// chosen row by row, zlib's default level), as another server may send it.
+void BM_DecodeAndReduce4KResult(benchmark::State& state) {
+    const QImage& capture = corpusImage(state, true);
+    if (capture.isNull())
+        return;
+    EditorOnScreen editor(capture);
+    const Inspector::ResultLayout layout = Inspector::resultLayout(editor.controller());
+    QImage result = capture.convertToFormat(QImage::Format_ARGB32);
+    result.invertPixels();
+    const QByteArray png = state.range(1) ? qtPngOf(result) : PngEncoder::encode(result);
+    const bool qtPath = state.range(0) == 0;
+    const QSize screenSize = Inspector::fittedSize(result.size(), layout);
+    const QImage forView = Inspector::decodedForView(png, layout); // null: drawn at its size
+    const QSize viewSize = forView.isNull() ? screenSize : forView.size();
+    auto qtDecodeAndReduce = [&] {
+        QImage shown = QImage::fromData(png).scaled(screenSize, Qt::IgnoreAspectRatio,
+                                                    Qt::SmoothTransformation);
+        if (viewSize != screenSize)
+            shown = shown.scaled(viewSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        return shown;
+    };
+    double wall = 0, cpu = 0, decodeWall = 0;
+    for (auto _ : state) {
+        const double cpuStart = cpuSeconds();
+        const auto start = Clock::now();
+        const QImage shown =
+            QtConcurrent::run([&] {
+                return qtPath ? qtDecodeAndReduce() : Inspector::decodedForView(png, layout);
+            }).result();
+        benchmark::DoNotOptimize(shown);
+        wall += millisecondsSince(start);
+        cpu += cpuSeconds() - cpuStart;
+        // The decode alone, on its own: what is left of the wall time is the reductions.
+        const auto decodeStart = Clock::now();
+        benchmark::DoNotOptimize(QtConcurrent::run([&] {
+                                     return qtPath ? QImage::fromData(png)
+                                                   : PngDecoder::decode(png);
+                                 }).result());
+        decodeWall += millisecondsSince(decodeStart);
+    }
+    const double n = double(state.iterations());
+    state.counters["wall_ms"] = wall / n;
+    state.counters["cpu_ms"] = cpu * 1000 / n;
+    state.counters["decode_ms"] = decodeWall / n;
+    state.counters["png_MB"] = double(png.size()) / 1e6;
+    state.SetLabel(sizesLabel(capture) + QStringLiteral(", to %1x%2, then %3x%4")
+                                             .arg(screenSize.width())
+                                             .arg(screenSize.height())
+                                             .arg(viewSize.width())
+                                             .arg(viewSize.height())
+                                             .toStdString());
+}
+BENCHMARK(BM_DecodeAndReduce4KResult)
+    ->ArgNames({"ours", "qt_writer"})
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(8);
 
 } // namespace

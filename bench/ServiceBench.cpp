@@ -6,9 +6,9 @@
 #include "service/ServerResponse.h"
 
 #include "ProcessCpu.h"
+#include "QtPng.h"
 #include "RealisticScreen.h"
 
-#include <QBuffer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -86,14 +86,6 @@ double secondsOf(auto work, int repeats) {
     return times[times.size() / 2];
 }
 
-QByteArray pngOf(const QImage& image) {
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
-}
-
 // Timed per iteration by hand so the ratio uses exactly what the benchmark measured.
 template <typename Work> double meanSeconds(benchmark::State& state, Work work) {
     double total = 0;
@@ -107,7 +99,7 @@ template <typename Work> double meanSeconds(benchmark::State& state, Work work) 
 
 void QtPngEncode(benchmark::State& state) {
     const double seconds =
-        meanSeconds(state, [] { benchmark::DoNotOptimize(pngOf(screenshot())); });
+        meanSeconds(state, [] { benchmark::DoNotOptimize(qtPngOf(screenshot())); });
     state.counters["ms"] = seconds * 1000;
 }
 BENCHMARK(QtPngEncode)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -116,7 +108,7 @@ void RequestBodyBuild(benchmark::State& state) {
     const QImage& image = screenshot();
     static PixaloomService service(
         {QStringLiteral("http://127.0.0.1:9"), nullptr, std::chrono::seconds(60)});
-    const double pngSeconds = secondsOf([&] { benchmark::DoNotOptimize(pngOf(image)); }, 3);
+    const double pngSeconds = secondsOf([&] { benchmark::DoNotOptimize(qtPngOf(image)); }, 3);
     qsizetype bodySize = 0;
     const double seconds = meanSeconds(state, [&] {
         const QByteArray body = service.createMultipartFormData(
@@ -152,7 +144,7 @@ void RequestBodyOnRealisticScreens(benchmark::State& state) {
     };
     std::array<double, 3> png{}, body{};
     for (auto _ : state) {
-        png = measure([&] { return pngOf(image).size(); });
+        png = measure([&] { return qtPngOf(image).size(); });
         body = measure([&] {
             return service.createMultipartFormData(image, QStringLiteral("make it pop"), {}, false)
                 .size();

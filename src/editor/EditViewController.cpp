@@ -10,6 +10,7 @@
 #include "platform/ClipboardWriter.h"
 #include "platform/MainQueue.h"
 #include "platform/MainScreen.h"
+#include "platform/SmoothScaling.h"
 
 #include <QEasingCurve>
 #include <QEvent>
@@ -235,8 +236,7 @@ QImage EditViewController::scaledToPoints(const QImage& image, QSizeF points) {
         return image;
     const qreal ratio = image.devicePixelRatio();
     const QSize pixels = pixelSize(points, ratio);
-    // Qt's smooth scaling averages the source area for a reduction: the high-quality filter.
-    QImage scaled = image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage scaled = SmoothScaling::scaled(image, pixels);
     scaled.setDevicePixelRatio(ratio);
     return scaled;
 }

@@ -117,8 +117,8 @@ private:
     static QSizeF sizeToFit(QSizeF points, QSizeF room);
     // scaleImageToFitScreen(image), taken from `prepared` when that is already the result.
     QImage fittedToScreen(const QImage& image, const QImage& prepared) const;
-    // The image drawn at `points` (device pixel ratio kept); the same image at its own size.
-    // Safe on any thread.
+    // The image drawn at `points` (device pixel ratio kept; straight alpha made premultiplied
+    // by a reduction); the same image at its own size. Safe on any thread.
     static QImage scaledToPoints(const QImage& image, QSizeF points);
 
     QImage applyBackgroundColor(const QImage& image, const QColor& color, qreal padding) const;

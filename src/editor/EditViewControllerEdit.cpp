@@ -4,6 +4,7 @@
 #include "editor/ImageView.h"
 #include "platform/BackgroundWork.h"
 #include "platform/MainQueue.h"
+#include "platform/PngDecoder.h"
 #include "sdk/PostHogSDK.h"
 #include "service/PixaloomError.h"
 #include "service/PixaloomService.h"
@@ -157,7 +158,7 @@ QCoro::Task<> EditViewController::runEdit(std::shared_ptr<EditViewController> se
 EditViewController::DecodedResult EditViewController::decodeResult(const QByteArray& bytes,
                                                                    const ResultLayout& layout) {
     DecodedResult decoded;
-    decoded.image = QImage::fromData(bytes);
+    decoded.image = PngDecoder::decode(bytes);
     if (decoded.image.isNull() || !layout.room)
         return decoded;
     decoded.fittedToScreen = scaledToPoints(

@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "platform/SmoothScaling.h"
+
 ImageView::ImageView(QWidget* parent)
     : QWidget(parent) {
     setAttribute(Qt::WA_TranslucentBackground);
@@ -39,8 +41,7 @@ QImage ImageView::scaledForView(const QImage& image, QSizeF viewSize, qreal rati
         devicePixelsOf(rectFor(image.deviceIndependentSize(), viewSize), ratio).size();
     if (image.isNull() || pixels.isEmpty() || pixels == image.size())
         return {};
-    // Qt's smooth scaling averages the source area for a reduction: the high-quality filter.
-    return image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return SmoothScaling::scaled(image, pixels);
 }
 
 void ImageView::setImage(const QImage& image, const QImage& scaledCopy) {

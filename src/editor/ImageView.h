@@ -21,8 +21,9 @@ public:
     void setCornerRadius(qreal radius);
     // Where the image is drawn, in this widget's coordinates.
     QRectF imageRect() const;
-    // The image as a view of `viewSize` points at device pixel ratio `ratio` draws it; null
-    // when it is drawn at its own size. Safe on any thread.
+    // The image as a view of `viewSize` points at device pixel ratio `ratio` draws it
+    // (premultiplied, as it is drawn fastest); null when it is drawn at its own size. Safe on
+    // any thread.
     static QImage scaledForView(const QImage& image, QSizeF viewSize, qreal ratio);
 
 protected:

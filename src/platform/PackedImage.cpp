@@ -4,13 +4,11 @@
 
 #include <libdeflate.h>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
 #include <memory>
 #include <numeric>
+
+#include "platform/RowFilters.h"
 
 namespace {
 
@@ -32,31 +30,6 @@ struct DecompressorDeleter {
 
 int filterDistance(const QImage& image) {
     return std::max(1, image.depth() / 8);
-}
-
-// Adds back to each byte the byte a pixel before it, as it stood after its own restoring.
-void undoSubFilter(uchar* row, qsizetype length, int distance) {
-    qsizetype x = distance;
-#ifdef __SSE2__
-    if (distance == 4) {
-        // Four pixels at a time: a running sum within the block in two shifted adds, plus the
-        // last restored pixel of the block before. A byte-by-byte loop waits on each store,
-        // and a 4K image has 33 MB of them on the way to the screen.
-        __m128i carry = _mm_setzero_si128();
-        for (x = 0; x + 16 <= length; x += 16) {
-            auto* at = reinterpret_cast<__m128i*>(row + x);
-            __m128i pixels = _mm_loadu_si128(at);
-            pixels = _mm_add_epi8(pixels, _mm_slli_si128(pixels, 4));
-            pixels = _mm_add_epi8(pixels, _mm_slli_si128(pixels, 8));
-            pixels = _mm_add_epi8(pixels, carry);
-            _mm_storeu_si128(at, pixels);
-            carry = _mm_shuffle_epi32(pixels, _MM_SHUFFLE(3, 3, 3, 3));
-        }
-        x = std::max<qsizetype>(x, distance);
-    }
-#endif
-    for (; x < length; ++x)
-        row[x] = uchar(row[x] + row[x - distance]);
 }
 
 } // namespace
@@ -128,7 +101,7 @@ QImage PackedImage::unpack() const {
                                       size_t(deflated.size()), rows,
                                       size_t(end - first) * size_t(bytesPerLine), nullptr);
         for (int y = first; y < end; ++y)
-            undoSubFilter(bits + qsizetype(y) * bytesPerLine, bytesPerLine, distance);
+            RowFilters::undoSub(bits + qsizetype(y) * bytesPerLine, bytesPerLine, distance);
     });
     return image;
 }

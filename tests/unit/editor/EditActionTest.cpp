@@ -8,8 +8,8 @@
 #include "service/TiffRepresentation.h"
 #include "LogCapture.h"
 #include "LoopbackHttpServer.h"
+#include "QtPng.h"
 
-#include <QBuffer>
 #include <QClipboard>
 #include <QMimeData>
 
@@ -52,13 +52,7 @@ public:
         return forms;
     }
 
-    static std::string imageReply(const QImage& image) {
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        return bytesReply(png);
-    }
+    static std::string imageReply(const QImage& image) { return bytesReply(qtPngOf(image)); }
     static std::string bytesReply(const QByteArray& bytes) {
         return R"({"success": true, "parts": [{"type": "image", "content": ")" +
                bytes.toBase64().toStdString() + R"("}], "timing": {"total_ms": 12.5}})";
@@ -178,6 +172,26 @@ TEST_F(EditFixture, ResultWithoutBackgroundIsShownScaledAndBecomesTheNextSource)
     edit("again");
     waitForResult(2);
     EXPECT_EQ(server.requests().at(1).image, tiffOf(Inspector::history(*controller).at(1)));
+}
+
+TEST_F(EditFixture, AResultIsShownWithThePixelsOfQtsReaderAndSmoothScaling) {
+    // Fine detail under varying alpha, where a decoder or a reduction that went wrong shows.
+    QImage result(1603, 1201, QImage::Format_ARGB32);
+    for (int y = 0; y < result.height(); ++y)
+        for (int x = 0; x < result.width(); ++x)
+            result.setPixel(x, y, qRgba((x * 7) ^ y, (y * 3) % 256, (x + y) % 256, (x / 5) % 256));
+    const QByteArray png = qtPngOf(result);
+    server.reply({200, LoopbackEditServer::bytesReply(png)});
+    edit("detail");
+    waitForResult(1);
+
+    const QImage decoded = QImage::fromData(png);
+    EXPECT_TRUE(Inspector::originalImage(*controller) == decoded);
+    const QImage shown = Inspector::history(*controller).back();
+    const QImage expected =
+        decoded.scaled(shown.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // Kept premultiplied, as Qt's scaling makes it before its conversion back.
+    EXPECT_TRUE(shown.convertToFormat(expected.format()) == expected);
 }
 
 TEST_F(EditFixture, WithABackgroundTheBaseIsSentAndTheResultComposed) {

@@ -156,8 +156,9 @@ TEST_F(WindowFixture, ClosingClosesItsPopoversAndTheColourDialog) {
         window->close();
         EXPECT_FALSE(panel->bgSettingsPopover->isVisible());
         EXPECT_FALSE(dialog->isVisible());
-        if (promptFirst)
+        if (promptFirst) {
             EXPECT_FALSE(panel->promptPopover->isVisible());
+        }
         EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
         EXPECT_EQ(Inspector::history(controller()).size(), entries);
     }

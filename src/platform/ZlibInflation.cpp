@@ -1,0 +1,139 @@
+#include "platform/ZlibInflation.h"
+
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace ZlibInflation {
+
+namespace {
+
+// LEN 0 and NLEN 0xffff: the end of an empty stored block, where a flush leaves the stream on
+// a byte boundary.
+constexpr std::string_view flushMarker("\x00\x00\xff\xff", 4);
+// A final block of fixed codes holding only its end: closes a strip inflated on its own.
+constexpr std::string_view finalBlock("\x03\x00", 2);
+// Below this a stream inflates faster than threads start.
+constexpr size_t parallelBytes = size_t(1) << 20;
+
+struct DecompressorDeleter {
+    void operator()(libdeflate_decompressor* decompressor) const {
+        libdeflate_free_decompressor(decompressor);
+    }
+};
+using Decompressor = std::unique_ptr<libdeflate_decompressor, DecompressorDeleter>;
+
+struct FreeDeleter {
+    void operator()(uchar* bytes) const { std::free(bytes); }
+};
+
+bool inflateWhole(std::string_view zlib, uchar* out, size_t size) {
+    const Decompressor decompressor(libdeflate_alloc_decompressor());
+    size_t inflated = 0;
+    return decompressor &&
+           libdeflate_zlib_decompress(decompressor.get(), zlib.data(), zlib.size(), out, size,
+                                      &inflated) == LIBDEFLATE_SUCCESS &&
+           inflated == size;
+}
+
+// Cuts the raw deflate data after flush markers into at most `count` pieces of similar size.
+std::vector<std::string_view> piecesOf(std::string_view raw, size_t count) {
+    std::vector<std::string_view> pieces;
+    const size_t target = raw.size() / count;
+    size_t start = 0;
+    for (size_t at = raw.find(flushMarker); at != std::string_view::npos;
+         at = raw.find(flushMarker, at + 1)) {
+        const size_t end = at + flushMarker.size();
+        if (end - start >= target && end < raw.size() && pieces.size() + 1 < count) {
+            pieces.push_back(raw.substr(start, end - start));
+            start = end;
+        }
+    }
+    pieces.push_back(raw.substr(start));
+    return pieces;
+}
+
+// One piece inflated on its own into memory of its own.
+struct Inflated {
+    std::unique_ptr<uchar, FreeDeleter> bytes;
+    size_t size = 0;
+    uLong adler = 1;
+    bool ok = false;
+};
+
+Inflated inflatePiece(std::string_view piece, bool last, size_t capacity) {
+    Inflated result;
+    std::string closed(piece);
+    if (!last)
+        closed.append(finalBlock);
+    result.bytes.reset(static_cast<uchar*>(std::malloc(capacity)));
+    const Decompressor decompressor(libdeflate_alloc_decompressor());
+    if (!result.bytes || !decompressor)
+        return result;
+    size_t consumed = 0;
+    result.ok = libdeflate_deflate_decompress_ex(decompressor.get(), closed.data(), closed.size(),
+                                                 result.bytes.get(), capacity, &consumed,
+                                                 &result.size) == LIBDEFLATE_SUCCESS &&
+                consumed == closed.size();
+    if (result.ok)
+        result.adler = libdeflate_adler32(1, result.bytes.get(), result.size);
+    return result;
+}
+
+bool inflateInPieces(std::string_view raw, quint32 adler, uchar* out, size_t size) {
+    const size_t threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+    const std::vector<std::string_view> pieces = piecesOf(raw, threads);
+    if (pieces.size() < 2)
+        return false;
+    std::vector<std::future<Inflated>> pending;
+    for (size_t i = 0; i < pieces.size(); ++i)
+        pending.push_back(
+            std::async(std::launch::async, inflatePiece, pieces[i], i + 1 == pieces.size(), size));
+    std::vector<Inflated> inflated;
+    size_t total = 0;
+    uLong combined = 1;
+    bool ok = true;
+    for (auto& piece : pending) {
+        inflated.push_back(piece.get());
+        const Inflated& last = inflated.back();
+        ok = ok && last.ok && last.size <= size - total;
+        if (ok) {
+            combined = adler32_combine(combined, last.adler, z_off_t(last.size));
+            total += last.size;
+        }
+    }
+    if (!ok || total != size || combined != adler)
+        return false;
+    size_t at = 0;
+    for (const Inflated& piece : inflated) {
+        std::memcpy(out + at, piece.bytes.get(), piece.size);
+        at += piece.size;
+    }
+    return true;
+}
+
+} // namespace
+
+bool inflate(std::string_view zlib, uchar* out, size_t size) {
+    if (zlib.size() >= parallelBytes) {
+        const auto* bytes = reinterpret_cast<const uchar*>(zlib.data());
+        // Deflate, no preset dictionary, a header whose check holds.
+        const bool plainHeader = (bytes[0] & 0x0f) == 8 && (bytes[0] >> 4) <= 7 &&
+                                 (bytes[1] & 0x20) == 0 && (bytes[0] * 256 + bytes[1]) % 31 == 0;
+        const size_t end = zlib.size() - 4;
+        const quint32 adler = (quint32(bytes[end]) << 24) | (quint32(bytes[end + 1]) << 16) |
+                              (quint32(bytes[end + 2]) << 8) | bytes[end + 3];
+        if (plainHeader && inflateInPieces(zlib.substr(2, end - 2), adler, out, size))
+            return true;
+    }
+    return inflateWhole(zlib, out, size);
+}
+
+} // namespace ZlibInflation
