@@ -110,6 +110,8 @@ void EditViewController::setupControlPanel() {
 
 void EditViewController::setupLoadingOverlay() {
     loadingBackground = new VisualEffectView(loadingTint, rootView);
+    // Its fade covers the whole window: each frame then repaints the overlay alone.
+    loadingBackground->setKeepsPictureOfBeneath(true);
     loadingBackground->hide();
     loadingSpinner = new LoadingSpinner(loadingBackground);
     auto* centring = new QGridLayout(loadingBackground);
@@ -284,4 +286,6 @@ void EditViewController::performRedo() {
 void EditViewController::showImage(const QImage& image, const QImage& scaledForView) {
     if (imageView)
         imageView->setImage(image, scaledForView);
+    if (loadingBackground)
+        loadingBackground->beneathChanged();
 }

@@ -31,10 +31,12 @@ struct EditViewControllerInspector {
     static qreal currentPadding(const EditViewController& c) { return c.currentPadding; }
     static ControlPanel* panel(const EditViewController& c) { return c.controlPanel; }
     static VisualEffectView* overlay(const EditViewController& c) { return c.loadingBackground; }
+    static VisualEffectView* backdrop(const EditViewController& c) { return c.backdrop; }
+    static ImageView* imageView(const EditViewController& c) { return c.imageView; }
     static bool editStarted(const EditViewController& c) { return c.editStartTime.has_value(); }
     static void addToHistory(EditViewController& c, const QImage& image) {
         c.addToHistory(image);
-        c.imageView->setImage(image);
+        c.showImage(image);
     }
 };
 

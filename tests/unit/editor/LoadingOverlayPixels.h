@@ -1,0 +1,159 @@
+#pragma once
+
+// The loading overlay paints what lies beneath it from a picture it keeps. What reaches the
+// window must be what painting everything beneath on every frame gave: the rounded corners,
+// the image, the backdrop and the dimming, at every step of a fade, also after the image
+// beneath changed. The tests run offscreen and under X, each program naming its own suite.
+
+#include "EditViewControllerInspector.h"
+
+#include "editor/EditWindow.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+
+#include <gtest/gtest.h>
+
+namespace loading_overlay_pixels {
+
+using Inspector = EditViewControllerInspector;
+
+// Something like a screenshot: lines of text over panels of colour, and edges that cross the
+// view's rounded corners.
+inline QImage screenshotLike(QSize size, QColor tone) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(tone);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(QRect(0, 0, size.width(), 28), tone.darker(160));
+    painter.setBrush(tone.lighter(150));
+    painter.drawRoundedRect(QRect(40, 60, size.width() / 2, size.height() / 2), 12, 12);
+    painter.setPen(Qt::white);
+    for (int line = 0; line < size.height() / 18; ++line)
+        painter.drawText(
+            12, 44 + line * 18,
+            QStringLiteral("%1  pixaloom --edit \"make it pop\" ~/Pictures").arg(line));
+    return image;
+}
+
+// The window's pixels as they were painted: the backing store offscreen, the X server's
+// copy under X.
+inline QImage windowPixels(QWidget& window) {
+    QTest::qWait(60); // the frame after the last change, flushed
+    return window.screen()
+        ->grabWindow(window.winId())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+inline int differingPixels(const QImage& a, const QImage& b) {
+    if (a.size() != b.size())
+        return a.width() * a.height() + 1;
+    int count = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const auto* left = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+        const auto* right = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+        for (int x = 0; x < a.width(); ++x)
+            count += left[x] != right[x];
+    }
+    return count;
+}
+
+class LoadingOverlayPixels : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window = std::make_unique<EditWindow>(screenshotLike({900, 560}, QColor(40, 90, 140)),
+                                              QRectF(0, 0, 900, 560));
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        QTest::qWait(400); // the panel's appearance
+        EditViewController& controller = *window->editViewController;
+        overlay = Inspector::overlay(controller);
+        // What showLoading does, without the spinner, whose frames follow the clock.
+        overlay->show();
+        overlay->raise();
+        Inspector::panel(controller)->raise();
+    }
+
+    bool pictureTaken() const {
+        return QTest::qWaitFor([&] { return overlay->testAttribute(Qt::WA_OpaquePaintEvent); });
+    }
+
+    // The window at each fade value, painted from the overlay's picture as it stands, then
+    // with everything beneath painted on every frame: both must agree.
+    void expectSamePixelsWithAndWithoutPicture(const char* when) {
+        std::vector<QImage> pictured;
+        for (const qreal alpha : fadeValues) {
+            overlay->setAlphaValue(alpha);
+            EXPECT_TRUE(pictureTaken()) << when << ", alpha " << alpha;
+            overlay->update(); // a frame from the picture, whatever the last one was
+            pictured.push_back(windowPixels(*window));
+            EXPECT_TRUE(overlay->testAttribute(Qt::WA_OpaquePaintEvent));
+        }
+        overlay->setKeepsPictureOfBeneath(false);
+        for (size_t i = 0; i < fadeValues.size(); ++i) {
+            overlay->setAlphaValue(fadeValues[i]);
+            const QImage painted = windowPixels(*window);
+            EXPECT_EQ(differingPixels(painted, pictured[i]), 0)
+                << when << ", alpha " << fadeValues[i];
+            if (i == 0)
+                clear = painted;
+            else
+                dimmed = painted;
+        }
+        overlay->setKeepsPictureOfBeneath(true);
+        // The fade is seen at all: the dimmed window differs from the clear one.
+        EXPECT_GT(differingPixels(clear, dimmed), 0) << when;
+    }
+
+    // The image as last seen through the clear overlay, the control panel over it blacked
+    // out (its buttons follow the history).
+    QImage shownImagePixels() const {
+        const EditViewController& controller = *window->editViewController;
+        const ImageView* view = Inspector::imageView(controller);
+        const QWidget* panel = Inspector::panel(controller);
+        const qreal ratio = window->devicePixelRatioF();
+        const auto inWindow = [&](const QWidget* widget, QRectF rect) {
+            rect.translate(widget->mapTo(window.get(), QPoint()));
+            return QRectF(rect.topLeft() * ratio, rect.size() * ratio).toAlignedRect();
+        };
+        QImage pixels = clear;
+        QPainter(&pixels).fillRect(inWindow(panel, panel->rect()), Qt::black);
+        return pixels.copy(inWindow(view, view->imageRect()));
+    }
+
+    void fadeStepsMatchPaintingEverythingBeneath() {
+        expectSamePixelsWithAndWithoutPicture("over the capture");
+    }
+
+    // An undo or redo beneath the overlay (a result arrives the same way, while it fades
+    // out) and the window resized: each is in the next frame, not a stale picture of what was
+    // beneath before.
+    void changesBeneathReachTheScreenThroughThePicture() {
+        EditViewController& controller = *window->editViewController;
+        Inspector::addToHistory(controller, screenshotLike({900, 560}, QColor(150, 60, 50)));
+        expectSamePixelsWithAndWithoutPicture("over a result");
+        const QImage result = shownImagePixels();
+
+        controller.performUndo();
+        expectSamePixelsWithAndWithoutPicture("after an undo beneath");
+        const QImage capture = shownImagePixels();
+        EXPECT_GT(differingPixels(capture, result), 0) << "the capture is shown again";
+        controller.performRedo();
+        expectSamePixelsWithAndWithoutPicture("after a redo beneath");
+        EXPECT_EQ(differingPixels(shownImagePixels(), result), 0) << "the result is shown again";
+
+        window->resize(window->size() - QSize(120, 80));
+        expectSamePixelsWithAndWithoutPicture("after a resize");
+    }
+
+    static inline const std::vector<qreal> fadeValues{0.0, 0.35, 0.8, 1.0};
+    TemporarySettings settings;
+    std::unique_ptr<EditWindow> window;
+    VisualEffectView* overlay = nullptr;
+    QImage clear;  // the last window seen through the overlay at alpha 0
+    QImage dimmed; // and at its last fade value
+};
+
+} // namespace loading_overlay_pixels
