@@ -2,6 +2,7 @@
 
 #include "platform/MainQueue.h"
 
+#include <QPointer>
 #include <QThreadPool>
 
 #include <coroutine>
@@ -16,13 +17,17 @@
 namespace BackgroundWork {
 
 // Runs `work` on a pool thread, then `done(result)` on the GUI thread, unless `context` is
-// gone by then.
+// gone by then. The context may be destroyed while the work runs: the pool thread only hands
+// the result to the application, and the GUI thread alone asks whether the context lives.
 template <typename Work, typename Done> void run(QObject* context, Work work, Done done) {
-    QThreadPool::globalInstance()->start([context, work = std::move(work),
+    QThreadPool::globalInstance()->start([context = QPointer<QObject>(context),
+                                          work = std::move(work),
                                           done = std::move(done)]() mutable {
         auto result = std::make_shared<std::invoke_result_t<Work&>>(work());
-        MainQueue::async(context,
-                         [done = std::move(done), result]() mutable { done(std::move(*result)); });
+        MainQueue::async([context, done = std::move(done), result]() mutable {
+            if (context)
+                done(std::move(*result));
+        });
     });
 }
 
