@@ -191,9 +191,8 @@ private:
     // Any image shown meanwhile overtakes it as well.
     std::shared_ptr<std::atomic<quint64>> pendingStep = std::make_shared<std::atomic<quint64>>(0);
     quint64 stepsRequested = 0;
-    // One thread: an unpack and a scaling spread over the global pool themselves. Declared
-    // last, so it is the first to go and waits for its work, whose result is posted to this
-    // object, while the object is still whole.
+    // One thread: an unpack and a scaling spread over the global pool themselves. It waits
+    // for a running unpack when the controller goes.
     QThreadPool historyWorker;
 
     friend struct EditViewControllerInspector;

@@ -2,6 +2,7 @@
 
 #include "platform/MainQueue.h"
 
+#include <QPointer>
 #include <QThreadPool>
 
 #include <coroutine>
@@ -15,15 +16,20 @@
 // reach the GUI thread in the order their work finished and after the events queued before.
 namespace BackgroundWork {
 
-// Runs `work` on a thread of `pool`, then `done(result)` on the GUI thread, unless `context`
-// is gone by then. A pool of its own suits work that itself spreads over the global pool,
-// which a task of that pool must not wait for. `context` must outlive the work's end.
+// Runs `work` on a thread of `pool`, then `done(result)` on the GUI thread, unless `context` is
+// gone by then. The context may be destroyed while the work runs: the pool thread only hands
+// the result to the application, and the GUI thread alone asks whether the context lives. A
+// pool of its own suits work that itself spreads over the global pool, which a task of that
+// pool must not wait for.
 template <typename Work, typename Done>
 void run(QThreadPool* pool, QObject* context, Work work, Done done) {
-    pool->start([context, work = std::move(work), done = std::move(done)]() mutable {
+    pool->start([context = QPointer<QObject>(context), work = std::move(work),
+                 done = std::move(done)]() mutable {
         auto result = std::make_shared<std::invoke_result_t<Work&>>(work());
-        MainQueue::async(context,
-                         [done = std::move(done), result]() mutable { done(std::move(*result)); });
+        MainQueue::async([context, done = std::move(done), result]() mutable {
+            if (context)
+                done(std::move(*result));
+        });
     });
 }
 

@@ -2,6 +2,9 @@
 
 #include "shell/ScreenCaptureWindow.h"
 
+#include "platform/BackgroundWork.h"
+#include "platform/MainQueue.h"
+
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QMouseEvent>
@@ -10,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -21,6 +25,22 @@ constexpr qreal labelGap = 5.0;
 constexpr qreal labelPaddingX = 3.0;
 constexpr qreal labelPaddingY = 2.0;
 constexpr qreal labelCornerRadius = 3.0;
+
+// The format of the image the painter draws on; none for other surfaces.
+std::optional<QImage::Format> targetFormat(QPainter& painter) {
+    const QPaintDevice* target = painter.paintEngine()->paintDevice();
+    if (!target || target->devType() != QInternal::Image)
+        return std::nullopt;
+    return static_cast<const QImage*>(target)->format();
+}
+
+// The picture under the dimming, made with the operations a frame uses on a surface of
+// `format`, so both ways give the same pixels.
+QImage dimmedCopy(const QImage& picture, QImage::Format format) {
+    QImage dimmed = picture.convertToFormat(format);
+    QPainter(&dimmed).fillRect(QRectF(QPointF(), dimmed.deviceIndependentSize()), dimmingColor);
+    return dimmed;
+}
 
 QFont labelFont() {
     QFont font = QApplication::font();
@@ -45,9 +65,12 @@ void OverlayView::setScreenCaptureWindow(ScreenCaptureWindow* window) {
 }
 
 void OverlayView::setBackdrop(const QImage& image) {
-    // Kept as it is and dimmed while painting: a dimmed copy of a 4K picture would cost as
-    // much again in memory and in time before the first frame.
+    // Kept as it is and dimmed while painting until the dimmed copy is ready: making it first
+    // would cost a 4K picture's time again before the first frame.
     backdrop = image;
+    dimmedBackdrop = QImage();
+    dimmedBackdropRequested = false;
+    ++backdropVersion;
     // The picture covers every pixel: nothing beneath needs painting first.
     setAttribute(Qt::WA_OpaquePaintEvent, !image.isNull());
     update();
@@ -120,12 +143,10 @@ void OverlayView::leaveEvent(QEvent* event) {
 
 void OverlayView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    if (!backdrop.isNull())
-        paintBackdrop(painter, event->rect());
-    if (currentRect)
-        dimAround(painter, *currentRect);
+    if (!dimmedBackdrop.isNull() && targetFormat(painter) == dimmedBackdrop.format())
+        paintFromDimmedBackdrop(painter, event->rect());
     else
-        painter.fillRect(event->rect(), dimmingColor);
+        paintDimmingOverBackdrop(painter, event->rect());
     if (currentRect) {
         strokeBorder(painter, *currentRect);
         paintLabel(painter, *currentRect);
@@ -134,32 +155,74 @@ void OverlayView::paintEvent(QPaintEvent* event) {
         paintCrosshair(painter, *hoverPoint);
 }
 
+void OverlayView::paintDimmingOverBackdrop(QPainter& painter, const QRect& exposed) {
+    if (!backdrop.isNull())
+        paintBackdrop(painter, exposed);
+    if (currentRect)
+        dimAround(painter, *currentRect, dimmingColor);
+    else
+        painter.fillRect(exposed, dimmingColor);
+}
+
+void OverlayView::paintFromDimmedBackdrop(QPainter& painter, const QRect& exposed) const {
+    // Every pixel is copied once: from the dimmed copy through the same rectangles the
+    // dimming fills, so both ways cover the same pixels, and from the picture inside.
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    const QBrush dimmed(dimmedBackdrop);
+    if (currentRect) {
+        dimAround(painter, *currentRect, dimmed);
+        painter.fillRect(*currentRect, QBrush(backdrop));
+    } else {
+        painter.fillRect(exposed, dimmed);
+    }
+    painter.restore();
+}
+
 void OverlayView::paintBackdrop(QPainter& painter, const QRect& exposed) {
     // Converted once to the window's own pixel format, so each frame is a plain copy. An
     // opaque 32-bit picture is copied as it is onto a premultiplied window (the X backing
     // store's format): converting a 4K screen would cost more than the first frame's copy.
-    const QPaintDevice* target = painter.paintEngine()->paintDevice();
-    if (target && target->devType() == QInternal::Image) {
-        const QImage::Format format = static_cast<const QImage*>(target)->format();
+    const std::optional<QImage::Format> format = targetFormat(painter);
+    if (format) {
         const bool plainCopy = backdrop.format() == QImage::Format_RGB32 &&
-                               format == QImage::Format_ARGB32_Premultiplied;
-        if (backdrop.format() != format && !plainCopy)
-            backdrop.convertTo(format);
+                               *format == QImage::Format_ARGB32_Premultiplied;
+        if (backdrop.format() != *format && !plainCopy)
+            backdrop.convertTo(*format);
     }
     // Only what the window system asks for: windows moving off the overlay uncover a part.
     const qreal ratio = backdrop.devicePixelRatio();
     painter.drawImage(QRectF(exposed), backdrop,
                       QRectF(QPointF(exposed.topLeft()) * ratio, QSizeF(exposed.size()) * ratio));
+    if (format && !dimmedBackdropRequested)
+        makeDimmedBackdrop(*format);
 }
 
-void OverlayView::dimAround(QPainter& painter, const QRectF& r) const {
+void OverlayView::makeDimmedBackdrop(QImage::Format format) {
+    dimmedBackdropRequested = true;
+    // Begun once this frame has been handed to the window system: the copy's 33 MB at 4K
+    // would otherwise compete with the frame for memory and cores.
+    MainQueue::async(this, [this, format, version = backdropVersion] {
+        if (version != backdropVersion)
+            return;
+        BackgroundWork::run(
+            this, [picture = backdrop, format] { return dimmedCopy(picture, format); },
+            [this, version](QImage dimmed) {
+                // A new picture since: its own copy is on the way.
+                if (version == backdropVersion)
+                    dimmedBackdrop = std::move(dimmed);
+            });
+    });
+}
+
+void OverlayView::dimAround(QPainter& painter, const QRectF& r, const QBrush& dimming) const {
     // Nothing is painted inside the selection, so the screen shows through undimmed.
     const qreal width = this->width();
     const qreal height = this->height();
-    painter.fillRect(QRectF(0, 0, width, r.top()), dimmingColor);
-    painter.fillRect(QRectF(0, r.bottom(), width, height - r.bottom()), dimmingColor);
-    painter.fillRect(QRectF(0, r.top(), r.left(), r.height()), dimmingColor);
-    painter.fillRect(QRectF(r.right(), r.top(), width - r.right(), r.height()), dimmingColor);
+    painter.fillRect(QRectF(0, 0, width, r.top()), dimming);
+    painter.fillRect(QRectF(0, r.bottom(), width, height - r.bottom()), dimming);
+    painter.fillRect(QRectF(0, r.top(), r.left(), r.height()), dimming);
+    painter.fillRect(QRectF(r.right(), r.top(), width - r.right(), r.height()), dimming);
 }
 
 void OverlayView::strokeBorder(QPainter& painter, const QRectF& r) const {

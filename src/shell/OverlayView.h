@@ -23,6 +23,9 @@ public:
     // A picture of the screen to paint beneath the dimming, for desktops where a translucent
     // window shows nothing of what lies under it. A null image paints nothing beneath.
     void setBackdrop(const QImage& image);
+    // Whether the dimmed copy of the backdrop, made in the background after the first frame,
+    // is ready: frames then copy pixels instead of dimming the picture while painting.
+    bool hasDimmedBackdrop() const { return !dimmedBackdrop.isNull(); }
 
     // Both sides strictly larger than this are captured on release.
     static constexpr qreal minimumSelection = 20.0;
@@ -40,8 +43,11 @@ protected:
 private:
     void mouseDragged(const QPointF& location);
     void mouseMoved(const QPointF& location);
+    void paintDimmingOverBackdrop(QPainter& painter, const QRect& exposed);
+    void paintFromDimmedBackdrop(QPainter& painter, const QRect& exposed) const;
     void paintBackdrop(QPainter& painter, const QRect& exposed);
-    void dimAround(QPainter& painter, const QRectF& selection) const;
+    void makeDimmedBackdrop(QImage::Format format);
+    void dimAround(QPainter& painter, const QRectF& selection, const QBrush& dimming) const;
     void strokeBorder(QPainter& painter, const QRectF& selection) const;
     void paintLabel(QPainter& painter, const QRectF& selection) const;
     void paintCrosshair(QPainter& painter, const QPointF& point) const;
@@ -51,4 +57,10 @@ private:
     std::optional<QPointF> hoverPoint;
     QPointer<ScreenCaptureWindow> screenCaptureWindow;
     QImage backdrop;
+    // The backdrop under the dimming in the format of the surface painted on, made on a worker
+    // after the first frame: from then on a frame is plain copies, with no blending. Null
+    // until it is ready.
+    QImage dimmedBackdrop;
+    bool dimmedBackdropRequested = false;
+    quint64 backdropVersion = 0;
 };

@@ -3,6 +3,7 @@
 #include "shell/OverlayView.h"
 
 #include "platform/ApplicationKeyMonitor.h"
+#include "platform/BackingStorePreparation.h"
 #include "platform/Compositor.h"
 #include "platform/CursorStack.h"
 #include "platform/GlobalKeyMonitor.h"
@@ -43,14 +44,21 @@ ScreenCaptureWindow::ScreenCaptureWindow(std::vector<std::unique_ptr<ScreenGrabb
     layout->addWidget(overlayView);
     overlayView->setScreenCaptureWindow(this);
     // Without a compositor a translucent window is opaque, so the overlay paints the screen
-    // as it was when the capture began, read before the window covers it.
-    QImage screenPicture;
-    if (!frame.isEmpty() && !Compositor::isRunning())
-        screenPicture = grabScreen(frame);
-    if (screenPicture.isNull())
+    // as it was when the capture began, read before the window covers it. The window's
+    // memory is prepared meanwhile; its native window exists but is not on the screen.
+    const bool paintsScreenPicture = !frame.isEmpty() && !Compositor::isRunning();
+    if (!paintsScreenPicture)
         setAttribute(Qt::WA_TranslucentBackground);
-    else
-        overlayView->setBackdrop(screenPicture);
+    BackingStorePreparation preparation(this);
+    if (paintsScreenPicture) {
+        const QImage screenPicture = grabScreen(frame);
+        // Nothing to paint beneath: the dimming alone, as over a desktop that composites.
+        if (screenPicture.isNull())
+            setAttribute(Qt::WA_TranslucentBackground);
+        else
+            overlayView->setBackdrop(screenPicture);
+    }
+    preparation.wait();
 
     CursorStack::push(Qt::CrossCursor);
     cursorPushed = true;

@@ -17,24 +17,27 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int pollStepMs = 20;
 
-// A listening socket on 127.0.0.1:<port> (0: a free one), or -1.
-int openListener(quint16 port) {
+// Connections closed a moment ago still hold the port; listening again must not wait for them.
+// While the server refuses connections the option is off: another socket asking to share the
+// port would otherwise be let in.
+void reuseAddress(int socket, bool reuse) {
+    const int value = reuse ? 1 : 0;
+    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &value, sizeof value);
+}
+
+int reusableSocket() {
     const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (socket < 0)
-        return -1;
-    // Connections closed a moment ago still hold the port; listening again must not wait.
-    const int reuse = 1;
-    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    if (socket >= 0)
+        reuseAddress(socket, true);
+    return socket;
+}
+
+bool bindToLoopback(int socket, quint16 port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
-    if (::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(socket, 64) != 0) {
-        ::close(socket);
-        return -1;
-    }
-    return socket;
+    return ::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
 quint16 portOf(int socket) {
@@ -42,6 +45,28 @@ quint16 portOf(int socket) {
     socklen_t length = sizeof address;
     ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
     return ntohs(address.sin_port);
+}
+
+// A listening socket on a free port of 127.0.0.1, or -1. The port is bound by its number: the
+// kernel then keeps it for this socket even while it does not listen (after shutdown()), so
+// refusing connections for a while never lets another program's socket take the port. A port
+// picked by the kernel would be given up at the shutdown.
+int openListener() {
+    const int finder = reusableSocket();
+    if (finder < 0)
+        return -1;
+    const bool found = bindToLoopback(finder, 0);
+    const quint16 port = found ? portOf(finder) : 0;
+    // Both sockets reuse addresses and neither listens yet, so both may hold the port now.
+    const int socket = found ? reusableSocket() : -1;
+    ::close(finder);
+    if (socket < 0)
+        return -1;
+    if (!bindToLoopback(socket, port) || ::listen(socket, 64) != 0) {
+        ::close(socket);
+        return -1;
+    }
+    return socket;
 }
 
 bool sendAll(int connection, const QByteArray& bytes) {
@@ -102,7 +127,7 @@ std::optional<QByteArray> LoopbackHttpServer::Request::formValue(const QByteArra
 
 LoopbackHttpServer::LoopbackHttpServer(std::chrono::milliseconds lifetime)
     : deadline(Clock::now() + lifetime) {
-    listener = openListener(0);
+    listener = openListener();
     if (listener < 0)
         throw std::runtime_error("loopback server: cannot listen on 127.0.0.1");
     boundPort = portOf(listener);
@@ -147,7 +172,7 @@ void LoopbackHttpServer::setListening(bool wanted) {
     std::unique_lock lock(mutex);
     listening = wanted;
     listenFailed = false;
-    listenerChanged.wait(lock, [&] { return ended || listenFailed || (listener >= 0) == wanted; });
+    listenerChanged.wait(lock, [&] { return ended || listenFailed || accepting == wanted; });
     if (listenFailed)
         throw std::runtime_error("loopback server: cannot listen again on its port");
 }
@@ -190,7 +215,7 @@ bool LoopbackHttpServer::running() const {
 void LoopbackHttpServer::serve() {
     while (running()) {
         updateListener();
-        if (listener < 0) {
+        if (!accepting) {
             std::this_thread::sleep_for(std::chrono::milliseconds(pollStepMs));
             continue;
         }
@@ -216,12 +241,15 @@ void LoopbackHttpServer::serve() {
 void LoopbackHttpServer::updateListener() {
     {
         std::lock_guard lock(mutex);
-        if (listening && listener < 0) {
-            listener = openListener(boundPort);
-            listenFailed = listener < 0;
-        } else if (!listening && listener >= 0) {
-            ::close(listener);
-            listener = -1;
+        if (listening && !accepting) {
+            reuseAddress(listener, true);
+            accepting = ::listen(listener, 64) == 0;
+            listenFailed = !accepting;
+        } else if (!listening && accepting) {
+            // Ends listening and resets what waits in the backlog; the port stays bound.
+            ::shutdown(listener, SHUT_RDWR);
+            reuseAddress(listener, false);
+            accepting = false;
         }
     }
     listenerChanged.notify_all();

@@ -69,8 +69,8 @@ public:
     using Responder = std::function<std::optional<Reply>(const Request&)>;
     void setResponder(Responder responder);
 
-    // Closes the listening socket: connections are refused until acceptConnections() listens
-    // again on the same port.
+    // Stops listening: connections are refused until acceptConnections() listens again. The
+    // port stays ours meanwhile, so no other program can take it.
     void refuseConnections();
     void acceptConnections();
 
@@ -99,10 +99,11 @@ private:
     quint16 boundPort = 0;
     std::chrono::steady_clock::time_point deadline;
     std::atomic<bool> stopping{false};
-    int listener = -1; // opened and closed by the serving thread only, once it runs
+    int listener = -1; // bound for the server's whole life; listens while `accepting`
     mutable std::mutex mutex;
     std::condition_variable listenerChanged;
-    bool listening = true;
+    bool listening = true; // what the test wants
+    bool accepting = true; // what the serving thread has made of it
     bool listenFailed = false;
     bool ended = false;
     std::deque<Reply> scripted;

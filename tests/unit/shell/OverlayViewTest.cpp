@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTest>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -300,6 +301,97 @@ TEST(OverlayViewDrawing, BackdropPixelsAreThePictureDimmedOutsideAndUntouchedIns
         }
         EXPECT_GT(compared, 300 * 400 / 2);
     }
+}
+
+// The view painted onto an image of the given format and device pixel ratio.
+QImage renderedAt(QWidget* view, qreal ratio, QImage::Format format) {
+    QImage image(view->size() * ratio, format);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::transparent);
+    view->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+// Lets the background work the first frame started finish and hand its result back.
+void settleBackgroundWork() {
+    QCoreApplication::processEvents();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+}
+
+// Once the dimmed copy made in the background is ready, frames are plain copies from it and
+// from the picture; they must show exactly what dimming the picture while painting shows,
+// edges of a selection between pixels and high-density screens included.
+TEST(OverlayViewDrawing, FramesFromTheDimmedCopyEqualFramesDimmedWhilePainting) {
+    struct Case {
+        const char* name;
+        qreal ratio;
+        std::optional<QRectF> selection;
+        QImage::Format surface = QImage::Format_ARGB32;
+    };
+    const Case cases[] = {
+        {"no selection", 1.0, std::nullopt},
+        {"selection on whole pixels", 1.0, QRectF(100, 100, 200, 150)},
+        {"selection between pixels", 1.0, QRectF(60.5, 140.25, 250.5, 100.75)},
+        {"device pixel ratio 2, selection between pixels", 2.0,
+         QRectF(60.25, 140.75, 250.5, 100.25)},
+        {"premultiplied surface, as an X window's", 1.0, QRectF(60.5, 140.25, 250.5, 100.75),
+         QImage::Format_ARGB32_Premultiplied},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QImage picture(QSize(400, 300) * c.ratio, QImage::Format_RGB32);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, qRgb((x * 5 + y * 3) % 256, (x ^ y) % 256, (x * y) % 256));
+        picture.setDevicePixelRatio(c.ratio);
+        OverlayView view;
+        view.resize(400, 300);
+        view.setBackdrop(picture);
+        if (c.selection)
+            drag(&view, c.selection->topLeft(), c.selection->bottomRight());
+
+        const QImage dimmedWhilePainting = renderedAt(&view, c.ratio, c.surface);
+        ASSERT_FALSE(view.hasDimmedBackdrop());
+        settleBackgroundWork();
+        ASSERT_TRUE(view.hasDimmedBackdrop());
+        const QImage fromDimmedCopy = renderedAt(&view, c.ratio, c.surface);
+
+        int differing = 0;
+        for (int y = 0; y < fromDimmedCopy.height(); ++y)
+            for (int x = 0; x < fromDimmedCopy.width(); ++x)
+                differing += fromDimmedCopy.pixel(x, y) != dimmedWhilePainting.pixel(x, y);
+        EXPECT_EQ(differing, 0);
+        // Not the same wrong frame twice: the picture dimmed outside, itself inside.
+        const QPoint outside(int(30 * c.ratio), int(7 * c.ratio));
+        const QRgb bright = picture.pixel(outside);
+        EXPECT_TRUE(near(fromDimmedCopy.pixel(outside),
+                         qRgb(qRed(bright) / 2, qGreen(bright) / 2, qBlue(bright) / 2)));
+        if (c.selection) {
+            const QPoint inside = (c.selection->center() * c.ratio).toPoint();
+            EXPECT_EQ(fromDimmedCopy.pixel(inside), picture.pixel(inside));
+        }
+    }
+}
+
+// A new picture replaces the dimmed copy of the old one, also when that copy arrives late.
+TEST(OverlayViewDrawing, ANewBackdropIsNeverPaintedFromTheOldOnesDimmedCopy) {
+    QImage first(400, 300, QImage::Format_RGB32);
+    first.fill(QColor(200, 40, 40));
+    QImage second(400, 300, QImage::Format_RGB32);
+    second.fill(QColor(40, 40, 200));
+    OverlayView view;
+    view.resize(400, 300);
+    view.setBackdrop(first);
+    rendered(&view);
+    QCoreApplication::processEvents(); // the first picture's copy starts
+    view.setBackdrop(second);
+    settleBackgroundWork();
+    EXPECT_FALSE(view.hasDimmedBackdrop());
+    EXPECT_TRUE(near(rendered(&view).pixel(10, 10), qRgb(20, 20, 100)));
+    settleBackgroundWork();
+    ASSERT_TRUE(view.hasDimmedBackdrop());
+    EXPECT_TRUE(near(rendered(&view).pixel(10, 10), qRgb(20, 20, 100)));
 }
 
 } // namespace
