@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
+#include <malloc.h>
 
 namespace {
 
@@ -26,6 +27,12 @@ void useFullHdOffscreenScreen() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The allocator as the application sets it up (src/shell/main.cpp): large images have
+    // mappings of their own. With glibc's default they come from the heap once one is freed,
+    // and freeing one trims the heap under the allocator's lock, which every other thread's
+    // allocation then waits for: tens of milliseconds of waiting no user of the application
+    // has.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     if (!std::getenv("QT_QPA_PLATFORM"))
         useFullHdOffscreenScreen();
     QApplication application(argc, argv);

@@ -43,6 +43,7 @@ EditViewController::EditViewController(const QImage& screenshot, const QRectF& f
     : screenshotImage(screenshot)
     , controlPanelHeight(controlPanelHeight) {
     Q_UNUSED(frame);
+    historyWorker.setMaxThreadCount(1);
     if (autoCopyEnabled()) {
         ClipboardWriter::writeImage(screenshotImage);
         logger.info("Auto-copied initial screenshot to clipboard");
@@ -284,6 +285,7 @@ void EditViewController::performRedo() {
 }
 
 void EditViewController::showImage(const QImage& image, const QImage& scaledForView) {
+    pendingStep->store(0);
     if (imageView)
         imageView->setImage(image, scaledForView);
     if (loadingBackground)

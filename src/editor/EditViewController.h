@@ -10,9 +10,11 @@
 #include <QObject>
 #include <QPointer>
 #include <QRectF>
+#include <QThreadPool>
 
 #include <QCoro/QCoroTask>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -109,7 +111,14 @@ private:
     void replaceNewestHistoryImage(const QImage& image);
     // The entry at currentHistoryIndex keeps its pixels; the others are packed away.
     void keepOnlyShownEntryUnpacked();
+    // Shows the entry at currentHistoryIndex: at once when its pixels are at hand, else once
+    // the history's worker has unpacked it and scaled it for the view.
     void showHistoryEntry();
+    // What a step ends with once its entry's image is ready.
+    void finishStep(const QImage& image, const QImage& scaledForView = {});
+    // Whatever needs the shown image now (copy, share, edit, background) gets the entry a
+    // step is still unpacking, unpacked here, not the image shown before the step.
+    void showPendingStepNow();
     void updateUndoRedoButtonsState();
     void showImage(const QImage& image, const QImage& scaledForView = {});
     // The room the main screen leaves for a shown image, in points; none without a screen.
@@ -176,6 +185,15 @@ private:
     QPointer<QWidget> rootView;
     QPointer<VisualEffectView> backdrop;
     QPointer<QAbstractAnimation> loadingFade;
+
+    // The step whose entry the history's worker is making ready, 0 for none; read by the
+    // worker too, so a step overtaken by another before its turn is not unpacked at all.
+    // Any image shown meanwhile overtakes it as well.
+    std::shared_ptr<std::atomic<quint64>> pendingStep = std::make_shared<std::atomic<quint64>>(0);
+    quint64 stepsRequested = 0;
+    // One thread: an unpack and a scaling spread over the global pool themselves. It waits
+    // for a running unpack when the controller goes.
+    QThreadPool historyWorker;
 
     friend struct EditViewControllerInspector;
 };

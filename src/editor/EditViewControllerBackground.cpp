@@ -58,6 +58,7 @@ void EditViewController::controlPanelDidChangeBackgroundColorPadding(ControlPane
 
 void EditViewController::showComposite(const QColor& color, qreal horizontalPadding,
                                        qreal verticalPadding, std::optional<quint64> drag) {
+    showPendingStepNow();
     if (originalImage.isNull() && imageView)
         originalImage = imageView->image();
     if (originalImage.isNull())

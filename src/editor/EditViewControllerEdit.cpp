@@ -70,6 +70,7 @@ void EditViewController::controlPanelDidClickEditWithPromptThemeImprovePrompt(
                      QStringLiteral("Please enter a prompt or select a theme to edit the image."));
         return;
     }
+    showPendingStepNow();
     editStartTime = std::chrono::steady_clock::now();
     QImage source;
     if (hasBackgroundColor && !originalImage.isNull()) {

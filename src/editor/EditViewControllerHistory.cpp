@@ -3,7 +3,9 @@
 #include "editor/EditViewController.h"
 
 #include "editor/ControlPanel.h"
+#include "editor/ImageView.h"
 #include "editor/ToolbarButton.h"
+#include "platform/BackgroundWork.h"
 #include "sdk/PostHogSDK.h"
 
 namespace {
@@ -19,6 +21,12 @@ AnalyticsProperties historyProperties(int index, std::size_t size) {
     return {{QStringLiteral("history_index"), static_cast<long long>(index)},
             {QStringLiteral("history_size"), static_cast<long long>(size)}};
 }
+
+// A packed entry as the history's worker makes it ready to show.
+struct ReadyEntry {
+    QImage image;
+    QImage scaledForView; // as the image view draws it; null when drawn at its own size
+};
 
 } // namespace
 
@@ -52,7 +60,44 @@ void EditViewController::keepOnlyShownEntryUnpacked() {
 
 void EditViewController::showHistoryEntry() {
     keepOnlyShownEntryUnpacked();
-    showImage(imageHistory[size_t(currentHistoryIndex)].image());
+    const int index = currentHistoryIndex;
+    HistoryImage& entry = imageHistory[size_t(index)];
+    if (!entry.isPacked() || !imageView) {
+        finishStep(entry.image());
+        return;
+    }
+    // Unpacking a 4K entry and scaling it to the view take milliseconds each, tens on a
+    // loaded machine: the worker does both, and the GUI thread only shows what it made.
+    const quint64 step = ++stepsRequested;
+    pendingStep->store(step);
+    BackgroundWork::run(
+        &historyWorker, this,
+        [unpack = entry.unpacker(), pending = pendingStep, step,
+         viewSize = QSizeF(imageView->size()), ratio = imageView->devicePixelRatioF()] {
+            ReadyEntry ready;
+            if (pending->load() != step)
+                return ready;
+            ready.image = unpack();
+            ready.scaledForView = ImageView::scaledForView(ready.image, viewSize, ratio);
+            return ready;
+        },
+        [this, step, index](ReadyEntry ready) {
+            if (pendingStep->load() != step || currentHistoryIndex != index)
+                return;
+            imageHistory[size_t(index)].keepUnpacked(ready.image);
+            finishStep(ready.image, ready.scaledForView);
+        });
+}
+
+void EditViewController::finishStep(const QImage& image, const QImage& scaledForView) {
+    showImage(image, scaledForView);
+    autoCopyImageIfEnabled();
+}
+
+void EditViewController::showPendingStepNow() {
+    if (pendingStep->load() == 0)
+        return;
+    finishStep(imageHistory[size_t(currentHistoryIndex)].image());
 }
 
 void EditViewController::updateUndoRedoButtonsState() {
@@ -66,11 +111,10 @@ void EditViewController::controlPanelDidClickUndo(ControlPanel*) {
     if (currentHistoryIndex < 1)
         return;
     --currentHistoryIndex;
-    showHistoryEntry();
     logger.info("Reverted to previous edit (history index: %ld)", currentHistoryIndex);
     PostHogSDK::shared().capture(QStringLiteral("edit_undone"),
                                  historyProperties(currentHistoryIndex, imageHistory.size()));
-    autoCopyImageIfEnabled();
+    showHistoryEntry();
     updateUndoRedoButtonsState();
 }
 
@@ -78,10 +122,9 @@ void EditViewController::controlPanelDidClickRedo(ControlPanel*) {
     if (currentHistoryIndex >= static_cast<int>(imageHistory.size()) - 1)
         return;
     ++currentHistoryIndex;
-    showHistoryEntry();
     logger.info("Restored to next edit (history index: %ld)", currentHistoryIndex);
     PostHogSDK::shared().capture(QStringLiteral("edit_redone"),
                                  historyProperties(currentHistoryIndex, imageHistory.size()));
-    autoCopyImageIfEnabled();
+    showHistoryEntry();
     updateUndoRedoButtonsState();
 }

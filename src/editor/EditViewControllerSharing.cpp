@@ -22,6 +22,7 @@ void EditViewController::autoCopyImageIfEnabled() {
 }
 
 void EditViewController::controlPanelDidClickCopy(ControlPanel*) {
+    showPendingStepNow();
     if (!imageView || imageView->image().isNull()) {
         logger.error("No image available to copy");
         return;
@@ -31,6 +32,7 @@ void EditViewController::controlPanelDidClickCopy(ControlPanel*) {
 }
 
 void EditViewController::controlPanelDidClickShare(ControlPanel* panel) {
+    showPendingStepNow();
     if (!imageView || imageView->image().isNull()) {
         logger.error("No image available to share");
         return;

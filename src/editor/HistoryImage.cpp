@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include <optional>
+#include <utility>
 
 struct HistoryImage::State {
     QImage pixels;
@@ -36,7 +37,7 @@ void HistoryImage::setShown(bool shown) {
     if (shown || state->pixels.isNull())
         return;
     if (state->packed) {
-        state->pixels = QImage();
+        BackgroundWork::discard(std::exchange(state->pixels, QImage()));
         return;
     }
     if (state->packing)
@@ -55,8 +56,19 @@ void HistoryImage::setShown(bool shown) {
             state->packing = false;
             state->packed = std::move(packed);
             if (!state->shown)
-                state->pixels = QImage();
+                BackgroundWork::discard(std::exchange(state->pixels, QImage()));
         });
+}
+
+std::function<QImage()> HistoryImage::unpacker() const {
+    return [packed = state->packed.value_or(PackedImage())] {
+        return packed.unpack();
+    };
+}
+
+void HistoryImage::keepUnpacked(const QImage& pixels) {
+    if (state->shown && state->pixels.isNull())
+        state->pixels = pixels;
 }
 
 bool HistoryImage::isPacked() const {

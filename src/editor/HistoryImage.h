@@ -4,6 +4,7 @@
 
 #include <QImage>
 
+#include <functional>
 #include <memory>
 
 // One image of the undo/redo history. The shown entry keeps its pixels; every other entry is
@@ -20,6 +21,12 @@ public:
     QImage image() const;
     // The entry is shown: keep its pixels at hand. Not shown: pack them away.
     void setShown(bool shown);
+    // For a packed entry: its unpacking, to run on a thread of its own (not of Qt's global
+    // pool, which the unpacking itself uses), so the GUI thread need not wait for it.
+    // keepUnpacked() then takes its result.
+    std::function<QImage()> unpacker() const;
+    // The pixels unpacker() made: kept while the entry is shown, so it is not unpacked again.
+    void keepUnpacked(const QImage& pixels);
 
     bool isPacked() const;
     // Bytes held now: the pixels where kept, the packed form where made.

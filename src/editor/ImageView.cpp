@@ -3,6 +3,9 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <utility>
+
+#include "platform/BackgroundWork.h"
 #include "platform/SmoothScaling.h"
 
 ImageView::ImageView(QWidget* parent)
@@ -45,8 +48,8 @@ QImage ImageView::scaledForView(const QImage& image, QSizeF viewSize, qreal rati
 }
 
 void ImageView::setImage(const QImage& image, const QImage& scaledCopy) {
-    shownImage = image;
-    scaledImage = scaledCopy;
+    BackgroundWork::discard(std::exchange(shownImage, image),
+                            std::exchange(scaledImage, scaledCopy));
     scaledFrom = scaledCopy.isNull() ? 0 : image.cacheKey();
     update();
 }

@@ -16,19 +16,34 @@
 // reach the GUI thread in the order their work finished and after the events queued before.
 namespace BackgroundWork {
 
-// Runs `work` on a pool thread, then `done(result)` on the GUI thread, unless `context` is
+// Runs `work` on a thread of `pool`, then `done(result)` on the GUI thread, unless `context` is
 // gone by then. The context may be destroyed while the work runs: the pool thread only hands
-// the result to the application, and the GUI thread alone asks whether the context lives.
-template <typename Work, typename Done> void run(QObject* context, Work work, Done done) {
-    QThreadPool::globalInstance()->start([context = QPointer<QObject>(context),
-                                          work = std::move(work),
-                                          done = std::move(done)]() mutable {
+// the result to the application, and the GUI thread alone asks whether the context lives. A
+// pool of its own suits work that itself spreads over the global pool, which a task of that
+// pool must not wait for.
+template <typename Work, typename Done>
+void run(QThreadPool* pool, QObject* context, Work work, Done done) {
+    pool->start([context = QPointer<QObject>(context), work = std::move(work),
+                 done = std::move(done)]() mutable {
         auto result = std::make_shared<std::invoke_result_t<Work&>>(work());
         MainQueue::async([context, done = std::move(done), result]() mutable {
             if (context)
                 done(std::move(*result));
         });
     });
+}
+
+// The same on Qt's global pool.
+template <typename Work, typename Done> void run(QObject* context, Work work, Done done) {
+    run(QThreadPool::globalInstance(), context, std::move(work), std::move(done));
+}
+
+// Drops `values` on a pool thread. Freeing a 4K image gives its 33 MB back to the system, page
+// by page, for several milliseconds (tens on a loaded machine): no business of the GUI thread.
+// Whatever still shares the values keeps them, as with any copy dropped.
+template <typename... Values> void discard(Values&&... values) {
+    QThreadPool::globalInstance()->start(
+        [... kept = std::forward<Values>(values)]() mutable { ((kept = {}), ...); });
 }
 
 // `co_await BackgroundWork::result(work)` in a coroutine on the GUI thread: `work` runs on a

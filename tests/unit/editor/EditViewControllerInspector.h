@@ -34,6 +34,11 @@ struct EditViewControllerInspector {
     static VisualEffectView* backdrop(const EditViewController& c) { return c.backdrop; }
     static ImageView* imageView(const EditViewController& c) { return c.imageView; }
     static bool editStarted(const EditViewController& c) { return c.editStartTime.has_value(); }
+    // Lets a step's unpack finish and its result reach the GUI thread.
+    static void finishPendingWork(EditViewController& c) {
+        c.historyWorker.waitForDone();
+        QCoreApplication::processEvents();
+    }
     static void addToHistory(EditViewController& c, const QImage& image) {
         c.addToHistory(image);
         c.showImage(image);
