@@ -260,7 +260,8 @@ void BM_ReturnToResultShown(benchmark::State& state) {
         controller.controlPanelDidClickEditWithPromptThemeImprovePrompt(
             Inspector::panel(controller), QStringLiteral("make it pop"), std::nullopt, false);
         while (painted.paintsAfter == 0) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            QCoreApplication::processEvents(
+                QEventLoop::WaitForMoreEvents); // no polling: workers keep their cores
             if (Inspector::historySize(controller) > entries)
                 stalls.splitHere();
         }
