@@ -259,9 +259,9 @@ void BM_ReturnToResultShown(benchmark::State& state) {
         const auto start = Clock::now();
         controller.controlPanelDidClickEditWithPromptThemeImprovePrompt(
             Inspector::panel(controller), QStringLiteral("make it pop"), std::nullopt, false);
+        // Waits for events rather than polling, which would take a core from the workers.
         while (painted.paintsAfter == 0) {
-            QCoreApplication::processEvents(
-                QEventLoop::WaitForMoreEvents); // no polling: workers keep their cores
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
             if (Inspector::historySize(controller) > entries)
                 stalls.splitHere();
         }
