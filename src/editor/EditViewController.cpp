@@ -44,6 +44,7 @@ EditViewController::EditViewController(const QImage& screenshot, const QRectF& f
     , controlPanelHeight(controlPanelHeight) {
     Q_UNUSED(frame);
     historyWorker.setMaxThreadCount(1);
+    resultWorker.setMaxThreadCount(1);
     if (autoCopyEnabled()) {
         ClipboardWriter::writeImage(screenshotImage);
         logger.info("Auto-copied initial screenshot to clipboard");

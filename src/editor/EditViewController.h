@@ -194,6 +194,8 @@ private:
     // One thread: an unpack and a scaling spread over the global pool themselves. It waits
     // for a running unpack when the controller goes.
     QThreadPool historyWorker;
+    // One thread for decoding an edit's result, whose reductions spread over the global pool.
+    QThreadPool resultWorker;
 
     friend struct EditViewControllerInspector;
 };

@@ -148,8 +148,8 @@ QCoro::Task<> EditViewController::runEdit(std::shared_ptr<EditViewController> se
             layout.viewRatio = self->imageView->devicePixelRatioF();
         }
         // A named awaiter: g++ 12 destroys temporaries of a co_await expression twice.
-        auto decoding =
-            BackgroundWork::result([&bytes, layout] { return decodeResult(*bytes, layout); });
+        auto decoding = BackgroundWork::result(
+            &self->resultWorker, [&bytes, layout] { return decodeResult(*bytes, layout); });
         decoded = co_await decoding;
     }
     co_await NextMainQueueTurn{};

@@ -52,11 +52,12 @@ template <typename... Values> void discard(Values&&... values) {
 template <typename Work> class [[nodiscard]] Awaiter {
 public:
     using Result = std::invoke_result_t<Work&>;
-    explicit Awaiter(Work work)
-        : work(std::move(work)) {}
+    Awaiter(QThreadPool* pool, Work work)
+        : pool(pool)
+        , work(std::move(work)) {}
     bool await_ready() const noexcept { return false; }
     void await_suspend(std::coroutine_handle<> handle) {
-        QThreadPool::globalInstance()->start([this, handle] {
+        pool->start([this, handle] {
             value.emplace(work());
             MainQueue::async([handle] { handle.resume(); });
         });
@@ -64,12 +65,20 @@ public:
     Result await_resume() { return std::move(*value); }
 
 private:
+    QThreadPool* pool;
     Work work;
     std::optional<Result> value;
 };
 
+// The same on a pool of the caller's: Qt spreads a smooth scaling or a format conversion over
+// its global pool only when called from outside it, so work made mostly of those would run
+// them on one core from a thread of the global pool.
+template <typename Work> Awaiter<Work> result(QThreadPool* pool, Work work) {
+    return Awaiter<Work>(pool, std::move(work));
+}
+
 template <typename Work> Awaiter<Work> result(Work work) {
-    return Awaiter<Work>(std::move(work));
+    return result(QThreadPool::globalInstance(), std::move(work));
 }
 
 } // namespace BackgroundWork

@@ -227,6 +227,51 @@ TEST(Base64Decoding, DecodesInPlaceOnlyAWholeValidTextWithinTheBuffer) {
     }
 }
 
+// Megabytes of text are decoded by several threads, each on its own run of quads: every length
+// and padding must come out as one thread made it, and a bad character anywhere, at the edge
+// of a run too, must still refuse the whole text and leave the reply as it was.
+TEST(Base64Decoding, DecodesLargeTextsWholeOverThreads) {
+    constexpr qsizetype megabyteOfQuads = 256 * 1024;
+    const qsizetype quadCounts[] = {2 * megabyteOfQuads, 2 * megabyteOfQuads + 1,
+                                    5 * megabyteOfQuads + 3, 9 * megabyteOfQuads - 1};
+    for (const qsizetype quads : quadCounts) {
+        for (const int padding : {0, 1, 2}) {
+            SCOPED_TRACE(testing::Message() << quads << " quads, padding " << padding);
+            QByteArray bytes(quads * 3 - padding, Qt::Uninitialized);
+            QRandomGenerator(quint32(quads + padding))
+                .fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+            const QByteArray text = bytes.toBase64();
+            ASSERT_EQ(text.size(), quads * 4);
+            EXPECT_EQ(Base64::decode(std::string_view(text.constData(), size_t(text.size()))),
+                      bytes);
+            QByteArray reply = withContent('"' + text + '"');
+            const auto response = ServerResponse::decode(reply);
+            EXPECT_EQ(Base64::decodeTaking(reply, response.parts.at(0).content), bytes);
+            EXPECT_TRUE(reply.isEmpty());
+        }
+        const QByteArray valid = QByteArray(quads * 4, 'A');
+        // The first and last character, either side of where runs of 2 to 8 threads meet
+        // (the last quad, which may hold padding, is read apart), and the last quad.
+        std::vector<qsizetype> badAt = {0, quads * 4 - 5, quads * 4 - 1};
+        for (qsizetype threads = 2; threads <= 8; ++threads) {
+            badAt.push_back((quads - 1) / threads * 4 - 1);
+            badAt.push_back((quads - 1) / threads * 4);
+        }
+        for (const qsizetype at : badAt) {
+            SCOPED_TRACE(at);
+            QByteArray text = valid;
+            text[at] = '.';
+            EXPECT_FALSE(Base64::decode(std::string_view(text.constData(), size_t(text.size()))));
+            const QByteArray original = withContent('"' + text + '"');
+            QByteArray reply = original;
+            reply.detach();
+            const auto response = ServerResponse::decode(reply);
+            EXPECT_FALSE(Base64::decodeTaking(reply, response.parts.at(0).content));
+            EXPECT_EQ(reply, original);
+        }
+    }
+}
+
 TEST(TiffRepresentation, DecodesBackToTheSamePixels) {
     QImage premultiplied = patternImage(33, 70, QImage::Format_ARGB32);
     premultiplied = premultiplied.convertToFormat(QImage::Format_ARGB32_Premultiplied);
