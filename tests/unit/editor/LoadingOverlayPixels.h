@@ -113,11 +113,6 @@ protected:
         const EditViewController& controller = *window->editViewController;
         const ImageView* view = Inspector::imageView(controller);
         const QWidget* panel = Inspector::panel(controller);
-        const qreal ratio = window->devicePixelRatioF();
-        const auto inWindow = [&](const QWidget* widget, QRectF rect) {
-            rect.translate(widget->mapTo(window.get(), QPoint()));
-            return QRectF(rect.topLeft() * ratio, rect.size() * ratio).toAlignedRect();
-        };
         return blackedOut(clear, {panel}).copy(inWindow(view, view->imageRect()));
     }
 
@@ -189,14 +184,17 @@ protected:
 
     // `image`, a picture of the window, with the places of `widgets` painted black.
     QImage blackedOut(QImage image, std::initializer_list<const QWidget*> widgets) const {
-        const qreal ratio = window->devicePixelRatioF();
         QPainter painter(&image);
-        for (const QWidget* widget : widgets) {
-            const QRectF rect(widget->mapTo(window.get(), QPoint()), widget->size());
-            painter.fillRect(QRectF(rect.topLeft() * ratio, rect.size() * ratio).toAlignedRect(),
-                             Qt::black);
-        }
+        for (const QWidget* widget : widgets)
+            painter.fillRect(inWindow(widget, widget->rect()), Qt::black);
         return image;
+    }
+
+    // The pixels of the window that `rect` of `widget` covers.
+    QRect inWindow(const QWidget* widget, QRectF rect) const {
+        const qreal ratio = window->devicePixelRatioF();
+        rect.translate(widget->mapTo(window.get(), QPoint()));
+        return QRectF(rect.topLeft() * ratio, rect.size() * ratio).toAlignedRect();
     }
 
     static inline const std::vector<qreal> fadeValues{0.0, 0.35, 0.8, 1.0};
