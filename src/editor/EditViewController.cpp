@@ -153,13 +153,22 @@ void EditViewController::showLoading() {
     }
     if (!loadingBackground)
         return;
+    // The overlay is shown by the fade's first visible value (revealLoadingOverlay): at alpha 0
+    // it looks exactly like what lies beneath it, and showing it then would cost a whole-window
+    // frame while only the buttons change.
+    loadingSpinner->startAnimation();
+    loadingBackground->setAlphaValue(0.0);
+    fadeLoadingOverlay(1.0, nullptr);
+}
+
+void EditViewController::revealLoadingOverlay() {
+    if (!loadingBackground || !loadingBackground->isHidden() ||
+        loadingBackground->alphaValue() <= 0)
+        return;
     loadingBackground->show();
     loadingBackground->raise();
     if (controlPanel)
         controlPanel->raise();
-    loadingSpinner->startAnimation();
-    loadingBackground->setAlphaValue(0.0);
-    fadeLoadingOverlay(1.0, nullptr);
 }
 
 void EditViewController::hideLoading() {
@@ -192,6 +201,8 @@ void EditViewController::fadeLoadingOverlay(qreal toAlpha, std::function<void()>
     fade->setDuration(qRound(buttonAnimationDuration * 1000));
     fade->setEasingCurve(AnimationGroup::curve(AnimationGroup::Timing::easeInEaseOut));
     fade->setEndValue(toAlpha);
+    connect(fade, &QVariantAnimation::valueChanged, this,
+            &EditViewController::revealLoadingOverlay);
     if (completion)
         connect(fade, &QAbstractAnimation::finished, this, std::move(completion));
     loadingFade = fade;
@@ -247,7 +258,7 @@ QImage EditViewController::scaledToPoints(const QImage& image, QSizeF points) {
 
 void EditViewController::showError(const QString& message) {
     logger.error("Error occurred: %s", message);
-    if (loadingBackground && !loadingBackground->isHidden())
+    if (loadingBackground && (!loadingBackground->isHidden() || loadingFade))
         hideLoading();
     presentAlert(QStringLiteral("Error"), message);
 }

@@ -103,6 +103,7 @@ private:
     void layoutViews(QSize oldSize);
     bool eventFilter(QObject* watched, QEvent* event) override;
     void fadeLoadingOverlay(qreal toAlpha, std::function<void()> completion);
+    void revealLoadingOverlay();
 
     void autoCopyImageIfEnabled();
     static bool autoCopyEnabled();

@@ -13,4 +13,8 @@ TEST_F(LoadingOverlayPixelsUnderX, ChangesBeneathReachTheScreenThroughThePicture
     changesBeneathReachTheScreenThroughThePicture();
 }
 
+TEST_F(LoadingOverlayPixelsUnderX, TheEditsFadeShowsWhatTheOverlayShownFromTheStartShowed) {
+    theEditsFadeShowsWhatTheOverlayShownFromTheStartShowed();
+}
+
 } // namespace

@@ -3,11 +3,13 @@
 #include "editor/ControlPanel.h"
 #include "editor/EditViewController.h"
 #include "editor/ImageView.h"
+#include "editor/LoadingSpinner.h"
 #include "editor/VisualEffectView.h"
 #include "platform/UserDefaults.h"
 
 #include "TemporarySettings.h"
 
+#include <QAbstractAnimation>
 #include <QMessageBox>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -33,6 +35,9 @@ struct EditViewControllerInspector {
     static VisualEffectView* overlay(const EditViewController& c) { return c.loadingBackground; }
     static VisualEffectView* backdrop(const EditViewController& c) { return c.backdrop; }
     static ImageView* imageView(const EditViewController& c) { return c.imageView; }
+    static QWidget* spinner(const EditViewController& c) { return c.loadingSpinner; }
+    static QAbstractAnimation* loadingFade(const EditViewController& c) { return c.loadingFade; }
+    static void showLoading(EditViewController& c) { c.showLoading(); }
     static bool editStarted(const EditViewController& c) { return c.editStartTime.has_value(); }
     // Lets a step's unpack finish and its result reach the GUI thread.
     static void finishPendingWork(EditViewController& c) {

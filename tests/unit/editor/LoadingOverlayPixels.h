@@ -113,14 +113,7 @@ protected:
         const EditViewController& controller = *window->editViewController;
         const ImageView* view = Inspector::imageView(controller);
         const QWidget* panel = Inspector::panel(controller);
-        const qreal ratio = window->devicePixelRatioF();
-        const auto inWindow = [&](const QWidget* widget, QRectF rect) {
-            rect.translate(widget->mapTo(window.get(), QPoint()));
-            return QRectF(rect.topLeft() * ratio, rect.size() * ratio).toAlignedRect();
-        };
-        QImage pixels = clear;
-        QPainter(&pixels).fillRect(inWindow(panel, panel->rect()), Qt::black);
-        return pixels.copy(inWindow(view, view->imageRect()));
+        return blackedOut(clear, {panel}).copy(inWindow(view, view->imageRect()));
     }
 
     void fadeStepsMatchPaintingEverythingBeneath() {
@@ -146,6 +139,62 @@ protected:
 
         window->resize(window->size() - QSize(120, 80));
         expectSamePixelsWithAndWithoutPicture("after a resize");
+    }
+
+    // An edit shows the overlay through its fade: at the first value (0) the window is what it
+    // was, but for the dimmed buttons; at the first visible value the overlay covers all but
+    // the panel, exactly as the overlay shown from the start and painted over everything
+    // beneath gives.
+    void theEditsFadeShowsWhatTheOverlayShownFromTheStartShowed() {
+        EditViewController& controller = *window->editViewController;
+        QWidget* panel = Inspector::panel(controller);
+        overlay->hide();
+        const QImage before = windowPixels(*window);
+
+        Inspector::showLoading(controller);
+        QAbstractAnimation* fade = Inspector::loadingFade(controller);
+        ASSERT_TRUE(fade);
+        fade->pause(); // its values are set by hand from here on
+        fade->setCurrentTime(0);
+        EXPECT_EQ(overlay->alphaValue(), 0.0);
+        const QImage atZero = windowPixels(*window);
+        EXPECT_EQ(differingPixels(blackedOut(atZero, {panel}), blackedOut(before, {panel})), 0);
+        EXPECT_GT(differingPixels(atZero, before), 0) << "the buttons are dimmed at once";
+
+        fade->setCurrentTime(40); // past the fade's frame interval: its first visible value
+        const qreal firstVisible = overlay->alphaValue();
+        EXPECT_GT(firstVisible, 0.0);
+        const QImage shown = windowPixels(*window);
+        // The overlay as it used to be shown: from the start, under the panel, every frame
+        // painting what lies beneath.
+        overlay->setKeepsPictureOfBeneath(false);
+        overlay->show();
+        overlay->raise();
+        panel->raise();
+        overlay->setAlphaValue(firstVisible);
+        const QImage expected = windowPixels(*window);
+        overlay->setKeepsPictureOfBeneath(true);
+        // The spinner turns with the clock, whatever the fade does.
+        QWidget* spinner = Inspector::spinner(controller);
+        EXPECT_EQ(differingPixels(blackedOut(shown, {spinner}), blackedOut(expected, {spinner})),
+                  0);
+        EXPECT_GT(differingPixels(shown, atZero), 0) << "the fade is seen";
+        fade->stop();
+    }
+
+    // `image`, a picture of the window, with the places of `widgets` painted black.
+    QImage blackedOut(QImage image, std::initializer_list<const QWidget*> widgets) const {
+        QPainter painter(&image);
+        for (const QWidget* widget : widgets)
+            painter.fillRect(inWindow(widget, widget->rect()), Qt::black);
+        return image;
+    }
+
+    // The pixels of the window that `rect` of `widget` covers.
+    QRect inWindow(const QWidget* widget, QRectF rect) const {
+        const qreal ratio = window->devicePixelRatioF();
+        rect.translate(widget->mapTo(window.get(), QPoint()));
+        return QRectF(rect.topLeft() * ratio, rect.size() * ratio).toAlignedRect();
     }
 
     static inline const std::vector<qreal> fadeValues{0.0, 0.35, 0.8, 1.0};

@@ -13,4 +13,8 @@ TEST_F(LoadingOverlayPixelsOffscreen, ChangesBeneathReachTheScreenThroughThePict
     changesBeneathReachTheScreenThroughThePicture();
 }
 
+TEST_F(LoadingOverlayPixelsOffscreen, TheEditsFadeShowsWhatTheOverlayShownFromTheStartShowed) {
+    theEditsFadeShowsWhatTheOverlayShownFromTheStartShowed();
+}
+
 } // namespace
