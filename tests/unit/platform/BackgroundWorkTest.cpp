@@ -64,8 +64,9 @@ TEST(BackgroundWork, AwaitedWorkRunsOnThePoolItIsGiven) {
         ASSERT_EQ(awaited.result, 42);
         EXPECT_EQ(awaited.resumedOn, QCoreApplication::instance()->thread());
         EXPECT_EQ(QThreadPool::globalInstance()->contains(awaited.workedOn), c.pool == nullptr);
-        if (c.pool)
+        if (c.pool) {
             EXPECT_TRUE(c.pool->contains(awaited.workedOn));
+        }
     }
 }
 
