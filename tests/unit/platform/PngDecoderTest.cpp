@@ -31,7 +31,7 @@ QByteArray chunk(const char* type, const QByteArray& data) {
 
 // A PNG written sample by sample, so that every filter type, colour type and chunk order can
 // be chosen; Qt's reader is the judge of what it should read as.
-struct PngSpec {
+struct PngKind {
     int width = 1;
     int height = 1;
     uchar colorType = 2;
@@ -78,11 +78,11 @@ uchar predictor(int filter, int left, int above, int aboveLeft) {
 }
 
 // Text-like runs and edges over noise, so that each filter meets both.
-QByteArray samples(const PngSpec& spec) {
-    const int rowBytes = spec.width * samplesOf(spec.colorType) * spec.depth / 8;
-    QByteArray raw(qsizetype(rowBytes) * spec.height, Qt::Uninitialized);
+QByteArray samples(const PngKind& kind) {
+    const int rowBytes = kind.width * samplesOf(kind.colorType) * kind.depth / 8;
+    QByteArray raw(qsizetype(rowBytes) * kind.height, Qt::Uninitialized);
     quint32 noise = 7;
-    for (int y = 0; y < spec.height; ++y)
+    for (int y = 0; y < kind.height; ++y)
         for (int i = 0; i < rowBytes; ++i) {
             noise = noise * 1664525u + 1013904223u;
             const bool run = (y / 3 + i / 7) % 3 == 0;
@@ -91,12 +91,12 @@ QByteArray samples(const PngSpec& spec) {
     return raw;
 }
 
-QByteArray filtered(const PngSpec& spec, const QByteArray& raw) {
-    const int step = std::max(1, samplesOf(spec.colorType) * spec.depth / 8);
-    const int rowBytes = spec.width * samplesOf(spec.colorType) * spec.depth / 8;
+QByteArray filtered(const PngKind& kind, const QByteArray& raw) {
+    const int step = std::max(1, samplesOf(kind.colorType) * kind.depth / 8);
+    const int rowBytes = kind.width * samplesOf(kind.colorType) * kind.depth / 8;
     QByteArray out;
-    for (int y = 0; y < spec.height; ++y) {
-        const int filter = spec.filter >= 0 ? spec.filter : y % 5;
+    for (int y = 0; y < kind.height; ++y) {
+        const int filter = kind.filter >= 0 ? kind.filter : y % 5;
         out.append(char(filter));
         auto at = [&](int row, int i) {
             return row < 0 || i < 0 ? 0 : int(uchar(raw[row * rowBytes + i]));
@@ -108,24 +108,24 @@ QByteArray filtered(const PngSpec& spec, const QByteArray& raw) {
     return out;
 }
 
-QByteArray pngOf(const PngSpec& spec, const QByteArray& imageData) {
+QByteArray pngOf(const PngKind& kind, const QByteArray& imageData) {
     QByteArray png("\x89PNG\r\n\x1a\n", 8);
     QByteArray header;
-    appendBigEndian(header, quint32(spec.width));
-    appendBigEndian(header, quint32(spec.height));
-    header.append(char(spec.depth)).append(char(spec.colorType)).append(2, char(0));
-    header.append(char(spec.interlace));
+    appendBigEndian(header, quint32(kind.width));
+    appendBigEndian(header, quint32(kind.height));
+    header.append(char(kind.depth)).append(char(kind.colorType)).append(2, char(0));
+    header.append(char(kind.interlace));
     png.append(chunk("IHDR", header));
-    for (const QByteArray& extra : spec.chunksBeforeData)
+    for (const QByteArray& extra : kind.chunksBeforeData)
         png.append(extra);
-    if (spec.paletteSize > 0) {
+    if (kind.paletteSize > 0) {
         QByteArray palette, alphas;
-        for (int i = 0; i < spec.paletteSize; ++i)
+        for (int i = 0; i < kind.paletteSize; ++i)
             palette.append(char(i * 7)).append(char(255 - i)).append(char(i * 13));
         png.append(chunk("PLTE", palette));
-        for (int i = 0; i < spec.transparentEntries; ++i)
+        for (int i = 0; i < kind.transparentEntries; ++i)
             alphas.append(char(i * 9));
-        if (spec.transparentEntries > 0)
+        if (kind.transparentEntries > 0)
             png.append(chunk("tRNS", alphas));
     }
     // zlib's stream without qCompress's length in front, over several IDAT chunks.
@@ -136,8 +136,8 @@ QByteArray pngOf(const PngSpec& spec, const QByteArray& imageData) {
     return png;
 }
 
-QByteArray pngOf(const PngSpec& spec) {
-    return pngOf(spec, filtered(spec, samples(spec)));
+QByteArray pngOf(const PngKind& kind) {
+    return pngOf(kind, filtered(kind, samples(kind)));
 }
 
 QByteArray physicalSize(quint32 x, quint32 y, uchar unit) {
@@ -182,7 +182,7 @@ QImage screenLike(QImage::Format format) {
 TEST(PngDecoder, ReadsCommonKindsAsQtDoes) {
     struct Case {
         const char* name;
-        PngSpec spec;
+        PngKind kind;
     };
     const QByteArray unknownAncillary = chunk("teSt", "ignored by every reader");
     const Case cases[] = {
@@ -209,7 +209,7 @@ TEST(PngDecoder, ReadsCommonKindsAsQtDoes) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const QByteArray png = pngOf(c.spec);
+        const QByteArray png = pngOf(c.kind);
         const QImage decoded = PngDecoder::decodeDirectly(png);
         ASSERT_FALSE(decoded.isNull()) << "left to Qt";
         expectSameAsQt(decoded, png);
@@ -234,7 +234,7 @@ TEST(PngDecoder, ReadsQtsAndOurEncodersPngsAsQtDoes) {
 }
 
 TEST(PngDecoder, LeavesOtherAndBrokenPngsToQt) {
-    const PngSpec rgb{23, 11, 2};
+    const PngKind rgb{23, 11, 2};
     const QByteArray good = pngOf(rgb);
     QByteArray badCrc = good;
     badCrc[good.indexOf("IDAT") + 10] = char(badCrc[good.indexOf("IDAT") + 10] ^ 0x40);
