@@ -146,17 +146,20 @@ std::vector<QByteArray> compressTiles(const QImage& source, const Layout& layout
             failed = true;
             return;
         }
+        // Scratch buffers live as long as the thread: a fresh worst-case buffer for every tile
+        // is a block large enough to be mapped anew, and its pages faulted in, each time.
         std::vector<unsigned char> predicted;
+        std::vector<unsigned char> deflated;
         for (int tile = next++; tile < layout.tiles(); tile = next++) {
             predictTile(source, layout, tile, predicted);
             const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), predicted.size());
-            QByteArray& out = tiles[static_cast<size_t>(tile)];
-            out.resize(static_cast<qsizetype>(bound));
-            const size_t written = libdeflate_zlib_compress(compressor.get(), predicted.data(),
-                                                            predicted.size(), out.data(), bound);
+            deflated.resize(bound);
+            const size_t written = libdeflate_zlib_compress(
+                compressor.get(), predicted.data(), predicted.size(), deflated.data(), bound);
             if (written == 0)
                 failed = true;
-            out.resize(static_cast<qsizetype>(written));
+            tiles[static_cast<size_t>(tile)] = QByteArray(
+                reinterpret_cast<const char*>(deflated.data()), static_cast<qsizetype>(written));
         }
     };
     const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
