@@ -1,5 +1,7 @@
 #include "platform/PngEncoder.h"
 
+#include "platform/WorkerThreads.h"
+
 #include <QtEndian>
 
 #include <zlib.h>
@@ -86,7 +88,7 @@ Strip compressStrip(const QImage& pixels, int bytesPerPixel, int firstRow, int e
 // The zlib stream of all rows, its strips compressed in parallel.
 std::optional<QByteArray> compressedRows(const QImage& pixels, int bytesPerPixel) {
     const int height = pixels.height();
-    const int threads = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
+    const int threads = WorkerThreads::count();
     const int strips = std::clamp(height / 64, 1, threads);
     std::vector<std::future<Strip>> pending;
     for (int i = 0; i < strips; ++i) {

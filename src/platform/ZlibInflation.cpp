@@ -1,5 +1,7 @@
 #include "platform/ZlibInflation.h"
 
+#include "platform/WorkerThreads.h"
+
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -88,7 +90,7 @@ Inflated inflatePiece(std::string_view piece, bool last, size_t capacity) {
 }
 
 bool inflateInPieces(std::string_view raw, quint32 adler, uchar* out, size_t size) {
-    const size_t threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+    const size_t threads = static_cast<size_t>(WorkerThreads::count());
     const std::vector<std::string_view> pieces = piecesOf(raw, threads);
     if (pieces.size() < 2)
         return false;

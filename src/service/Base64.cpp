@@ -1,5 +1,7 @@
 #include "service/Base64.h"
 
+#include "platform/WorkerThreads.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -65,9 +67,8 @@ constexpr size_t quadsPerThread = 256 * 1024;
 // megabytes of text, and one core takes tens of milliseconds for it. Not for decoding in
 // place, where a run's bytes land on text an earlier run may not have read yet.
 std::uint32_t decodeQuadsInParallel(const unsigned char* in, unsigned char* out, size_t quads) {
-    const size_t hardware = std::max(1u, std::thread::hardware_concurrency());
     const size_t threads =
-        std::clamp<size_t>(quads / quadsPerThread, 1, std::min<size_t>(hardware, 8));
+        std::clamp<size_t>(quads / quadsPerThread, 1, static_cast<size_t>(WorkerThreads::count()));
     if (threads == 1)
         return decodeQuads(in, out, quads);
     const size_t share = quads / threads;

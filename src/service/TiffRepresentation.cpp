@@ -1,5 +1,7 @@
 #include "service/TiffRepresentation.h"
 
+#include "platform/WorkerThreads.h"
+
 #include <libdeflate.h>
 #include <tiffio.h>
 
@@ -162,9 +164,7 @@ std::vector<QByteArray> compressTiles(const QImage& source, const Layout& layout
                 reinterpret_cast<const char*>(deflated.data()), static_cast<qsizetype>(written));
         }
     };
-    const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
-    const int helpers =
-        std::min<int>(std::min<int>(static_cast<int>(hardware), 8), layout.tiles()) - 1;
+    const int helpers = std::min(WorkerThreads::count(), layout.tiles()) - 1;
     std::vector<std::jthread> threads;
     for (int i = 0; i < helpers; ++i)
         threads.emplace_back(work);
