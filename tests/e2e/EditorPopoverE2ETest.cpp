@@ -68,6 +68,13 @@ struct EditorPopovers : ::testing::Test {
         window = std::make_unique<EditWindow>(solidCapture(), QRectF(0, 0, 700, 450));
         window->show();
         window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window.get(), 2000)) {
+            // A window manager may keep the focus where the last input went and refuse an
+            // application's own request; a taskbar's request, as a user's click there sends,
+            // it honours.
+            runToolToItsEnd(QStringLiteral("xdotool"),
+                            {QStringLiteral("windowactivate"), QString::number(window->winId())});
+        }
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), screenTestTimeoutMs));
         panel = window->findChild<ControlPanel*>();
         ASSERT_NE(panel, nullptr);
