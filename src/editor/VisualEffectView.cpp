@@ -1,8 +1,11 @@
 #include "editor/VisualEffectView.h"
 
+#include "editor/BandedPainting.h"
 #include "platform/BackgroundWork.h"
 
 #include <QEvent>
+#include <QPaintEngine>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -16,6 +19,16 @@ namespace {
 // resized) is pictured once, when it is over.
 constexpr int shownPictureDelay = 16;   // milliseconds
 constexpr int hiddenPictureDelay = 200; // milliseconds
+
+// Below this many pixels a frame (the spinner turning) is cheaper painted on one thread.
+constexpr qint64 bandedPaintingPixels = 512 * 512;
+
+qint64 pixelsIn(const QRegion& region) {
+    qint64 pixels = 0;
+    for (const QRect& rect : region)
+        pixels += qint64(rect.width()) * rect.height();
+    return pixels;
+}
 
 } // namespace
 
@@ -61,7 +74,7 @@ void VisualEffectView::beneathChanged() {
     update();
 }
 
-void VisualEffectView::paintEvent(QPaintEvent*) {
+void VisualEffectView::paintEvent(QPaintEvent* event) {
     // The opacity is applied while painting, by this view and by its children through
     // opacityOf(): a graphics effect would render the whole view, at 4K a full-window pixmap,
     // for every frame of the spinner inside it.
@@ -70,6 +83,8 @@ void VisualEffectView::paintEvent(QPaintEvent*) {
         // Nothing was painted beneath this view: the picture stands in for it.
         if (!pictureFits())
             renderBeneath();
+        if (paintPictureInBands(painter, event->region()))
+            return;
         painter.drawImage(QPoint(0, 0), beneath);
     } else if (keepsPicture && !pictureTimer.isActive()) {
         // This frame paints everything beneath the ordinary way; the picture is taken in a
@@ -80,6 +95,43 @@ void VisualEffectView::paintEvent(QPaintEvent*) {
         painter.setOpacity(alpha);
         painter.fillRect(rect(), fill);
     }
+}
+
+bool VisualEffectView::paintPictureInBands(QPainter& painter, const QRegion& region) {
+    // Only where the window's pixels are an image in this process, and the picture's pixels
+    // fall one to one on them.
+    QPaintEngine* engine = painter.paintEngine();
+    QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
+    const QTransform transform = painter.deviceTransform();
+    const qreal ratio = beneath.devicePixelRatio();
+    if (!device || device->devType() != QInternal::Image ||
+        transform.type() > QTransform::TxScale || transform.m11() != ratio ||
+        transform.m22() != ratio)
+        return false;
+    QRegion area;
+    for (const QRect& rect : region) {
+        const QRectF mapped = transform.mapRect(QRectF(rect));
+        if (mapped != QRectF(mapped.toRect()))
+            return false;
+        area += mapped.toRect();
+    }
+    const QPoint origin = transform.map(QPointF(0, 0)).toPoint();
+    if (pixelsIn(area) < bandedPaintingPixels ||
+        !QRect(origin, beneath.size()).contains(area.boundingRect()))
+        return false;
+    // The picture in its own pixels, as the bands address it.
+    const QImage picture(beneath.constBits(), beneath.width(), beneath.height(),
+                         beneath.bytesPerLine(), beneath.format());
+    BandedPainting::paint(*static_cast<QImage*>(device), area,
+                          [&](QPainter& band, const QRect& rect) {
+                              band.drawImage(rect.topLeft(), picture, rect.translated(-origin));
+                              if (alpha > 0) {
+                                  band.setOpacity(alpha);
+                                  band.fillRect(rect, fill);
+                                  band.setOpacity(1);
+                              }
+                          });
+    return true;
 }
 
 void VisualEffectView::resizeEvent(QResizeEvent* event) {

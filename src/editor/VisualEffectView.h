@@ -49,6 +49,9 @@ private:
     void schedulePicture();
     void takePicture();
     void renderBeneath();
+    // The picture and the fill painted together, band by band over several threads, straight
+    // into the window's image; false where that cannot be done and the ordinary way paints.
+    bool paintPictureInBands(QPainter& painter, const QRegion& region);
 
     QColor fill;
     qreal alpha = 1.0;

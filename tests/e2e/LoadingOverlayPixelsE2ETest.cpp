@@ -4,6 +4,7 @@
 namespace {
 
 using LoadingOverlayPixelsUnderX = loading_overlay_pixels::LoadingOverlayPixels;
+using OddSizedLoadingOverlayPixelsUnderX = loading_overlay_pixels::OddSizedLoadingOverlayPixels;
 
 TEST_F(LoadingOverlayPixelsUnderX, FadeStepsMatchPaintingEverythingBeneath) {
     fadeStepsMatchPaintingEverythingBeneath();
@@ -15,6 +16,14 @@ TEST_F(LoadingOverlayPixelsUnderX, ChangesBeneathReachTheScreenThroughThePicture
 
 TEST_F(LoadingOverlayPixelsUnderX, TheEditsFadeShowsWhatTheOverlayShownFromTheStartShowed) {
     theEditsFadeShowsWhatTheOverlayShownFromTheStartShowed();
+}
+
+TEST_F(OddSizedLoadingOverlayPixelsUnderX, FadeStepsMatchPaintingEverythingBeneath) {
+    fadeStepsMatchPaintingEverythingBeneath();
+}
+
+TEST_F(OddSizedLoadingOverlayPixelsUnderX, ChangesBeneathReachTheScreenThroughThePicture) {
+    changesBeneathReachTheScreenThroughThePicture();
 }
 
 } // namespace

@@ -63,8 +63,8 @@ inline int differingPixels(const QImage& a, const QImage& b) {
 class LoadingOverlayPixels : public ::testing::Test {
 protected:
     void SetUp() override {
-        window = std::make_unique<EditWindow>(screenshotLike({900, 560}, QColor(40, 90, 140)),
-                                              QRectF(0, 0, 900, 560));
+        window = std::make_unique<EditWindow>(screenshotLike(captureSize, QColor(40, 90, 140)),
+                                              QRectF(QPointF(), QSizeF(captureSize)));
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         QTest::qWait(400); // the panel's appearance
@@ -125,7 +125,7 @@ protected:
     // beneath before.
     void changesBeneathReachTheScreenThroughThePicture() {
         EditViewController& controller = *window->editViewController;
-        Inspector::addToHistory(controller, screenshotLike({900, 560}, QColor(150, 60, 50)));
+        Inspector::addToHistory(controller, screenshotLike(captureSize, QColor(150, 60, 50)));
         expectSamePixelsWithAndWithoutPicture("over a result");
         const QImage result = shownImagePixels();
 
@@ -198,11 +198,20 @@ protected:
     }
 
     static inline const std::vector<qreal> fadeValues{0.0, 0.35, 0.8, 1.0};
+    // Large enough that a frame over the whole window is painted in bands over several
+    // threads; a fixture for other sizes sets it in its constructor.
+    QSize captureSize{900, 560};
     TemporarySettings settings;
     std::unique_ptr<EditWindow> window;
     VisualEffectView* overlay = nullptr;
     QImage clear;  // the last window seen through the overlay at alpha 0
     QImage dimmed; // and at its last fade value
+};
+
+// Odd widths and heights: bands that end part way, rows of odd length.
+class OddSizedLoadingOverlayPixels : public LoadingOverlayPixels {
+protected:
+    OddSizedLoadingOverlayPixels() { captureSize = QSize(873, 611); }
 };
 
 } // namespace loading_overlay_pixels

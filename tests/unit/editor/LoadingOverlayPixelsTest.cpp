@@ -4,6 +4,7 @@
 namespace {
 
 using LoadingOverlayPixelsOffscreen = loading_overlay_pixels::LoadingOverlayPixels;
+using OddSizedLoadingOverlayPixelsOffscreen = loading_overlay_pixels::OddSizedLoadingOverlayPixels;
 
 TEST_F(LoadingOverlayPixelsOffscreen, FadeStepsMatchPaintingEverythingBeneath) {
     fadeStepsMatchPaintingEverythingBeneath();
@@ -15,6 +16,14 @@ TEST_F(LoadingOverlayPixelsOffscreen, ChangesBeneathReachTheScreenThroughThePict
 
 TEST_F(LoadingOverlayPixelsOffscreen, TheEditsFadeShowsWhatTheOverlayShownFromTheStartShowed) {
     theEditsFadeShowsWhatTheOverlayShownFromTheStartShowed();
+}
+
+TEST_F(OddSizedLoadingOverlayPixelsOffscreen, FadeStepsMatchPaintingEverythingBeneath) {
+    fadeStepsMatchPaintingEverythingBeneath();
+}
+
+TEST_F(OddSizedLoadingOverlayPixelsOffscreen, ChangesBeneathReachTheScreenThroughThePicture) {
+    changesBeneathReachTheScreenThroughThePicture();
 }
 
 } // namespace
