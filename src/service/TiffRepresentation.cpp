@@ -167,7 +167,10 @@ std::vector<QByteArray> compressTiles(const QImage& source, const Layout& layout
     const int helpers = std::min(WorkerThreads::count(), layout.tiles()) - 1;
     std::vector<std::jthread> threads;
     for (int i = 0; i < helpers; ++i)
-        threads.emplace_back(work);
+        threads.emplace_back([&work] {
+            WorkerThreads::yieldToInteractiveThreads();
+            work();
+        });
     work();
     threads.clear(); // joins
     if (failed)
