@@ -203,6 +203,10 @@ void EditViewController::fadeLoadingOverlay(qreal toAlpha, std::function<void()>
     fade->setEndValue(toAlpha);
     connect(fade, &QVariantAnimation::valueChanged, this,
             &EditViewController::revealLoadingOverlay);
+    // Each frame of the fade repaints the spinner inside the overlay.
+    loadingSpinner->setOwnFramesPaused(true);
+    connect(fade, &QAbstractAnimation::finished, loadingSpinner,
+            [spinner = loadingSpinner] { spinner->setOwnFramesPaused(false); });
     if (completion)
         connect(fade, &QAbstractAnimation::finished, this, std::move(completion));
     loadingFade = fade;

@@ -21,7 +21,10 @@ LoadingSpinner::LoadingSpinner(QWidget* parent)
     setVisible(false);
     timer.setInterval(frameInterval);
     timer.setTimerType(Qt::PreciseTimer);
-    connect(&timer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    connect(&timer, &QTimer::timeout, this, [this] {
+        if (!ownFramesPaused)
+            update();
+    });
 }
 
 void LoadingSpinner::startAnimation() {

@@ -13,6 +13,11 @@ public:
     void startAnimation();
     void stopAnimation();
     bool isAnimating() const { return timer.isActive(); }
+    // While paused the spinner asks for no frames of its own: whoever repaints it (a fade of
+    // the view around it, every frame of which repaints the spinner too) shows it turned by
+    // the clock. A frame of its own between two such frames would have to wait for the X
+    // server to finish taking the whole-window frame before it.
+    void setOwnFramesPaused(bool paused) { ownFramesPaused = paused; }
     QSize sizeHint() const override { return {32, 32}; }
     // Where the brightest spoke points, in degrees clockwise from the top.
     qreal headAngle() const;
@@ -24,4 +29,5 @@ private:
     static constexpr int spokes = 12;
     QTimer timer;
     QElapsedTimer clock;
+    bool ownFramesPaused = false;
 };

@@ -38,6 +38,7 @@ struct EditViewControllerInspector {
     static QWidget* spinner(const EditViewController& c) { return c.loadingSpinner; }
     static QAbstractAnimation* loadingFade(const EditViewController& c) { return c.loadingFade; }
     static void showLoading(EditViewController& c) { c.showLoading(); }
+    static void hideLoading(EditViewController& c) { c.hideLoading(); }
     static bool editStarted(const EditViewController& c) { return c.editStartTime.has_value(); }
     // Lets a step's unpack finish and its result reach the GUI thread.
     static void finishPendingWork(EditViewController& c) {
