@@ -2,6 +2,8 @@
 
 #include "platform/WorkerThreads.h"
 
+#include <QtEndian>
+
 #include <libdeflate.h>
 #include <tiffio.h>
 
@@ -107,9 +109,36 @@ int tileSideFor(int imageSide) {
     return best;
 }
 
+// Every byte of a minus the same byte of b, modulo 256, in one step for all four.
+quint32 byteDifferences(quint32 a, quint32 b) {
+    constexpr quint32 high = 0x80808080u;
+    return ((a | high) - (b & ~high)) ^ ((a ^ ~b) & high);
+}
+
+// The differences of one (A)RGB pixel as R, G, B (and A) bytes in the file's order, the bytes
+// of the returned word from its lowest up.
+quint32 rgbaOrder(quint32 differences) {
+    return (differences & 0xff00ff00u) | ((differences >> 16) & 0xffu) |
+           ((differences & 0xffu) << 16);
+}
+
+// One row of a tile through the horizontal predictor. Each pixel is stored as a whole word;
+// with three samples a pixel's fourth byte is overwritten by the next pixel's first, so `out`
+// must have one byte to spare after the row.
+void predictRow(const QRgb* row, int columns, int samplesPerPixel, unsigned char* out) {
+    quint32 previous = 0;
+    for (int x = 0; x < columns; ++x) {
+        const quint32 word = qToLittleEndian(rgbaOrder(byteDifferences(row[x], previous)));
+        std::memcpy(out, &word, sizeof word);
+        out += samplesPerPixel;
+        previous = row[x];
+    }
+}
+
 // One tile as 8-bit samples with the horizontal predictor applied, read from a 32-bit (A)RGB
 // image. Past the right edge the last pixel repeats and past the bottom the rows are zero,
 // so the padding every edge tile must carry predicts to zeros and costs next to nothing.
+// `out` ends with one spare byte that is not part of the tile.
 void predictTile(const QImage& source, const Layout& layout, int tile,
                  std::vector<unsigned char>& out) {
     const int spp = layout.samplesPerPixel;
@@ -118,23 +147,15 @@ void predictTile(const QImage& source, const Layout& layout, int tile,
     const int columns = std::min(layout.tileWidth, layout.width - left);
     const int rows = std::min(layout.tileHeight, layout.height - top);
     const size_t rowBytes = static_cast<size_t>(layout.tileWidth) * spp;
-    out.assign(rowBytes * layout.tileHeight, 0);
+    const size_t usedBytes = static_cast<size_t>(columns) * spp;
+    out.resize(rowBytes * layout.tileHeight + 1);
     for (int y = 0; y < rows; ++y) {
         const auto* row = reinterpret_cast<const QRgb*>(source.constScanLine(top + y)) + left;
         unsigned char* o = out.data() + rowBytes * y;
-        unsigned char previous[4] = {0, 0, 0, 0};
-        for (int x = 0; x < columns; ++x) {
-            const QRgb pixel = row[x];
-            const unsigned char samples[4] = {static_cast<unsigned char>(qRed(pixel)),
-                                              static_cast<unsigned char>(qGreen(pixel)),
-                                              static_cast<unsigned char>(qBlue(pixel)),
-                                              static_cast<unsigned char>(qAlpha(pixel))};
-            for (int c = 0; c < spp; ++c) {
-                *o++ = static_cast<unsigned char>(samples[c] - previous[c]);
-                previous[c] = samples[c];
-            }
-        }
+        predictRow(row, columns, spp, o);
+        std::memset(o + usedBytes, 0, rowBytes - usedBytes);
     }
+    std::memset(out.data() + rowBytes * rows, 0, rowBytes * (layout.tileHeight - rows));
 }
 
 std::vector<QByteArray> compressTiles(const QImage& source, const Layout& layout) {
@@ -154,10 +175,11 @@ std::vector<QByteArray> compressTiles(const QImage& source, const Layout& layout
         std::vector<unsigned char> deflated;
         for (int tile = next++; tile < layout.tiles(); tile = next++) {
             predictTile(source, layout, tile, predicted);
-            const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), predicted.size());
+            const size_t tileBytes = predicted.size() - 1;
+            const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), tileBytes);
             deflated.resize(bound);
-            const size_t written = libdeflate_zlib_compress(
-                compressor.get(), predicted.data(), predicted.size(), deflated.data(), bound);
+            const size_t written = libdeflate_zlib_compress(compressor.get(), predicted.data(),
+                                                            tileBytes, deflated.data(), bound);
             if (written == 0)
                 failed = true;
             tiles[static_cast<size_t>(tile)] = QByteArray(
