@@ -23,16 +23,25 @@ namespace {
 constexpr int smallestTileSide = 192;
 constexpr int largestTileSide = 288;
 
-// A growable in-memory file for libtiff's client interface.
+// A growable in-memory file for libtiff's client interface, written at the end of a buffer
+// that may already hold other bytes before it.
 struct MemoryFile {
-    QByteArray data;
+    QByteArray& data;
+    const qint64 base;
     qint64 position = 0;
+
+    explicit MemoryFile(QByteArray& buffer)
+        : data(buffer)
+        , base(buffer.size()) {}
+
+    qint64 length() const { return data.size() - base; }
 
     static tmsize_t read(thandle_t handle, void* buffer, tmsize_t size) {
         auto* file = static_cast<MemoryFile*>(handle);
-        const qint64 available = std::max<qint64>(0, file->data.size() - file->position);
+        const qint64 available = std::max<qint64>(0, file->length() - file->position);
         const qint64 count = std::min<qint64>(available, size);
-        std::memcpy(buffer, file->data.constData() + file->position, static_cast<size_t>(count));
+        std::memcpy(buffer, file->data.constData() + file->base + file->position,
+                    static_cast<size_t>(count));
         file->position += count;
         return static_cast<tmsize_t>(count);
     }
@@ -40,27 +49,28 @@ struct MemoryFile {
     static tmsize_t write(thandle_t handle, void* buffer, tmsize_t size) {
         auto* file = static_cast<MemoryFile*>(handle);
         const qint64 end = file->position + size;
-        if (end > file->data.size())
-            file->data.resize(end);
-        std::memcpy(file->data.data() + file->position, buffer, static_cast<size_t>(size));
+        if (end > file->length())
+            file->data.resize(file->base + end);
+        std::memcpy(file->data.data() + file->base + file->position, buffer,
+                    static_cast<size_t>(size));
         file->position = end;
         return size;
     }
 
     static toff_t seek(thandle_t handle, toff_t offset, int whence) {
         auto* file = static_cast<MemoryFile*>(handle);
-        qint64 base = 0;
+        qint64 origin = 0;
         if (whence == SEEK_CUR)
-            base = file->position;
+            origin = file->position;
         else if (whence == SEEK_END)
-            base = file->data.size();
-        file->position = base + static_cast<qint64>(offset);
+            origin = file->length();
+        file->position = origin + static_cast<qint64>(offset);
         return static_cast<toff_t>(file->position);
     }
 
     static int close(thandle_t) { return 0; }
     static toff_t size(thandle_t handle) {
-        return static_cast<toff_t>(static_cast<MemoryFile*>(handle)->data.size());
+        return static_cast<toff_t>(static_cast<MemoryFile*>(handle)->length());
     }
     static int map(thandle_t, void**, toff_t*) { return 0; }
     static void unmap(thandle_t, void*, toff_t) {}
@@ -247,8 +257,15 @@ bool everyPixelOpaque(const QImage& argb) {
 } // namespace
 
 std::optional<QByteArray> TiffRepresentation::of(const QImage& image) {
-    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
+    QByteArray tiff;
+    if (!appendTo(tiff, image))
         return std::nullopt;
+    return tiff;
+}
+
+bool TiffRepresentation::appendTo(QByteArray& out, const QImage& image, qsizetype spareAfter) {
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
+        return false;
 
     // Screenshots already come as 32-bit RGB, so this is usually a shallow copy; other
     // formats (and premultiplied alpha) are converted once into a scratch image.
@@ -256,7 +273,7 @@ std::optional<QByteArray> TiffRepresentation::of(const QImage& image) {
         image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
     const QImage source = image.format() == wanted ? image : image.convertToFormat(wanted);
     if (source.isNull())
-        return std::nullopt;
+        return false;
 
     Layout layout;
     layout.width = image.width();
@@ -269,13 +286,17 @@ std::optional<QByteArray> TiffRepresentation::of(const QImage& image) {
 
     const std::vector<QByteArray> tiles = compressTiles(source, layout);
     if (tiles.empty())
-        return std::nullopt;
-    MemoryFile file;
+        return false;
     qsizetype compressed = 0;
     for (const QByteArray& tile : tiles)
         compressed += tile.size();
-    file.data.reserve(compressed + 16 * static_cast<qsizetype>(tiles.size()) + 4096);
-    if (!writeTiff(file, layout, tiles, image.devicePixelRatio()))
-        return std::nullopt;
-    return file.data;
+    const qsizetype before = out.size();
+    out.reserve(before + compressed + 16 * static_cast<qsizetype>(tiles.size()) + 4096 +
+                spareAfter);
+    MemoryFile file(out);
+    if (!writeTiff(file, layout, tiles, image.devicePixelRatio())) {
+        out.truncate(before);
+        return false;
+    }
+    return true;
 }
