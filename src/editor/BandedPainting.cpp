@@ -47,29 +47,34 @@ struct Job {
         // one QImage from several threads would race on its bookkeeping.
         std::optional<QImage> view;
         std::optional<QPainter> painter;
-        for (size_t band = next++; band < bands.size(); band = next++) {
+        for (size_t band = next++; band < bands.size();) {
             if (!painter) {
                 view.emplace(bits, size.width(), size.height(), bytesPerLine, format);
                 painter.emplace(&*view);
             }
             (*paintBand)(*painter, bands[band]);
+            // The painter is done with the pixels before the caller can learn that the last
+            // band is: it may hand them to the X server, or free them, at once.
+            const size_t following = next++;
+            if (following >= bands.size()) {
+                painter.reset();
+                view.reset();
+            }
             if (++done == bands.size())
                 done.notify_all();
+            band = following;
         }
     }
 };
 
 // Helpers kept for the next frame: starting threads anew would cost more than a band.
-QThreadPool& helpers() {
-    static QThreadPool pool;
-    static const bool configured = [] {
-        pool.setMaxThreadCount(std::min(WorkerThreads::count(), maxThreads) - 1);
-        pool.setExpiryTimeout(-1);
-        return true;
-    }();
-    (void)configured;
-    return pool;
-}
+class HelperPool : public QThreadPool {
+public:
+    HelperPool() {
+        setMaxThreadCount(std::max(std::min(WorkerThreads::count(), maxThreads) - 1, 0));
+        setExpiryTimeout(-1);
+    }
+};
 
 } // namespace
 
@@ -86,7 +91,7 @@ void paint(QImage& target, const QRegion& area,
     job->bytesPerLine = target.bytesPerLine();
     job->format = target.format();
     job->paintBand = &paintBand;
-    QThreadPool& pool = helpers();
+    static HelperPool pool;
     const int joining = std::min(pool.maxThreadCount(), static_cast<int>(job->bands.size()) - 1);
     for (int i = 0; i < joining; ++i)
         pool.start([job] { job->takeBands(); });
