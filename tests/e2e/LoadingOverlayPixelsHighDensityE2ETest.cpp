@@ -9,8 +9,8 @@ const bool doubleDensity = qputenv("QT_SCALE_FACTOR", "2");
 
 class LoadingOverlayPixelsAtDoubleDensity : public loading_overlay_pixels::LoadingOverlayPixels {
 protected:
-    // Half the screen's device-independent width and a little: the window, its size fitted
-    // to the screen, is odd in device-independent pixels.
+    // Odd in device-independent pixels: the window's edges fall between the bands' rows in
+    // other places than at one device pixel per pixel.
     LoadingOverlayPixelsAtDoubleDensity() { captureSize = QSize(451, 287); }
 };
 
