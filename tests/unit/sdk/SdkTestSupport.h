@@ -51,6 +51,16 @@ batchedEvents(const std::vector<LoopbackHttpServer::Request>& requests) {
     return result;
 }
 
+// The value at a path of keys and array indexes, as "exception/values/0/type".
+inline QJsonValue valueAt(QJsonValue value, const QString& path) {
+    for (const QString& step : path.split(u'/')) {
+        bool isIndex = false;
+        const int index = step.toInt(&isIndex);
+        value = isIndex ? value.toArray().at(index) : value.toObject().value(step);
+    }
+    return value;
+}
+
 inline int fileCount(const QString& directory) {
     return static_cast<int>(QDir(directory).entryList(QDir::Files).size());
 }

@@ -59,8 +59,7 @@ TEST_F(SentrySDKTest, MessagesTravelAsEnvelopesWithAuthAndContexts) {
     const QJsonObject& event = events[0];
     EXPECT_EQ(sent[1].header.value("event_id"), event.value("event_id"));
     EXPECT_EQ(event.value("level").toString(), "info");
-    EXPECT_EQ(event.value("message").toObject().value("formatted").toString(),
-              "Pixaloom application started");
+    EXPECT_EQ(valueAt(event, "message/formatted").toString(), "Pixaloom application started");
     EXPECT_EQ(event.value("release").toString(), "com.app.pixaloom@1.2.3");
     EXPECT_EQ(event.value("environment").toString(), "production");
     EXPECT_EQ(event.value("event_id").toString().size(), 32);
@@ -89,20 +88,11 @@ TEST_F(SentrySDKTest, ErrorsMarkTheSessionAndClosingEndsItExited) {
     const auto sent = envelopes(server.accepted());
     const auto events = items(sent, QStringLiteral("event"));
     ASSERT_EQ(events.size(), 2u);
-    const auto exception =
-        events[0].value("exception").toObject().value("values").toArray().at(0).toObject();
+    const QJsonValue exception = valueAt(events[0], "exception/values/0");
     EXPECT_EQ(events[0].value("level").toString(), "error");
-    EXPECT_EQ(exception.value("type").toString(), "Pixaloom.PixaloomError");
-    EXPECT_EQ(exception.value("value").toString(), "apiError(500, \"boom\") (Code: 2)");
-    EXPECT_EQ(exception.value("mechanism")
-                  .toObject()
-                  .value("meta")
-                  .toObject()
-                  .value("ns_error")
-                  .toObject()
-                  .value("code")
-                  .toInt(),
-              2);
+    EXPECT_EQ(valueAt(exception, "type").toString(), "Pixaloom.PixaloomError");
+    EXPECT_EQ(valueAt(exception, "value").toString(), "apiError(500, \"boom\") (Code: 2)");
+    EXPECT_EQ(valueAt(exception, "mechanism/meta/ns_error/code").toInt(), 2);
 
     const auto sessions = items(sent, QStringLiteral("session"));
     ASSERT_EQ(sessions.size(), 3u); // start, the error, the end; a message is no session error
@@ -137,7 +127,7 @@ TEST_F(SentrySDKTest, AnEmptyOrInvalidDsnStoresAndSendsNothing) {
 std::size_t acceptedMessages(const LoopbackHttpServer& server, const QString& text) {
     std::size_t count = 0;
     for (const auto& event : items(envelopes(server.accepted()), QStringLiteral("event")))
-        count += event.value("message").toObject().value("formatted").toString() == text;
+        count += valueAt(event, "message/formatted").toString() == text;
     return count;
 }
 
@@ -233,7 +223,7 @@ TEST_F(SentrySDKTest, AFullCacheDropsTheOldestAndCountsThem) {
     ASSERT_TRUE(waitForAccepted(3));
     QStringList texts;
     for (const auto& event : items(envelopes(server.accepted()), QStringLiteral("event")))
-        texts << event.value("message").toObject().value("formatted").toString();
+        texts << valueAt(event, "message/formatted").toString();
     EXPECT_EQ(texts, QStringList({"3", "4", "5"}));
 }
 
