@@ -9,14 +9,12 @@
 #include "TemporarySettings.h"
 
 #include <QCheckBox>
-#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMimeData>
 #include <QScreen>
 #include <QTest>
 
@@ -211,37 +209,6 @@ TEST(SettingsWindow, AnUnwritableFileIsReportedAndTheSettingHoldsForThisRun) {
         writeSettingsText(settings, "[General]\nPixaloomAutoCopy=true\n");
         EXPECT_TRUE(UserDefaults::boolForKey(UserDefaults::autoCopyKey));
     }
-}
-
-// What another application would paste now: the PNG's image, or a null image.
-QImage clipboardImage() {
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    if (!data || !data->hasFormat("image/png"))
-        return {};
-    return QImage::fromData(data->data("image/png"), "PNG");
-}
-
-TEST(SettingsWindow, AnEditorOpenedAfterTickingCopiesItsCapture) {
-    TemporarySettings settings;
-    QImage capture(64, 48, QImage::Format_ARGB32_Premultiplied);
-    capture.fill(Qt::magenta);
-    const QRectF frame(0, 0, 64, 48);
-
-    SettingsWindow window;
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
-    {
-        EditWindow before(capture, frame);
-        EXPECT_EQ(QGuiApplication::clipboard()->text(), "kept") << "off: nothing copied";
-    }
-
-    clickCheckbox(window);
-    window.close();
-    EditWindow after(capture, frame);
-    const QImage copied = clipboardImage();
-    EXPECT_EQ(copied.size(), capture.size());
-    EXPECT_EQ(copied.pixelColor(10, 10), QColor(Qt::magenta));
 }
 
 TEST(WindowActivation, EachOfOurWindowsComesForwardAndUpdatesTheMenuWhenActivated) {
