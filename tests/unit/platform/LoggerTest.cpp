@@ -1,6 +1,5 @@
 #include "platform/LogMessageHandler.h"
 #include "platform/Logger.h"
-#include "platform/SystemLog.h"
 
 #include "LogCapture.h"
 
@@ -75,12 +74,6 @@ TEST(Logger, FormatsNothingWhenTheLevelIsDisabled) {
     QLoggingCategory::setFilterRules(QString());
     EXPECT_EQ(conversions, 0);
     EXPECT_TRUE(capture.messages("com.app.pixaloom.Quiet").isEmpty());
-}
-
-TEST(SystemLog, WritesOneUncategorisedLine) {
-    LogCapture capture;
-    systemLog(QStringLiteral("Preparing edit window for close"));
-    EXPECT_EQ(capture.messages("default"), QStringList{"Preparing edit window for close"});
 }
 
 TEST(LogMessageHandler, WritesOneLinePerRecordWithItsCategory) {
