@@ -5,7 +5,6 @@
 #include "editor/EditWindow.h"
 #include "editor/ToolbarButton.h"
 #include "platform/ClipboardWriter.h"
-#include "platform/UserDefaults.h"
 #include "LogCapture.h"
 #include "ScreenTestTools.h"
 
@@ -48,15 +47,6 @@ TEST_F(EditorOnX11, AnotherClientPastesTheImageEvenBeforeItIsEncoded) {
     EXPECT_EQ(pasted.pixelColor(300, 200), image.pixelColor(300, 200));
     // A second paste of the same contents is served from the finished bytes.
     EXPECT_EQ(pastedImage().size(), image.size());
-}
-
-TEST_F(EditorOnX11, AutoCopyOnOpeningReachesOtherClients) {
-    UserDefaults::standard()->setValue(UserDefaults::autoCopyKey, true);
-    EditWindow window(gradient(320, 200), QRectF(0, 0, 320, 200));
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    EXPECT_EQ(pastedImage().size(), QSize(320, 200));
-    UserDefaults::standard()->clear();
 }
 
 TEST_F(EditorOnX11, RealKeysUndoAndClose) {
