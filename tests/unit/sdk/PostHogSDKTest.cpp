@@ -217,13 +217,11 @@ TEST_F(PostHogSDKTest, AnEmptyKeyStoresAndSendsNothing) {
 }
 
 TEST_F(PostHogSDKTest, ACorruptQueueFileIsSetAsideAndTheRestSent) {
-    QDir().mkpath(queueFolder());
     const auto put = [&](int index, const QByteArray& contents) {
-        QFile file(QDir(queueFolder())
-                       .filePath(QStringLiteral("%1-00000000-00000000.event")
-                                     .arg(index, 15, 10, QLatin1Char('0'))));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(contents);
+        ASSERT_TRUE(writeFile(QDir(queueFolder())
+                                  .filePath(QStringLiteral("%1-00000000-00000000.event")
+                                                .arg(index, 15, 10, QLatin1Char('0'))),
+                              contents));
     };
     const QByteArray event = R"({"event":"kept","distinct_id":"d","properties":{},)"
                              R"("timestamp":"2026-01-01T00:00:00.000Z","uuid":"u"})";

@@ -4,6 +4,8 @@
 #include "sdk/SentryEnvelope.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -59,6 +61,13 @@ inline QJsonValue valueAt(QJsonValue value, const QString& path) {
         value = isIndex ? value.toArray().at(index) : value.toObject().value(step);
     }
     return value;
+}
+
+// Writes a file and its folder, as an earlier run would have left it.
+inline bool writeFile(const QString& path, const QByteArray& contents) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
 inline int fileCount(const QString& directory) {

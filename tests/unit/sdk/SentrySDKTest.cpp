@@ -17,8 +17,9 @@ using namespace SdkTestSupport;
 
 class SentrySDKTest : public ::testing::Test {
 protected:
-    SentryOptions options() const {
+    SentryOptions options(bool sessions = true) const {
         SentryOptions options;
+        options.enableAutoSessionTracking = sessions;
         options.dsn = dsnFor(server);
         options.sendDefaultPii = true;
         options.releaseName = QStringLiteral("com.app.pixaloom@1.2.3");
@@ -148,10 +149,9 @@ TEST_F(SentrySDKTest, RepliesDecideWhetherAnEnvelopeIsRetriedOrDropped) {
         LoopbackHttpServer local;
         local.script({c.first});
         QTemporaryDir folder;
-        auto configured = options();
+        auto configured = options(false);
         configured.dsn = dsnFor(local);
         configured.cacheDirectoryPath = folder.path();
-        configured.enableAutoSessionTracking = false;
         SentrySDK sdk;
         sdk.start(configured);
         sdk.captureMessage(QStringLiteral("once"));
@@ -179,8 +179,7 @@ TEST_F(SentrySDKTest, AStalledDiskHoldsUpNeitherStartNorCaptures) {
 }
 
 TEST_F(SentrySDKTest, ARateLimitedCategoryWaitsWhileOthersGo) {
-    auto configured = options();
-    configured.enableAutoSessionTracking = false;
+    auto configured = options(false);
     server.script({{200, {{"X-Sentry-Rate-Limits", "1:default:key"}}, "", 0ms}});
     SentrySDK sdk;
     sdk.start(configured);
@@ -200,9 +199,8 @@ TEST_F(SentrySDKTest, AFullCacheDropsTheOldestAndCountsThem) {
     server.refuseConnections();
     LogCapture logs;
     {
-        auto configured = options();
+        auto configured = options(false);
         configured.maxCacheItems = 3;
-        configured.enableAutoSessionTracking = false;
         configured.shutdownTimeInterval = 200ms;
         SentrySDK sdk;
         sdk.start(configured);
@@ -216,8 +214,7 @@ TEST_F(SentrySDKTest, AFullCacheDropsTheOldestAndCountsThem) {
             .contains(QStringLiteral("Envelope cache full: dropped the oldest, 1 dropped so far")));
 
     server.acceptConnections();
-    auto configured = options();
-    configured.enableAutoSessionTracking = false;
+    auto configured = options(false);
     SentrySDK next;
     next.start(configured);
     ASSERT_TRUE(waitForAccepted(3));
@@ -241,8 +238,7 @@ TEST_F(SentrySDKTest, AFailingEnvelopeWaitsWhileOthersGoAndIsGivenUpAfterFiveFai
         return std::ranges::count_if(server.requests(),
                                      [](const auto& r) { return r.body.contains("stuck"); });
     };
-    auto configured = options();
-    configured.enableAutoSessionTracking = false;
+    auto configured = options(false);
     configured.networkRetryInterval = 250ms; // pauses of 0.25, 0.5, 1 and 2 s
     LogCapture logs;
     SentrySDK sdk;
@@ -265,15 +261,11 @@ TEST_F(SentrySDKTest, AFailingEnvelopeWaitsWhileOthersGoAndIsGivenUpAfterFiveFai
 
 TEST_F(SentrySDKTest, ACrashReportOutlastsTheBoundOfOtherEnvelopes) {
     // A crash of an earlier run, as its handler left it.
-    QDir().mkpath(cache.filePath(QStringLiteral("crashes")));
-    QFile crash(cache.filePath(QStringLiteral("crashes/0123.crash")));
-    ASSERT_TRUE(crash.open(QIODevice::WriteOnly));
-    crash.write(R"({"event_id":"0123456789abcdef0123456789abcdef","level":"fatal",)"
-                R"("exception":{"values":[{"type":"SIGSEGV","value":"Segfault"}]}})");
-    crash.close();
+    ASSERT_TRUE(writeFile(cache.filePath(QStringLiteral("crashes/0123.crash")),
+                          R"({"event_id":"0123456789abcdef0123456789abcdef","level":"fatal",)"
+                          R"("exception":{"values":[{"type":"SIGSEGV","value":"Segfault"}]}})"));
     server.setDefaultReply({503});
-    auto configured = options();
-    configured.enableAutoSessionTracking = false;
+    auto configured = options(false);
     configured.networkRetryInterval = 20ms;
     SentrySDK sdk;
     sdk.start(configured);
@@ -329,19 +321,15 @@ TEST_F(SentrySDKTest, ASessionStartPushedOutOfAFullCacheMarksTheNextUpdate) {
 }
 
 TEST_F(SentrySDKTest, ADamagedCachedEnvelopeIsDiscardedAndTheRestSent) {
-    QDir().mkpath(envelopeFolder());
     const auto put = [&](const QString& name, const QByteArray& contents) {
-        QFile file(QDir(envelopeFolder()).filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(contents);
+        ASSERT_TRUE(writeFile(QDir(envelopeFolder()).filePath(name), contents));
     };
     put(QStringLiteral("000000000000001-00000000-00000000.envelope"),
         "{}\n{\"type\":\"event\",\"length\":1e300}\n{}\n");
     put(QStringLiteral("000000000000002-00000000-00000000.envelope"),
         "{}\n{\"type\":\"event\",\"length\":33}\n"
         "{\"message\":{\"formatted\":\"whole\"}}\n");
-    auto configured = options();
-    configured.enableAutoSessionTracking = false;
+    auto configured = options(false);
     SentrySDK sdk;
     sdk.start(configured);
     ASSERT_TRUE(waitForAccepted(1));
