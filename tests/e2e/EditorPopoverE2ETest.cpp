@@ -248,12 +248,13 @@ TEST_F(EditorPopovers, OneSliderDragIsOneHistoryEntryAndEachKeyStepAnother) {
             "mousemove", "--sync", QString::number(start.x()), QString::number(start.y()),
             "mousedown", "1"};
         for (int step = 1; step <= 10; ++step)
-            steps << "mousemove"
-                  << "--sync" << QString::number(start.x() + 8 * step) << QString::number(start.y())
-                  << "sleep"
-                  << "0.02";
-        steps << "mouseup"
-              << "1";
+            steps += {"mousemove",
+                      "--sync",
+                      QString::number(start.x() + 8 * step),
+                      QString::number(start.y()),
+                      "sleep",
+                      "0.02"};
+        steps += {"mouseup", "1"};
         xdotool(steps);
         QTest::qWait(100);
     }
