@@ -46,16 +46,7 @@ struct PngKind {
 };
 
 int samplesOf(uchar colorType) {
-    switch (colorType) {
-    case 2:
-        return 3;
-    case 4:
-        return 2;
-    case 6:
-        return 4;
-    default:
-        return 1;
-    }
+    return colorType == 2 ? 3 : colorType == 4 ? 2 : colorType == 6 ? 4 : 1;
 }
 
 uchar predictor(int filter, int left, int above, int aboveLeft) {
