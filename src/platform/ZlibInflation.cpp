@@ -32,15 +32,22 @@ struct DecompressorDeleter {
 };
 using Decompressor = std::unique_ptr<libdeflate_decompressor, DecompressorDeleter>;
 
-// Cuts the raw deflate data after flush markers into at most `count` pieces of similar size.
+// Cuts the raw deflate data after flush markers into at most `count` pieces. A stream of no
+// more strips than threads is cut at every marker: a parallel encoder's strips hold equal
+// numbers of rows, which inflate in about equal times however differently they compress.
+// Otherwise the pieces are of similar compressed size.
 std::vector<std::string_view> piecesOf(std::string_view raw, size_t count) {
-    std::vector<std::string_view> pieces;
-    const size_t target = raw.size() / count;
-    size_t start = 0;
+    std::vector<size_t> ends;
     for (size_t at = raw.find(flushMarker); at != std::string_view::npos;
          at = raw.find(flushMarker, at + 1)) {
-        const size_t end = at + flushMarker.size();
-        if (end - start >= target && end < raw.size() && pieces.size() + 1 < count) {
+        if (at + flushMarker.size() < raw.size())
+            ends.push_back(at + flushMarker.size());
+    }
+    const size_t target = ends.size() < count ? 0 : raw.size() / count;
+    std::vector<std::string_view> pieces;
+    size_t start = 0;
+    for (const size_t end : ends) {
+        if (end - start >= target && pieces.size() + 1 < count) {
             pieces.push_back(raw.substr(start, end - start));
             start = end;
         }
