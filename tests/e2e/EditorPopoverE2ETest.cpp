@@ -189,6 +189,9 @@ TEST_F(EditorPopovers, EscapeAndUndoReachTheEditorWhileThePromptFieldHasFocus) {
     xdotool({"key", "--clearmodifiers", "ctrl+z"});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !controller().canUndo(); }, 3000));
     EXPECT_EQ(panel->promptTextField->text(), "sky") << "the field saw the undo key";
+    xdotool({"key", "--clearmodifiers", "ctrl+y"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return controller().canUndo(); }, 3000));
+    EXPECT_EQ(panel->promptTextField->text(), "sky") << "the field saw the redo key";
 
     LogCapture logs;
     xdotool({"key", "Escape"});
