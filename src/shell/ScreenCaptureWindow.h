@@ -44,7 +44,9 @@ protected:
 private:
     void setupEscapeKeyHandling();
     QImage captureScreenArea(const QRectF& rect);
-    QImage grabScreen(const QRect& area) const;
+    void showScreenPicture(const QRect& frame, QImage* surface);
+    static bool fitsSurface(const QImage& picture, QSize surfaceSize);
+    QImage grabScreen(const QRect& area, const ScreenGrabber::RowsRead& rowsRead = {}) const;
     void endCapture();
     void makeKeyAndOrderFront();
 
