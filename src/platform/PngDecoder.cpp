@@ -14,6 +14,8 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <future>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -341,6 +343,55 @@ bool restoreRows(const Layout& layout, PixelBlock& block, qsizetype bytesPerLine
     return true;
 }
 
+// Whether each strip holds whole rows and, after the first, starts with a row that needs
+// nothing from the row above it: then the strips can be restored side by side.
+bool stripsStandAlone(const Layout& layout, const std::vector<ZlibInflation::Strip>& strips) {
+    const size_t filteredRow = size_t(layout.rowBytes()) + 1;
+    for (size_t i = 0; i < strips.size(); ++i) {
+        const ZlibInflation::Strip& strip = strips[i];
+        if (strip.size == 0 || strip.size % filteredRow != 0)
+            return false;
+        const uchar firstFilter = strip.bytes.get()[0];
+        if (i > 0 && firstFilter != 0 && firstFilter != 1)
+            return false;
+    }
+    return true;
+}
+
+// Restores one strip's rows in place and writes them to the image from `firstRow` on.
+bool restoreStrip(const Layout& layout, const ZlibInflation::Strip& strip, int firstRow,
+                  uchar* pixels, qsizetype bytesPerLine) {
+    const qsizetype rowBytes = layout.rowBytes();
+    const std::vector<uchar> zeros(size_t(rowBytes), 0);
+    const uchar* above = zeros.data();
+    const int rows = int(strip.size / size_t(rowBytes + 1));
+    uchar* row = strip.bytes.get();
+    for (int y = 0; y < rows; ++y, row += rowBytes + 1) {
+        if (!unfilter(row[0], row + 1, above, rowBytes, std::max(1, layout.channels)))
+            return false;
+        writeRow(layout, row + 1, pixels + qsizetype(firstRow + y) * bytesPerLine);
+        above = row + 1;
+    }
+    return true;
+}
+
+// The image of strips that stand alone, each restored on a thread of its own, which also
+// brings in the fresh pages of its part of the image.
+bool restoreStrips(const Layout& layout, const std::vector<ZlibInflation::Strip>& strips,
+                   uchar* pixels, qsizetype bytesPerLine) {
+    std::vector<std::future<bool>> pending;
+    int firstRow = 0;
+    for (const ZlibInflation::Strip& strip : strips) {
+        pending.push_back(std::async(std::launch::async, restoreStrip, std::cref(layout),
+                                     std::cref(strip), firstRow, pixels, bytesPerLine));
+        firstRow += int(strip.size / size_t(layout.rowBytes() + 1));
+    }
+    bool ok = true;
+    for (std::future<bool>& strip : pending)
+        ok = strip.get() && ok;
+    return ok;
+}
+
 void setMetadata(const Layout& layout, QImage& image) {
     if (layout.colorType == palette)
         image.setColorTable(QList<QRgb>(layout.colors.begin(), layout.colors.end()));
@@ -367,27 +418,54 @@ std::string_view joined(const std::vector<std::string_view>& idats, QByteArray& 
     return {storage.constData(), size_t(storage.size())};
 }
 
+// An image on pixels from malloc, which it frees; the pixels are freed here if it cannot be
+// made.
+QImage imageOn(const Layout& layout, uchar* pixels, qsizetype bytesPerLine) {
+    QImage image(
+        pixels, layout.width, layout.height, bytesPerLine, formatOf(layout.colorType),
+        [](void* block) { std::free(block); }, pixels);
+    if (image.isNull()) {
+        std::free(pixels);
+        return {};
+    }
+    setMetadata(layout, image);
+    return image;
+}
+
 QImage decodeDirectly(const QByteArray& bytes) {
     Layout layout;
     if (!readChunks(bytes, layout))
         return {};
     const qsizetype bytesPerLine = bytesPerLineOf(layout);
+    const size_t filteredBytes = size_t(layout.height) * size_t(layout.rowBytes() + 1);
+    QByteArray storage;
+    const std::string_view deflated = joined(layout.idats, storage);
+    std::optional<std::vector<ZlibInflation::Strip>> strips =
+        ZlibInflation::inflateStrips(deflated, filteredBytes);
+    if (strips && stripsStandAlone(layout, *strips)) {
+        auto* pixels = static_cast<uchar*>(std::malloc(size_t(layout.height) * bytesPerLine));
+        if (!pixels)
+            return {};
+        if (!restoreStrips(layout, *strips, pixels, bytesPerLine)) {
+            std::free(pixels);
+            return {};
+        }
+        return imageOn(layout, pixels, bytesPerLine);
+    }
     PixelBlock block(layout.height, layout.rowBytes() + 1, bytesPerLine);
     if (block.isNull())
         return {};
-    QByteArray storage;
-    const std::string_view deflated = joined(layout.idats, storage);
-    if (!ZlibInflation::inflate(deflated, block.filtered(), block.filteredBytes()) ||
-        !restoreRows(layout, block, bytesPerLine))
+    if (strips) {
+        uchar* at = block.filtered();
+        for (const ZlibInflation::Strip& strip : *strips)
+            at = std::copy_n(strip.bytes.get(), strip.size, at);
+        strips.reset();
+    } else if (!ZlibInflation::inflateWhole(deflated, block.filtered(), block.filteredBytes())) {
         return {};
-    QImage image(
-        block.pixels(), layout.width, layout.height, bytesPerLine, formatOf(layout.colorType),
-        [](void* pixels) { std::free(pixels); }, block.pixels());
-    if (image.isNull())
+    }
+    if (!restoreRows(layout, block, bytesPerLine))
         return {};
-    block.release();
-    setMetadata(layout, image);
-    return image;
+    return imageOn(layout, block.release(), bytesPerLine);
 }
 
 QImage decode(const QByteArray& bytes) {

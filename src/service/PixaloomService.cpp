@@ -141,21 +141,18 @@ QByteArray PixaloomService::createMultipartFormData(const QImage& image, const Q
 std::optional<QByteArray> PixaloomService::multipartBody(const QImage& image, const QString& prompt,
                                                          const std::optional<QString>& theme,
                                                          bool improvePrompt) const {
-    const std::optional<QByteArray> tiff = TiffRepresentation::of(image);
-    if (!tiff)
-        return std::nullopt;
-
     const QByteArray delimiter = "--" + boundaryText.toUtf8() + "\r\n";
     const QByteArray promptText = prompt.toUtf8();
     const bool sendsTheme = theme && *theme != QStringLiteral("None");
     const QByteArray themeText = sendsTheme ? theme->toUtf8() : QByteArray();
 
     QByteArray body;
-    body.reserve(tiff->size() + promptText.size() + themeText.size() + 512);
     body += delimiter;
     body += "Content-Disposition: form-data; name=\"image\"; filename=\"image.tiff\"\r\n";
     body += "Content-Type: image/tiff\r\n\r\n";
-    body += *tiff;
+    // The image is by far the largest part: it is written straight into the body.
+    if (!TiffRepresentation::appendTo(body, image, promptText.size() + themeText.size() + 512))
+        return std::nullopt;
     body += "\r\n";
     body += delimiter;
     body += "Content-Disposition: form-data; name=\"prompt\"\r\n\r\n";

@@ -2,6 +2,8 @@
 
 #include "platform/WorkerThreads.h"
 
+#include <QtEndian>
+
 #include <libdeflate.h>
 #include <tiffio.h>
 
@@ -21,16 +23,25 @@ namespace {
 constexpr int smallestTileSide = 192;
 constexpr int largestTileSide = 288;
 
-// A growable in-memory file for libtiff's client interface.
+// A growable in-memory file for libtiff's client interface, written at the end of a buffer
+// that may already hold other bytes before it.
 struct MemoryFile {
-    QByteArray data;
+    QByteArray& data;
+    const qint64 base;
     qint64 position = 0;
+
+    explicit MemoryFile(QByteArray& buffer)
+        : data(buffer)
+        , base(buffer.size()) {}
+
+    qint64 length() const { return data.size() - base; }
 
     static tmsize_t read(thandle_t handle, void* buffer, tmsize_t size) {
         auto* file = static_cast<MemoryFile*>(handle);
-        const qint64 available = std::max<qint64>(0, file->data.size() - file->position);
+        const qint64 available = std::max<qint64>(0, file->length() - file->position);
         const qint64 count = std::min<qint64>(available, size);
-        std::memcpy(buffer, file->data.constData() + file->position, static_cast<size_t>(count));
+        std::memcpy(buffer, file->data.constData() + file->base + file->position,
+                    static_cast<size_t>(count));
         file->position += count;
         return static_cast<tmsize_t>(count);
     }
@@ -38,27 +49,28 @@ struct MemoryFile {
     static tmsize_t write(thandle_t handle, void* buffer, tmsize_t size) {
         auto* file = static_cast<MemoryFile*>(handle);
         const qint64 end = file->position + size;
-        if (end > file->data.size())
-            file->data.resize(end);
-        std::memcpy(file->data.data() + file->position, buffer, static_cast<size_t>(size));
+        if (end > file->length())
+            file->data.resize(file->base + end);
+        std::memcpy(file->data.data() + file->base + file->position, buffer,
+                    static_cast<size_t>(size));
         file->position = end;
         return size;
     }
 
     static toff_t seek(thandle_t handle, toff_t offset, int whence) {
         auto* file = static_cast<MemoryFile*>(handle);
-        qint64 base = 0;
+        qint64 origin = 0;
         if (whence == SEEK_CUR)
-            base = file->position;
+            origin = file->position;
         else if (whence == SEEK_END)
-            base = file->data.size();
-        file->position = base + static_cast<qint64>(offset);
+            origin = file->length();
+        file->position = origin + static_cast<qint64>(offset);
         return static_cast<toff_t>(file->position);
     }
 
     static int close(thandle_t) { return 0; }
     static toff_t size(thandle_t handle) {
-        return static_cast<toff_t>(static_cast<MemoryFile*>(handle)->data.size());
+        return static_cast<toff_t>(static_cast<MemoryFile*>(handle)->length());
     }
     static int map(thandle_t, void**, toff_t*) { return 0; }
     static void unmap(thandle_t, void*, toff_t) {}
@@ -107,9 +119,36 @@ int tileSideFor(int imageSide) {
     return best;
 }
 
+// Every byte of a minus the same byte of b, modulo 256, in one step for all four.
+quint32 byteDifferences(quint32 a, quint32 b) {
+    constexpr quint32 high = 0x80808080u;
+    return ((a | high) - (b & ~high)) ^ ((a ^ ~b) & high);
+}
+
+// The differences of one (A)RGB pixel as R, G, B (and A) bytes in the file's order, the bytes
+// of the returned word from its lowest up.
+quint32 rgbaOrder(quint32 differences) {
+    return (differences & 0xff00ff00u) | ((differences >> 16) & 0xffu) |
+           ((differences & 0xffu) << 16);
+}
+
+// One row of a tile through the horizontal predictor. Each pixel is stored as a whole word;
+// with three samples a pixel's fourth byte is overwritten by the next pixel's first, so `out`
+// must have one byte to spare after the row.
+void predictRow(const QRgb* row, int columns, int samplesPerPixel, unsigned char* out) {
+    quint32 previous = 0;
+    for (int x = 0; x < columns; ++x) {
+        const quint32 word = qToLittleEndian(rgbaOrder(byteDifferences(row[x], previous)));
+        std::memcpy(out, &word, sizeof word);
+        out += samplesPerPixel;
+        previous = row[x];
+    }
+}
+
 // One tile as 8-bit samples with the horizontal predictor applied, read from a 32-bit (A)RGB
 // image. Past the right edge the last pixel repeats and past the bottom the rows are zero,
 // so the padding every edge tile must carry predicts to zeros and costs next to nothing.
+// `out` ends with one spare byte that is not part of the tile.
 void predictTile(const QImage& source, const Layout& layout, int tile,
                  std::vector<unsigned char>& out) {
     const int spp = layout.samplesPerPixel;
@@ -118,23 +157,15 @@ void predictTile(const QImage& source, const Layout& layout, int tile,
     const int columns = std::min(layout.tileWidth, layout.width - left);
     const int rows = std::min(layout.tileHeight, layout.height - top);
     const size_t rowBytes = static_cast<size_t>(layout.tileWidth) * spp;
-    out.assign(rowBytes * layout.tileHeight, 0);
+    const size_t usedBytes = static_cast<size_t>(columns) * spp;
+    out.resize(rowBytes * layout.tileHeight + 1);
     for (int y = 0; y < rows; ++y) {
         const auto* row = reinterpret_cast<const QRgb*>(source.constScanLine(top + y)) + left;
         unsigned char* o = out.data() + rowBytes * y;
-        unsigned char previous[4] = {0, 0, 0, 0};
-        for (int x = 0; x < columns; ++x) {
-            const QRgb pixel = row[x];
-            const unsigned char samples[4] = {static_cast<unsigned char>(qRed(pixel)),
-                                              static_cast<unsigned char>(qGreen(pixel)),
-                                              static_cast<unsigned char>(qBlue(pixel)),
-                                              static_cast<unsigned char>(qAlpha(pixel))};
-            for (int c = 0; c < spp; ++c) {
-                *o++ = static_cast<unsigned char>(samples[c] - previous[c]);
-                previous[c] = samples[c];
-            }
-        }
+        predictRow(row, columns, spp, o);
+        std::memset(o + usedBytes, 0, rowBytes - usedBytes);
     }
+    std::memset(out.data() + rowBytes * rows, 0, rowBytes * (layout.tileHeight - rows));
 }
 
 std::vector<QByteArray> compressTiles(const QImage& source, const Layout& layout) {
@@ -154,10 +185,11 @@ std::vector<QByteArray> compressTiles(const QImage& source, const Layout& layout
         std::vector<unsigned char> deflated;
         for (int tile = next++; tile < layout.tiles(); tile = next++) {
             predictTile(source, layout, tile, predicted);
-            const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), predicted.size());
+            const size_t tileBytes = predicted.size() - 1;
+            const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), tileBytes);
             deflated.resize(bound);
-            const size_t written = libdeflate_zlib_compress(
-                compressor.get(), predicted.data(), predicted.size(), deflated.data(), bound);
+            const size_t written = libdeflate_zlib_compress(compressor.get(), predicted.data(),
+                                                            tileBytes, deflated.data(), bound);
             if (written == 0)
                 failed = true;
             tiles[static_cast<size_t>(tile)] = QByteArray(
@@ -225,8 +257,15 @@ bool everyPixelOpaque(const QImage& argb) {
 } // namespace
 
 std::optional<QByteArray> TiffRepresentation::of(const QImage& image) {
-    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
+    QByteArray tiff;
+    if (!appendTo(tiff, image))
         return std::nullopt;
+    return tiff;
+}
+
+bool TiffRepresentation::appendTo(QByteArray& out, const QImage& image, qsizetype spareAfter) {
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
+        return false;
 
     // Screenshots already come as 32-bit RGB, so this is usually a shallow copy; other
     // formats (and premultiplied alpha) are converted once into a scratch image.
@@ -234,7 +273,7 @@ std::optional<QByteArray> TiffRepresentation::of(const QImage& image) {
         image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
     const QImage source = image.format() == wanted ? image : image.convertToFormat(wanted);
     if (source.isNull())
-        return std::nullopt;
+        return false;
 
     Layout layout;
     layout.width = image.width();
@@ -247,13 +286,17 @@ std::optional<QByteArray> TiffRepresentation::of(const QImage& image) {
 
     const std::vector<QByteArray> tiles = compressTiles(source, layout);
     if (tiles.empty())
-        return std::nullopt;
-    MemoryFile file;
+        return false;
     qsizetype compressed = 0;
     for (const QByteArray& tile : tiles)
         compressed += tile.size();
-    file.data.reserve(compressed + 16 * static_cast<qsizetype>(tiles.size()) + 4096);
-    if (!writeTiff(file, layout, tiles, image.devicePixelRatio()))
-        return std::nullopt;
-    return file.data;
+    const qsizetype before = out.size();
+    out.reserve(before + compressed + 16 * static_cast<qsizetype>(tiles.size()) + 4096 +
+                spareAfter);
+    MemoryFile file(out);
+    if (!writeTiff(file, layout, tiles, image.devicePixelRatio())) {
+        out.truncate(before);
+        return false;
+    }
+    return true;
 }

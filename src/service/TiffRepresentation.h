@@ -13,4 +13,7 @@ class TiffRepresentation {
 public:
     // None for an empty (null or 0×0) image, or if the TIFF cannot be written.
     static std::optional<QByteArray> of(const QImage& image);
+    // Appends the TIFF to `out`, with room reserved for `spareAfter` more bytes, so that a
+    // request body is written once. False, with `out` as it was, where `of` gives none.
+    static bool appendTo(QByteArray& out, const QImage& image, qsizetype spareAfter = 0);
 };

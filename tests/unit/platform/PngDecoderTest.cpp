@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -108,7 +109,35 @@ QByteArray filtered(const PngKind& kind, const QByteArray& raw) {
     return out;
 }
 
-QByteArray pngOf(const PngKind& kind, const QByteArray& imageData) {
+// zlib's stream without qCompress's length in front.
+QByteArray zlibOf(const QByteArray& imageData) {
+    return qCompress(imageData).mid(4);
+}
+
+// The zlib stream a parallel encoder writes: each part of `data` up to the next of `ends`
+// compressed on its own, ended on a byte boundary, the last one finished.
+QByteArray zlibInStrips(const QByteArray& data, const std::vector<qsizetype>& ends) {
+    QByteArray out("\x78\x01", 2);
+    std::vector<char> buffer(size_t(data.size()) * 2 + 1024);
+    qsizetype first = 0;
+    for (const qsizetype end : ends) {
+        z_stream stream{};
+        deflateInit2(&stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData() + first));
+        stream.avail_in = uInt(end - first);
+        stream.next_out = reinterpret_cast<Bytef*>(buffer.data());
+        stream.avail_out = uInt(buffer.size());
+        deflate(&stream, end == data.size() ? Z_FINISH : Z_SYNC_FLUSH);
+        out.append(buffer.data(), qsizetype(buffer.size() - stream.avail_out));
+        deflateEnd(&stream);
+        first = end;
+    }
+    appendBigEndian(out, quint32(adler32(1, reinterpret_cast<const Bytef*>(data.constData()),
+                                         uInt(data.size()))));
+    return out;
+}
+
+QByteArray pngWithStream(const PngKind& kind, const QByteArray& deflated) {
     QByteArray png("\x89PNG\r\n\x1a\n", 8);
     QByteArray header;
     appendBigEndian(header, quint32(kind.width));
@@ -128,12 +157,15 @@ QByteArray pngOf(const PngKind& kind, const QByteArray& imageData) {
         if (kind.transparentEntries > 0)
             png.append(chunk("tRNS", alphas));
     }
-    // zlib's stream without qCompress's length in front, over several IDAT chunks.
-    const QByteArray deflated = qCompress(imageData).mid(4);
+    // Over several IDAT chunks.
     for (qsizetype at = 0; at < deflated.size(); at += 1000)
         png.append(chunk("IDAT", deflated.mid(at, 1000)));
     png.append(chunk("IEND", {}));
     return png;
+}
+
+QByteArray pngOf(const PngKind& kind, const QByteArray& imageData) {
+    return pngWithStream(kind, zlibOf(imageData));
 }
 
 QByteArray pngOf(const PngKind& kind) {
@@ -231,6 +263,82 @@ TEST(PngDecoder, ReadsQtsAndOurEncodersPngsAsQtDoes) {
             expectSameAsQt(PngDecoder::decode(png), png);
         }
     }
+}
+
+// Large images whose rows come in strips compressed on their own, as the edit server sends
+// them: strips that stand alone are restored side by side, the others in one pass, and either
+// way the pixels are Qt's.
+TEST(PngDecoder, ReadsLargeStripMadePngsAsQtDoes) {
+    // Strips of about equal rows; a strip's first row is a multiple of five plus `remainder`
+    // (with each row's filter in turn, a row of that filter), or `extra` bytes into a row.
+    const auto rowEnds = [](const PngKind& kind, int strips, int remainder, qsizetype extra) {
+        const qsizetype rowBytes = qsizetype(kind.width) * samplesOf(kind.colorType) + 1;
+        std::vector<qsizetype> ends;
+        for (int i = 1; i < strips; ++i)
+            ends.push_back(rowBytes * (kind.height * i / strips / 5 * 5 + remainder) + extra);
+        ends.push_back(rowBytes * kind.height);
+        return ends;
+    };
+    const PngKind rgba{1500, 500, 6, 1};
+    const PngKind rgb{1500, 700, 2, 1};
+    const PngKind grey{3000, 900, 0, 1};
+    const PngKind palette{3000, 900, 3, 1, 8, 0, 256, 40};
+    const PngKind eachFilter{1500, 500, 6, -1};
+    const QByteArray eachFilterRows = filtered(eachFilter, samples(eachFilter));
+    QByteArray badFilterLate = filtered(rgba, samples(rgba));
+    badFilterLate[(qsizetype(rgba.width) * 4 + 1) * 450] = '\x09';
+    struct Case {
+        const char* name;
+        QByteArray png;
+        bool readsDirectly;
+    };
+    const Case cases[] = {
+        {"RGBA, Sub rows, 8 strips",
+         pngWithStream(rgba, zlibInStrips(filtered(rgba, samples(rgba)), rowEnds(rgba, 8, 0, 0))),
+         true},
+        {"RGB, Sub rows, 3 strips",
+         pngWithStream(rgb, zlibInStrips(filtered(rgb, samples(rgb)), rowEnds(rgb, 3, 0, 0))),
+         true},
+        {"grey, Sub rows, more strips than threads",
+         pngWithStream(grey, zlibInStrips(filtered(grey, samples(grey)), rowEnds(grey, 23, 0, 0))),
+         true},
+        {"palette, Sub rows",
+         pngWithStream(
+             palette, zlibInStrips(filtered(palette, samples(palette)), rowEnds(palette, 5, 0, 0))),
+         true},
+        {"each filter, strips starting on rows without the row above",
+         pngWithStream(eachFilter, zlibInStrips(eachFilterRows, rowEnds(eachFilter, 7, 1, 0))),
+         true},
+        {"strips starting on rows that need the row above",
+         pngWithStream(eachFilter, zlibInStrips(eachFilterRows, rowEnds(eachFilter, 7, 2, 0))),
+         true},
+        {"strips cut inside rows",
+         pngWithStream(rgba, zlibInStrips(filtered(rgba, samples(rgba)), rowEnds(rgba, 6, 0, 37))),
+         true},
+        {"an unknown filter type in a later strip",
+         pngWithStream(rgba, zlibInStrips(badFilterLate, rowEnds(rgba, 8, 0, 0))), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_GT(c.png.size(), 1 << 20) << "too small to be inflated in strips";
+        EXPECT_EQ(PngDecoder::decodeDirectly(c.png).isNull(), !c.readsDirectly);
+        expectSameAsQt(PngDecoder::decode(c.png), c.png);
+    }
+    // Our own encoder's strips, from a screen-sized image.
+    QImage screen(1600, 1000, QImage::Format_ARGB32);
+    quint32 noise = 3;
+    for (int y = 0; y < screen.height(); ++y) {
+        auto* pixels = reinterpret_cast<QRgb*>(screen.scanLine(y));
+        for (int x = 0; x < screen.width(); ++x) {
+            noise = noise * 1664525u + 1013904223u;
+            pixels[x] = (x / 64 + y / 16) % 3 ? noise : qRgba(x % 256, y % 256, 40, 200);
+        }
+    }
+    const QByteArray ours = PngEncoder::encode(screen);
+    ASSERT_GT(ours.size(), 1 << 20);
+    const QImage decoded = PngDecoder::decodeDirectly(ours);
+    ASSERT_FALSE(decoded.isNull());
+    expectSameAsQt(decoded, ours);
 }
 
 TEST(PngDecoder, LeavesOtherAndBrokenPngsToQt) {

@@ -296,9 +296,16 @@ TEST(TiffRepresentation, DecodesBackToTheSamePixels) {
         EXPECT_TRUE(tiff->startsWith("II*\0") || tiff->startsWith("MM\0*"));
         EXPECT_EQ(decodeTiff(*tiff), image.convertToFormat(QImage::Format_ARGB32));
         EXPECT_EQ(image, before); // the caller's image is left alone
+        // Written after other bytes (a request body's first part), the file is the same.
+        QByteArray body = "--boundary\r\n\r\n";
+        ASSERT_TRUE(TiffRepresentation::appendTo(body, image, 100));
+        EXPECT_EQ(body, "--boundary\r\n\r\n" + *tiff);
     }
     EXPECT_FALSE(TiffRepresentation::of(QImage()));
     EXPECT_FALSE(TiffRepresentation::of(QImage(0, 5, QImage::Format_RGB32)));
+    QByteArray untouched = "kept";
+    EXPECT_FALSE(TiffRepresentation::appendTo(untouched, QImage()));
+    EXPECT_EQ(untouched, "kept");
 }
 
 TEST(TiffRepresentation, CarriesAlphaOnlyWhenAPixelIsNotOpaque) {
