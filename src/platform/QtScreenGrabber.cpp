@@ -35,8 +35,5 @@ QImage QtScreenGrabber::grabAsRead(const QRect& area, const RowsRead& rowsRead) 
     // grabWindow(0, ...) takes coordinates relative to the screen it is called on.
     const QPoint local = area.topLeft() - screen->geometry().topLeft();
     const QPixmap pixmap = screen->grabWindow(0, local.x(), local.y(), area.width(), area.height());
-    QImage image = pixmap.toImage();
-    if (!image.isNull() && rowsRead)
-        rowsRead(image, 0, image.height());
-    return image;
+    return tellingAllRows(pixmap.toImage(), rowsRead);
 }

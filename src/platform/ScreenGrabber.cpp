@@ -4,7 +4,10 @@
 #include "platform/QtScreenGrabber.h"
 
 QImage ScreenGrabber::grabAsRead(const QRect& area, const RowsRead& rowsRead) {
-    QImage image = grab(area);
+    return tellingAllRows(grab(area), rowsRead);
+}
+
+QImage ScreenGrabber::tellingAllRows(QImage image, const RowsRead& rowsRead) {
     if (!image.isNull() && rowsRead)
         rowsRead(image, 0, image.height());
     return image;

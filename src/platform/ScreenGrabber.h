@@ -20,11 +20,16 @@ public:
 
     virtual ~ScreenGrabber() = default;
     virtual QImage grab(const QRect& area) = 0;
-    // The same, telling `rowsRead` of every row of the image before it returns (of rows of a
-    // failed attempt too). Unless a grabber reads in parts, all rows come at once at the end.
+    // The same, telling `rowsRead` of every row of the image before it returns; rows of an
+    // attempt that failed may have been told of too. Unless a grabber reads in parts, all rows
+    // come at once at the end.
     virtual QImage grabAsRead(const QRect& area, const RowsRead& rowsRead);
 
     // The grabbers to try in order: the screen through Qt, then the desktop's screenshot
     // portal (the only way on Wayland, and the rescue where the first yields nothing).
     static std::vector<std::unique_ptr<ScreenGrabber>> standardGrabbers();
+
+protected:
+    // Tells `rowsRead` of all rows of an image read in one piece.
+    static QImage tellingAllRows(QImage image, const RowsRead& rowsRead);
 };

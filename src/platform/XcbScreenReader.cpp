@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <deque>
 #include <memory>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -219,9 +220,18 @@ QImage XcbScreenReader::readInStrips(unsigned root, const QRect& area,
     };
     {
         std::vector<std::jthread> helpers;
-        for (int band = 1; band < strips.bands; ++band)
-            helpers.emplace_back(readBand, band);
+        // Bands no thread could be started for are read here after the first.
+        std::vector<int> leftOver;
+        for (int band = 1; band < strips.bands; ++band) {
+            try {
+                helpers.emplace_back(readBand, band);
+            } catch (const std::system_error&) {
+                leftOver.push_back(band);
+            }
+        }
         readBand(0);
+        for (const int band : leftOver)
+            readBand(band);
     }
     if (failed)
         return {};
