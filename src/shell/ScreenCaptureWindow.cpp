@@ -50,10 +50,13 @@ ScreenCaptureWindow::ScreenCaptureWindow(std::vector<std::unique_ptr<ScreenGrabb
     if (!paintsScreenPicture)
         setAttribute(Qt::WA_TranslucentBackground);
     BackingStorePreparation preparation(this);
-    if (paintsScreenPicture)
-        showScreenPicture(frame, preparation.surface());
-    else
+    QImage* surface = preparation.surface();
+    const bool paintsAhead = paintsScreenPicture && canPaintAhead(surface, frame);
+    // Where nothing is painted ahead, the window's memory is brought in meanwhile.
+    if (!paintsAhead)
         preparation.bringInMemory();
+    if (paintsScreenPicture)
+        showScreenPicture(frame, paintsAhead ? surface : nullptr);
     preparation.wait();
 
     CursorStack::push(Qt::CrossCursor);
@@ -148,13 +151,19 @@ QImage ScreenCaptureWindow::captureScreenArea(const QRectF& rect) {
     return image;
 }
 
+bool ScreenCaptureWindow::canPaintAhead(const QImage* surface, const QRect& frame) {
+    // A surface of one device pixel per device-independent pixel, in the X backing store's
+    // format, which the screen's pictures are copied onto as they are.
+    return surface && surface->size() == frame.size() &&
+           surface->format() == QImage::Format_ARGB32_Premultiplied;
+}
+
 void ScreenCaptureWindow::showScreenPicture(const QRect& frame, QImage* surface) {
-    // The first frame's picture is painted onto the window's memory strip by strip as the
-    // screen is read, on the threads that read it: bringing in that memory and painting it
-    // overlap the reading, and the first frame has little left to do.
-    const bool paintsAhead = surface && surface->format() == QImage::Format_ARGB32_Premultiplied;
+    // With a surface, the first frame's picture is painted onto the window's memory strip by
+    // strip as the screen is read, on the threads that read it: bringing in that memory and
+    // painting it overlap the reading, and the first frame has little left to do.
     ScreenGrabber::RowsRead paintRows;
-    if (paintsAhead) {
+    if (surface) {
         // Taken once here: asking the image for its pixels on several threads at once would
         // race on its bookkeeping.
         auto* pixels = const_cast<uchar*>(surface->constBits());
@@ -173,7 +182,7 @@ void ScreenCaptureWindow::showScreenPicture(const QRect& frame, QImage* surface)
     // Nothing to paint beneath: the dimming alone, as over a desktop that composites.
     if (screenPicture.isNull())
         setAttribute(Qt::WA_TranslucentBackground);
-    else if (paintsAhead && fitsSurface(screenPicture, surface->size()))
+    else if (surface && fitsSurface(screenPicture, surface->size()))
         overlayView->setBackdrop(screenPicture, *surface);
     else
         overlayView->setBackdrop(screenPicture);

@@ -44,6 +44,7 @@ protected:
 private:
     void setupEscapeKeyHandling();
     QImage captureScreenArea(const QRectF& rect);
+    static bool canPaintAhead(const QImage* surface, const QRect& frame);
     void showScreenPicture(const QRect& frame, QImage* surface);
     static bool fitsSurface(const QImage& picture, QSize surfaceSize);
     QImage grabScreen(const QRect& area, const ScreenGrabber::RowsRead& rowsRead = {}) const;
