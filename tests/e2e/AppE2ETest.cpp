@@ -62,6 +62,11 @@ bool near(QColor a, QColor b) {
            std::abs(a.blue() - b.blue()) <= 2;
 }
 
+// The capture window covers the whole screen.
+bool isCaptureWindow(const RunningApplication::Window& window) {
+    return window.geometry.width() >= 1920;
+}
+
 // The four quadrants of the known colours in an image of the dragged area, which is centred
 // on the colours' middle.
 bool showsQuadrants(const QImage& image, const std::function<QColor(QRgb)>& expected) {
@@ -101,8 +106,7 @@ struct Pixaloom : ::testing::Test {
 
     // A drag over the middle of the colours in the capture window that is opening.
     RunningApplication::Window dragOverColours() {
-        EXPECT_TRUE(app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }))
-            << "no capture window";
+        EXPECT_TRUE(app->waitForWindow(isCaptureWindow)) << "no capture window";
         QTest::qWait(200);
         const QPoint middle = colours.geometry().center();
         drag(middle - QPoint(100, 80), middle + QPoint(100, 80));
@@ -196,7 +200,7 @@ TEST_F(Pixaloom, AnEditServerThatHasGoneEndsInAnAlertAndTheEditorStaysUsable) {
 
 TEST_F(Pixaloom, AStartWhileRunningEndsAndTheRunningOneStartsACapture) {
     EXPECT_EQ(app->startAgain(), 0);
-    EXPECT_TRUE(app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }));
+    EXPECT_TRUE(app->waitForWindow(isCaptureWindow));
     const auto all = app->windows();
     EXPECT_EQ(
         std::count_if(all.begin(), all.end(), [](auto& w) { return w.geometry.width() <= 64; }), 1)
@@ -206,19 +210,16 @@ TEST_F(Pixaloom, AStartWhileRunningEndsAndTheRunningOneStartsACapture) {
 
 TEST_F(Pixaloom, ATrayClickDuringACaptureDoesNothingAndEscapeEndsIt) {
     leftClickTray();
-    ASSERT_TRUE(app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }));
+    ASSERT_TRUE(app->waitForWindow(isCaptureWindow));
     const QString capture = app->captureWindow()->id;
     // The capture window covers the tray: the click must reach the icon through it, so it
     // is sent to the icon's own window.
     xdo({"click", "--window", app->trayIcon()->id, "1"});
     QTest::qWait(300);
-    const auto captures = app->windows();
-    EXPECT_EQ(std::count_if(captures.begin(), captures.end(),
-                            [](auto& w) { return w.geometry.width() >= 1920; }),
-              1);
+    EXPECT_EQ(std::ranges::count_if(app->windows(), isCaptureWindow), 1);
     EXPECT_EQ(app->captureWindow()->id, capture);
     xdo({"key", "Escape"});
-    EXPECT_TRUE(app->waitForNoWindow([](auto& w) { return w.geometry.width() >= 1920; }));
+    EXPECT_TRUE(app->waitForNoWindow(isCaptureWindow));
 }
 
 TEST_F(Pixaloom, TheTrayMenuOpensTheSettingsWhoseCheckboxTurnsOnAutoCopy) {
@@ -260,14 +261,9 @@ struct HotKeyRoad : Pixaloom {
         QTest::qWait(100);
     }
     int captureWindowCount() const {
-        const auto all = app->windows();
-        return std::count_if(all.begin(), all.end(),
-                             [](auto& w) { return w.geometry.width() >= 1920; });
+        return std::ranges::count_if(app->windows(), isCaptureWindow);
     }
-    bool captureOpens() {
-        return app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }, 5000)
-            .has_value();
-    }
+    bool captureOpens() { return app->waitForWindow(isCaptureWindow, 5000).has_value(); }
 };
 
 TEST_F(HotKeyRoad, OpensOneCaptureWindowWithOrWithoutAltAndNotForCtrl2) {
@@ -283,7 +279,7 @@ TEST_F(HotKeyRoad, OpensOneCaptureWindowWithOrWithoutAltAndNotForCtrl2) {
             EXPECT_TRUE(captureOpens()) << c.keys;
             EXPECT_EQ(captureWindowCount(), 1) << c.keys;
             xdo({"key", "Escape"});
-            EXPECT_TRUE(app->waitForNoWindow([](auto& w) { return w.geometry.width() >= 1920; }));
+            EXPECT_TRUE(app->waitForNoWindow(isCaptureWindow));
         } else {
             QTest::qWait(500);
             EXPECT_EQ(captureWindowCount(), 0) << c.keys;
@@ -338,8 +334,7 @@ TEST_F(TakenHotKey, RegistrationFailsWithTheXErrorAndTheMonitorStillOpensTheCapt
     colours.activateWindow();
     xdo({"windowfocus", "--sync", QString::number(colours.winId())});
     xdo({"key", "ctrl+shift+2"});
-    EXPECT_TRUE(
-        app->waitForWindow([](auto& w) { return w.geometry.width() >= 1920; }, 5000).has_value());
+    EXPECT_TRUE(app->waitForWindow(isCaptureWindow, 5000).has_value());
     xdo({"key", "Escape"});
 }
 

@@ -1,11 +1,9 @@
-// The editor on a real X server: the clipboard read back by another X client, keys typed
-// through the X server, the share menu and the panel's placement.
+// The editor on a real X server: the clipboard read back by another X client, the share menu
+// and the panel's placement.
 #include "editor/ControlPanel.h"
-#include "editor/EditViewController.h"
 #include "editor/EditWindow.h"
 #include "editor/ToolbarButton.h"
 #include "platform/ClipboardWriter.h"
-#include "platform/UserDefaults.h"
 #include "LogCapture.h"
 #include "ScreenTestTools.h"
 
@@ -48,35 +46,6 @@ TEST_F(EditorOnX11, AnotherClientPastesTheImageEvenBeforeItIsEncoded) {
     EXPECT_EQ(pasted.pixelColor(300, 200), image.pixelColor(300, 200));
     // A second paste of the same contents is served from the finished bytes.
     EXPECT_EQ(pastedImage().size(), image.size());
-}
-
-TEST_F(EditorOnX11, AutoCopyOnOpeningReachesOtherClients) {
-    UserDefaults::standard()->setValue(UserDefaults::autoCopyKey, true);
-    EditWindow window(gradient(320, 200), QRectF(0, 0, 320, 200));
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    EXPECT_EQ(pastedImage().size(), QSize(320, 200));
-    UserDefaults::standard()->clear();
-}
-
-TEST_F(EditorOnX11, RealKeysUndoAndClose) {
-    EditWindow window(gradient(300, 200), QRectF(0, 0, 300, 200));
-    window.show();
-    window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    auto& controller = *window.editViewController;
-    controller.controlPanelDidChangeBackgroundColorHorizontalPaddingVerticalPadding(
-        nullptr, Qt::red, 10, 10);
-    ASSERT_TRUE(controller.canUndo());
-
-    LogCapture logs;
-    xdotool({"key", "--clearmodifiers", "ctrl+z"});
-    QTRY_VERIFY_WITH_TIMEOUT(!controller.canUndo(), 5000);
-    xdotool({"key", "--clearmodifiers", "ctrl+y"});
-    QTRY_VERIFY_WITH_TIMEOUT(controller.canUndo(), 5000);
-    xdotool({"key", "Escape"});
-    QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 5000);
-    EXPECT_TRUE(logs.messages("default").contains("Preparing edit window for close"));
 }
 
 TEST_F(EditorOnX11, ShareWithNoApplicationForImagesSaysSo) {

@@ -189,6 +189,9 @@ TEST_F(EditorPopovers, EscapeAndUndoReachTheEditorWhileThePromptFieldHasFocus) {
     xdotool({"key", "--clearmodifiers", "ctrl+z"});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !controller().canUndo(); }, 3000));
     EXPECT_EQ(panel->promptTextField->text(), "sky") << "the field saw the undo key";
+    xdotool({"key", "--clearmodifiers", "ctrl+y"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return controller().canUndo(); }, 3000));
+    EXPECT_EQ(panel->promptTextField->text(), "sky") << "the field saw the redo key";
 
     LogCapture logs;
     xdotool({"key", "Escape"});
@@ -248,12 +251,13 @@ TEST_F(EditorPopovers, OneSliderDragIsOneHistoryEntryAndEachKeyStepAnother) {
             "mousemove", "--sync", QString::number(start.x()), QString::number(start.y()),
             "mousedown", "1"};
         for (int step = 1; step <= 10; ++step)
-            steps << "mousemove"
-                  << "--sync" << QString::number(start.x() + 8 * step) << QString::number(start.y())
-                  << "sleep"
-                  << "0.02";
-        steps << "mouseup"
-              << "1";
+            steps += {"mousemove",
+                      "--sync",
+                      QString::number(start.x() + 8 * step),
+                      QString::number(start.y()),
+                      "sleep",
+                      "0.02"};
+        steps += {"mouseup", "1"};
         xdotool(steps);
         QTest::qWait(100);
     }

@@ -303,7 +303,6 @@ bool LoopbackHttpServer::readRequest(int connection, Request& request) const {
             request.headers.push_back(std::move(header));
         }
     }
-    request.raw = received.left(headerEnd + 4 + contentLength);
     request.body = received.mid(headerEnd + 4, contentLength);
     return true;
 }

@@ -16,8 +16,8 @@
 
 // An HTTP/1.1 server on 127.0.0.1 (a free port) on its own thread, for tests. It reads one
 // request per connection, answers it with the next scripted reply (or the default one) and
-// closes. Every request is recorded with its raw bytes. The server can refuse connections while
-// keeping its port, and it ends by itself when destroyed or when its lifetime runs out.
+// closes. Every request is recorded with its headers and body. The server can refuse connections
+// while keeping its port, and it ends by itself when destroyed or when its lifetime runs out.
 class LoopbackHttpServer {
 public:
     using Header = std::pair<QByteArray, QByteArray>;
@@ -38,7 +38,6 @@ public:
     };
 
     struct Request {
-        QByteArray raw; // request line, headers and body as received
         QByteArray method;
         QByteArray target;
         std::vector<Header> headers; // in the order sent

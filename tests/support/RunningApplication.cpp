@@ -1,13 +1,10 @@
 #include "RunningApplication.h"
 #include "ScreenTestTools.h"
 
-#include <QColor>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
-#include <QPixmap>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
@@ -45,11 +42,6 @@ void stop(QProcess& process) {
 QString xdo(const QStringList& arguments) {
     return QString::fromUtf8(runToolToItsEnd(QStringLiteral("xdotool"), arguments).output)
         .trimmed();
-}
-
-QColor screenPixel(QPoint at) {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    return screen->grabWindow(0, at.x(), at.y(), 1, 1).toImage().pixelColor(0, 0);
 }
 
 QImage clipboardImage() {
@@ -204,16 +196,6 @@ std::optional<RunningApplication::Window> RunningApplication::trayIcon() const {
 std::optional<RunningApplication::Window> RunningApplication::captureWindow() const {
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
     return waitForWindow([screen](const Window& w) { return w.geometry.size() == screen; }, 0);
-}
-
-std::optional<RunningApplication::Window> RunningApplication::editorWindow() const {
-    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-    return waitForWindow(
-        [screen](const Window& w) {
-            return w.name == QStringLiteral("Pixaloom") && w.geometry.width() > 64 &&
-                   w.geometry.size() != screen;
-        },
-        0);
 }
 
 QString RunningApplication::log() {

@@ -45,7 +45,6 @@ public:
                          int timeoutMs = 10000) const;
     std::optional<Window> trayIcon() const;
     std::optional<Window> captureWindow() const;
-    std::optional<Window> editorWindow() const;
 
     // What the application wrote to stderr so far.
     QString log();
@@ -68,8 +67,6 @@ private:
 
 // Runs xdotool while this process keeps serving its own windows; returns its output.
 QString xdo(const QStringList& arguments);
-// The pixel at a point of the desktop, read from the X server.
-QColor screenPixel(QPoint at);
 // The clipboard's image as another X client reads it.
 QImage clipboardImage();
 // The same, once there is one; a null image when none came within the time.

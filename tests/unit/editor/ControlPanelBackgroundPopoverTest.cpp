@@ -13,11 +13,6 @@
 
 namespace {
 
-// Animations interpolate colours in 8-bit steps: colours compare at that precision.
-QRgb rgba(const QColor& color) {
-    return color.rgba();
-}
-
 ToolbarButton* preset(ControlPanel& panel, int tag) {
     for (auto* button : panel.bgSettingsPopover->findChildren<ToolbarButton*>())
         if (button->tag == tag && button->layer.borderWidth == 1 && button->text().isEmpty())

@@ -13,11 +13,6 @@
 
 namespace {
 
-// Animations interpolate colours in 8-bit steps: colours compare at that precision.
-QRgb rgba(const QColor& color) {
-    return color.rgba();
-}
-
 const QColor restingTint = QColor::fromRgbF(1, 1, 1, 0.9f);
 
 void enter(QWidget* widget) {
@@ -120,31 +115,26 @@ TEST(HoverFeedback, TheDragHandleBrightensItsPillAndShowsItsBandWithoutScaling) 
 TEST(PressFeedback, APopoverOpensWithTheActiveLookAndItsOwnActionsRelease) {
     PanelInView scene;
     ControlPanel& panel = *scene.panel;
+    using Action = void (ControlPanel::*)();
     const struct {
         ToolbarButton* button;
-        std::function<void()> open;
-        std::function<void()> close;
+        Action open;
+        Action close;
     } popovers[] = {
-        {panel.editButton, [&] { panel.showPromptPopover(); },
-         [&] {
-             panel.promptCancelButtonClicked();
-         }},
-        {panel.editButton, [&] { panel.showPromptPopover(); },
-         [&] {
-             panel.promptEditButtonClicked();
-         }},
-        {panel.bgSettingsButton, [&] { panel.showBgSettingsPopover(); },
-         [&] {
-             panel.cancelBgSettings();
-         }},
+        {panel.editButton, &ControlPanel::showPromptPopover,
+         &ControlPanel::promptCancelButtonClicked},
+        {panel.editButton, &ControlPanel::showPromptPopover,
+         &ControlPanel::promptEditButtonClicked},
+        {panel.bgSettingsButton, &ControlPanel::showBgSettingsPopover,
+         &ControlPanel::cancelBgSettings},
     };
     for (const auto& popover : popovers) {
-        popover.open();
+        (panel.*popover.open)();
         waitForAnimations();
         EXPECT_EQ(rgba(popover.button->contentTintColor()), rgba(panel.primaryColor));
         EXPECT_DOUBLE_EQ(popover.button->hoverOpacity(), 1);
         EXPECT_EQ(rgba(popover.button->hoverBackgroundColor()), rgba(panel.primaryLightColor));
-        popover.close();
+        (panel.*popover.close)();
         waitForAnimations();
         EXPECT_EQ(rgba(popover.button->contentTintColor()), rgba(restingTint));
         EXPECT_DOUBLE_EQ(popover.button->hoverOpacity(), 0);

@@ -77,7 +77,11 @@ struct PanelInView {
     ControlPanel* panel;
 };
 
-// Long enough for every feedback group (0.2 s) to reach its end values.
+// Animations interpolate colours in 8-bit steps: colours compare at that precision.
+inline QRgb rgba(const QColor& color) {
+    return color.rgba();
+}
+
 // Until every animation of every widget has ended (a fixed wait is too short on a busy
 // machine or under the sanitizers).
 inline void waitForAnimations() {

@@ -23,33 +23,21 @@ namespace {
 const QString controllerLog = QStringLiteral("com.app.pixaloom.EditViewController");
 
 // The edit server of these tests: every request gets the scripted reply after the scripted
-// delay, and each POST /edit's image and prompt are read back from its form.
-class LoopbackEditServer {
-public:
+// delay, and each POST /edit's form fields are read back.
+struct LoopbackEditServer : LoopbackHttpServer {
     struct Reply {
         int status = 200;
         std::string body;
         std::chrono::milliseconds delay{0};
     };
-    struct Request {
-        QByteArray image;
-        QByteArray prompt;
-    };
 
-    QString url() const { return server.baseUrl(); }
     void reply(const Reply& scripted) {
-        auto answer =
-            LoopbackHttpServer::json(scripted.status, QByteArray::fromStdString(scripted.body));
+        auto answer = json(scripted.status, QByteArray::fromStdString(scripted.body));
         answer.delay = scripted.delay;
-        server.setDefaultReply(std::move(answer));
+        setDefaultReply(std::move(answer));
     }
-    std::vector<Request> requests() const {
-        std::vector<Request> forms;
-        for (const auto& request : server.requests())
-            if (request.method == "POST" && request.target == "/edit")
-                forms.push_back({request.formValue("image").value_or(QByteArray()),
-                                 request.formValue("prompt").value_or(QByteArray())});
-        return forms;
+    QByteArray sent(std::size_t request, const QByteArray& field) const {
+        return requests().at(request).formValue(field).value_or(QByteArray());
     }
 
     static std::string imageReply(const QImage& image) { return bytesReply(qtPngOf(image)); }
@@ -57,9 +45,6 @@ public:
         return R"({"success": true, "parts": [{"type": "image", "content": ")" +
                bytes.toBase64().toStdString() + R"("}], "timing": {"total_ms": 12.5}})";
     }
-
-private:
-    LoopbackHttpServer server;
 };
 
 QByteArray tiffOf(const QImage& image) {
@@ -90,7 +75,7 @@ AnalyticsValue property(const PostHogSDK::Event& event, const QString& key) {
 struct EditFixture : ::testing::Test {
     EditFixture() {
         PixaloomService::Options options;
-        options.serverUrl = server.url();
+        options.serverUrl = server.baseUrl();
         service = std::make_unique<PixaloomService>(options);
         EditViewController::useServiceForTesting(service.get());
         PostHogSDK::shared().clearEvents();
@@ -144,7 +129,7 @@ TEST_F(EditFixture, ResultWithoutBackgroundIsShownScaledAndBecomesTheNextSource)
     }
     waitForResult(1);
 
-    EXPECT_EQ(server.requests().at(0).image, tiffOf(capture));
+    EXPECT_EQ(server.sent(0, "image"), tiffOf(capture));
     const auto& history = Inspector::history(*controller);
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history.back().size(), QSize(720, 540)) << "scaled to the screen";
@@ -177,7 +162,7 @@ TEST_F(EditFixture, ResultWithoutBackgroundIsShownScaledAndBecomesTheNextSource)
     server.reply({200, LoopbackEditServer::imageReply(solidImage(20, 20, Qt::green))});
     edit("again");
     waitForResult(2);
-    EXPECT_EQ(server.requests().at(1).image, tiffOf(Inspector::history(*controller).at(1)));
+    EXPECT_EQ(server.sent(1, "image"), tiffOf(Inspector::history(*controller).at(1)));
 }
 
 TEST_F(EditFixture, AResultIsShownWithThePixelsOfQtsReaderAndSmoothScaling) {
@@ -210,7 +195,7 @@ TEST_F(EditFixture, WithABackgroundTheBaseIsSentAndTheResultComposed) {
     edit("", "comic");
     waitForResult(1);
 
-    EXPECT_EQ(server.requests().at(0).image, tiffOf(capture));
+    EXPECT_EQ(server.sent(0, "image"), tiffOf(capture));
     const auto& history = Inspector::history(*controller);
     ASSERT_EQ(history.size(), 2u) << "the composite replaced the redo tail";
     EXPECT_EQ(history.back().size(), QSize(320, 190));
@@ -225,7 +210,7 @@ TEST_F(EditFixture, WithABackgroundTheBaseIsSentAndTheResultComposed) {
     server.reply({200, LoopbackEditServer::imageReply(result)});
     edit("more");
     waitForResult(2);
-    EXPECT_EQ(server.requests().at(1).image, tiffOf(Inspector::originalImage(*controller)));
+    EXPECT_EQ(server.sent(1, "image"), tiffOf(Inspector::originalImage(*controller)));
 }
 
 TEST_F(EditFixture, FailuresShowTheirAlertAndReportTwice) {
@@ -327,7 +312,7 @@ TEST_F(EditFixture, NothingToAskForOnlyAlerts) {
     server.reply({200, LoopbackEditServer::imageReply(capture)});
     edit("   ");
     waitForResult(1);
-    EXPECT_EQ(server.requests().at(0).prompt, "   ");
+    EXPECT_EQ(server.sent(0, "prompt"), "   ");
     edit("", "pixel_art");
     waitForResult(2);
     EXPECT_TRUE(logs.messages(controllerLog).contains("Applying theme: pixel_art"));
@@ -338,7 +323,7 @@ TEST(EditLifetime, ClosingTheWindowDuringAnEditStillRunsTheResultStep) {
     settings.setAutoCopy(true);
     LoopbackEditServer server;
     PixaloomService::Options options;
-    options.serverUrl = server.url();
+    options.serverUrl = server.baseUrl();
     PixaloomService service(options);
     EditViewController::useServiceForTesting(&service);
     PostHogSDK::shared().clearEvents();

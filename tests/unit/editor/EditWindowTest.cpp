@@ -123,20 +123,6 @@ TEST_F(WindowFixture, EscapeAnywhereClosesThroughTheOneClosingPath) {
     EXPECT_FALSE(window->testAttribute(Qt::WA_DeleteOnClose));
 }
 
-TEST_F(WindowFixture, MenuUndoAndRedoFollowTheHistory) {
-    using Action = EditWindow::MenuAction;
-    EXPECT_FALSE(window->validateMenuItem(Action::undo));
-    EXPECT_FALSE(window->validateMenuItem(Action::redo));
-    addEntries(1);
-    EXPECT_TRUE(window->validateMenuItem(Action::undo));
-    window->undo();
-    EXPECT_EQ(Inspector::index(controller()), 0);
-    EXPECT_TRUE(window->validateMenuItem(Action::redo));
-    window->undo(); // nothing to undo: nothing happens
-    window->redo();
-    EXPECT_EQ(Inspector::index(controller()), 1);
-}
-
 TEST_F(WindowFixture, ClosingClosesItsPopoversAndTheColourDialog) {
     ControlPanel* panel = Inspector::panel(controller());
     for (const bool promptFirst : {true, false}) {
@@ -164,24 +150,21 @@ TEST_F(WindowFixture, ClosingClosesItsPopoversAndTheColourDialog) {
     }
 }
 
-TEST_F(WindowFixture, PlacesThePanelCentredBelowTheTopOnTheNextTurn) {
-    ControlPanel* panel = Inspector::panel(controller());
-    QTRY_VERIFY(panel->y() == 35);
-    EXPECT_EQ(panel->x(), (window->width() - panel->width()) / 2);
-    EXPECT_GE(panel->width(), 280);
-    // It keeps its distance from the bottom edge when the window grows.
-    window->resize(window->width(), window->height() + 100);
-    QTRY_COMPARE(panel->y(), 135);
-}
-
-TEST(EditWindowPlacement, PanelIsCentredAlsoWhenTheWindowIsShownAfterTheFirstTurn) {
-    TemporarySettings settings;
-    EditWindow window(solidImage(600, 400, entryColor(0)), QRectF(10, 20, 600, 400));
-    QCoreApplication::processEvents(); // the panel's placement runs before the window shows
-    window.show();
-    ControlPanel* panel = Inspector::panel(*window.editViewController);
-    QTRY_COMPARE(panel->y(), 35);
-    EXPECT_EQ(panel->x(), (window.width() - panel->width()) / 2);
+TEST(EditWindowPlacement, PanelIsCentredBelowTheTopAndKeepsItsDistanceFromTheBottom) {
+    for (const bool turnBeforeShowing : {false, true}) {
+        SCOPED_TRACE(turnBeforeShowing);
+        TemporarySettings settings;
+        EditWindow window(solidImage(600, 400, entryColor(0)), QRectF(10, 20, 600, 400));
+        if (turnBeforeShowing)
+            QCoreApplication::processEvents(); // the panel's placement runs before the window
+        window.show();
+        ControlPanel* panel = Inspector::panel(*window.editViewController);
+        QTRY_COMPARE(panel->y(), 35);
+        EXPECT_EQ(panel->x(), (window.width() - panel->width()) / 2);
+        EXPECT_GE(panel->width(), 280);
+        window.resize(window.width(), window.height() + 100);
+        QTRY_COMPARE(panel->y(), 135);
+    }
 }
 
 TEST(EditWindowFit, StaysInsideTheScreenForCapturesOfEverySize) {

@@ -51,22 +51,6 @@ TEST_F(HistoryFixture, OpensWithTheCaptureAsOnlyEntryAndNothingToStepTo) {
     EXPECT_TRUE(PostHogSDK::shared().events().empty());
 }
 
-TEST_F(HistoryFixture, NewImageAfterUndoDropsTheRedoTail) {
-    open(3);
-    stepTo(0);
-    Inspector::addToHistory(*controller, solidImage(40, 30, Qt::blue));
-    ASSERT_EQ(Inspector::history(*controller).size(), 2u);
-    EXPECT_EQ(Inspector::index(*controller), 1);
-    EXPECT_EQ(entry(0), entryColor(0));
-    EXPECT_EQ(entry(1), QColor(Qt::blue));
-    EXPECT_TRUE(controller->canUndo());
-    EXPECT_FALSE(controller->canRedo());
-    auto* panel = Inspector::panel(*controller);
-    EXPECT_TRUE(panel->undoButton->isEnabled());
-    EXPECT_DOUBLE_EQ(panel->undoButton->alphaValue(), 1.0);
-    EXPECT_FALSE(panel->redoButton->isEnabled());
-}
-
 TEST_F(HistoryFixture, FullHistoryKeepsTwentyEntries) {
     struct Case {
         int indexBeforeAdding;

@@ -1,6 +1,5 @@
 #include "platform/LogMessageHandler.h"
 #include "platform/Logger.h"
-#include "platform/SystemLog.h"
 
 #include "LogCapture.h"
 
@@ -33,15 +32,13 @@ TEST(LogFormat, FollowsTheUnifiedLogConversions) {
         {"prompt: %s", {QStringLiteral("Grüße 100%")}, "prompt: Grüße 100%"},
         {"100%% done", {}, "100% done"},
         {"%s and %s", {"one"}, "one and <missing>"},
+        // Text and numbers cross conversions without crashing.
+        {"%s", {42}, "42"},
+        {"%d", {QStringLiteral("7")}, "7"},
+        {"%s", {true}, "true"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(format(c.format, c.args), QString::fromUtf8(c.expected)) << c.format;
-}
-
-TEST(LogFormat, TextAndNumbersCrossConversionsWithoutCrashing) {
-    EXPECT_EQ(format("%s", {42}), "42");
-    EXPECT_EQ(format("%d", {QStringLiteral("7")}), "7");
-    EXPECT_EQ(format("%s", {true}), "true");
 }
 
 TEST(Logger, WritesInfoAndErrorToItsCategory) {
@@ -77,12 +74,6 @@ TEST(Logger, FormatsNothingWhenTheLevelIsDisabled) {
     QLoggingCategory::setFilterRules(QString());
     EXPECT_EQ(conversions, 0);
     EXPECT_TRUE(capture.messages("com.app.pixaloom.Quiet").isEmpty());
-}
-
-TEST(SystemLog, WritesOneUncategorisedLine) {
-    LogCapture capture;
-    systemLog(QStringLiteral("Preparing edit window for close"));
-    EXPECT_EQ(capture.messages("default"), QStringList{"Preparing edit window for close"});
 }
 
 TEST(LogMessageHandler, WritesOneLinePerRecordWithItsCategory) {

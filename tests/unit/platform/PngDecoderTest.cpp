@@ -2,6 +2,7 @@
 #include "platform/PngEncoder.h"
 
 #include "QtPng.h"
+#include "ZlibStreams.h"
 
 #include <QColorSpace>
 #include <QtEndian>
@@ -45,16 +46,7 @@ struct PngKind {
 };
 
 int samplesOf(uchar colorType) {
-    switch (colorType) {
-    case 2:
-        return 3;
-    case 4:
-        return 2;
-    case 6:
-        return 4;
-    default:
-        return 1;
-    }
+    return colorType == 2 ? 3 : colorType == 4 ? 2 : colorType == 6 ? 4 : 1;
 }
 
 uchar predictor(int filter, int left, int above, int aboveLeft) {
@@ -117,24 +109,7 @@ QByteArray zlibOf(const QByteArray& imageData) {
 // The zlib stream a parallel encoder writes: each part of `data` up to the next of `ends`
 // compressed on its own, ended on a byte boundary, the last one finished.
 QByteArray zlibInStrips(const QByteArray& data, const std::vector<qsizetype>& ends) {
-    QByteArray out("\x78\x01", 2);
-    std::vector<char> buffer(size_t(data.size()) * 2 + 1024);
-    qsizetype first = 0;
-    for (const qsizetype end : ends) {
-        z_stream stream{};
-        deflateInit2(&stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData() + first));
-        stream.avail_in = uInt(end - first);
-        stream.next_out = reinterpret_cast<Bytef*>(buffer.data());
-        stream.avail_out = uInt(buffer.size());
-        deflate(&stream, end == data.size() ? Z_FINISH : Z_SYNC_FLUSH);
-        out.append(buffer.data(), qsizetype(buffer.size() - stream.avail_out));
-        deflateEnd(&stream);
-        first = end;
-    }
-    appendBigEndian(out, quint32(adler32(1, reinterpret_cast<const Bytef*>(data.constData()),
-                                         uInt(data.size()))));
-    return out;
+    return ZlibStreams::inStrips(data, ends, Z_SYNC_FLUSH, true, 1);
 }
 
 QByteArray pngWithStream(const PngKind& kind, const QByteArray& deflated) {

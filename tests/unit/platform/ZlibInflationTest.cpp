@@ -1,7 +1,7 @@
+#include "ZlibStreams.h"
 #include "platform/ZlibInflation.h"
 
 #include <QByteArray>
-#include <QtEndian>
 
 #include <zlib.h>
 
@@ -25,29 +25,13 @@ QByteArray samples() {
     return data;
 }
 
-// A zlib stream of `data` cut into `strips`, each strip ended by `flush` (Z_FINISH on the last).
-// With `separate`, every strip is a deflate stream of its own, as a parallel encoder makes it.
+// A zlib stream of `data` cut into `strips` of equal size, each strip ended by `flush`
+// (Z_FINISH on the last); with `separate`, every strip is a deflate stream of its own.
 QByteArray zlibOf(const QByteArray& data, int strips, int flush, bool separate, int level = 6) {
-    QByteArray out("\x78\x9c", 2);
-    z_stream stream{};
-    std::vector<char> buffer(size_t(data.size()) * 2 + 1024);
-    for (int i = 0; i < strips; ++i) {
-        if (separate || i == 0)
-            deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-        const qsizetype first = data.size() * i / strips, end = data.size() * (i + 1) / strips;
-        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData() + first));
-        stream.avail_in = uInt(end - first);
-        stream.next_out = reinterpret_cast<Bytef*>(buffer.data());
-        stream.avail_out = uInt(buffer.size());
-        deflate(&stream, i + 1 == strips ? Z_FINISH : (separate ? Z_SYNC_FLUSH : flush));
-        out.append(buffer.data(), qsizetype(buffer.size() - stream.avail_out));
-        if (separate || i + 1 == strips)
-            deflateEnd(&stream);
-    }
-    const quint32 adler = qToBigEndian(
-        quint32(adler32(1, reinterpret_cast<const Bytef*>(data.constData()), uInt(data.size()))));
-    out.append(reinterpret_cast<const char*>(&adler), 4);
-    return out;
+    std::vector<qsizetype> ends;
+    for (int i = 1; i <= strips; ++i)
+        ends.push_back(data.size() * i / strips);
+    return ZlibStreams::inStrips(data, ends, flush, separate, level);
 }
 
 std::string_view viewOf(const QByteArray& bytes) {

@@ -93,14 +93,7 @@ TEST_F(SdkChildProcessTest, WhatTwoOfflineRunsCapturedArrivesOnceWhenTheNetworkR
     QSet<QString> values;
     for (const auto& error : errors) {
         eventIds.insert(error.value("event_id").toString());
-        values.insert(error.value("exception")
-                          .toObject()
-                          .value("values")
-                          .toArray()
-                          .at(0)
-                          .toObject()
-                          .value("value")
-                          .toString());
+        values.insert(valueAt(error, "exception/values/0/value").toString());
     }
     EXPECT_EQ(errors.size(), 10u);
     EXPECT_EQ(eventIds.size(), 10);
@@ -146,8 +139,7 @@ TEST_F(SdkChildProcessTest, ACrashIsReportedAtTheNextStartAndTheProcessStillDies
                     crashEnvelope = sent[i];
         ASSERT_TRUE(crashEnvelope);
         const auto event = QJsonDocument::fromJson(crashEnvelope->items[0].payload).object();
-        const auto exception =
-            event.value("exception").toObject().value("values").toArray().at(0).toObject();
+        const auto exception = valueAt(event, "exception/values/0").toObject();
         EXPECT_EQ(exception.value("type").toString(), c.type);
         EXPECT_EQ(exception.value("value").toString(), QString::fromUtf8(c.value));
         EXPECT_FALSE(exception.value("mechanism").toObject().value("handled").toBool(true));
@@ -159,11 +151,10 @@ TEST_F(SdkChildProcessTest, ACrashIsReportedAtTheNextStartAndTheProcessStillDies
         EXPECT_EQ(session.value("status").toString(), "crashed");
         EXPECT_GE(session.value("errors").toInt(), 1);
         // The message captured just before the crash was not lost either.
-        bool messageArrived = false;
-        for (const auto& message : acceptedEvents("event"))
-            messageArrived = messageArrived || message.value("message").toObject().value(
-                                                   "formatted") == "about to crash";
-        EXPECT_TRUE(messageArrived);
+        const auto messages = acceptedEvents("event");
+        EXPECT_TRUE(std::ranges::any_of(messages, [](const QJsonObject& message) {
+            return valueAt(message, "message/formatted") == "about to crash";
+        }));
         crashServer.script({});
     }
 }

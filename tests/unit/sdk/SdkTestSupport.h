@@ -4,6 +4,8 @@
 #include "sdk/SentryEnvelope.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -49,6 +51,23 @@ batchedEvents(const std::vector<LoopbackHttpServer::Request>& requests) {
             result.push_back(event.toObject());
     }
     return result;
+}
+
+// The value at a path of keys and array indexes, as "exception/values/0/type".
+inline QJsonValue valueAt(QJsonValue value, const QString& path) {
+    for (const QString& step : path.split(u'/')) {
+        bool isIndex = false;
+        const int index = step.toInt(&isIndex);
+        value = isIndex ? value.toArray().at(index) : value.toObject().value(step);
+    }
+    return value;
+}
+
+// Writes a file and its folder, as an earlier run would have left it.
+inline bool writeFile(const QString& path, const QByteArray& contents) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
 inline int fileCount(const QString& directory) {

@@ -17,8 +17,9 @@ using namespace SdkTestSupport;
 
 class SentrySDKTest : public ::testing::Test {
 protected:
-    SentryOptions options() const {
+    SentryOptions options(bool sessions = true) const {
         SentryOptions options;
+        options.enableAutoSessionTracking = sessions;
         options.dsn = dsnFor(server);
         options.sendDefaultPii = true;
         options.releaseName = QStringLiteral("com.app.pixaloom@1.2.3");
@@ -59,8 +60,7 @@ TEST_F(SentrySDKTest, MessagesTravelAsEnvelopesWithAuthAndContexts) {
     const QJsonObject& event = events[0];
     EXPECT_EQ(sent[1].header.value("event_id"), event.value("event_id"));
     EXPECT_EQ(event.value("level").toString(), "info");
-    EXPECT_EQ(event.value("message").toObject().value("formatted").toString(),
-              "Pixaloom application started");
+    EXPECT_EQ(valueAt(event, "message/formatted").toString(), "Pixaloom application started");
     EXPECT_EQ(event.value("release").toString(), "com.app.pixaloom@1.2.3");
     EXPECT_EQ(event.value("environment").toString(), "production");
     EXPECT_EQ(event.value("event_id").toString().size(), 32);
@@ -89,20 +89,11 @@ TEST_F(SentrySDKTest, ErrorsMarkTheSessionAndClosingEndsItExited) {
     const auto sent = envelopes(server.accepted());
     const auto events = items(sent, QStringLiteral("event"));
     ASSERT_EQ(events.size(), 2u);
-    const auto exception =
-        events[0].value("exception").toObject().value("values").toArray().at(0).toObject();
+    const QJsonValue exception = valueAt(events[0], "exception/values/0");
     EXPECT_EQ(events[0].value("level").toString(), "error");
-    EXPECT_EQ(exception.value("type").toString(), "Pixaloom.PixaloomError");
-    EXPECT_EQ(exception.value("value").toString(), "apiError(500, \"boom\") (Code: 2)");
-    EXPECT_EQ(exception.value("mechanism")
-                  .toObject()
-                  .value("meta")
-                  .toObject()
-                  .value("ns_error")
-                  .toObject()
-                  .value("code")
-                  .toInt(),
-              2);
+    EXPECT_EQ(valueAt(exception, "type").toString(), "Pixaloom.PixaloomError");
+    EXPECT_EQ(valueAt(exception, "value").toString(), "apiError(500, \"boom\") (Code: 2)");
+    EXPECT_EQ(valueAt(exception, "mechanism/meta/ns_error/code").toInt(), 2);
 
     const auto sessions = items(sent, QStringLiteral("session"));
     ASSERT_EQ(sessions.size(), 3u); // start, the error, the end; a message is no session error
@@ -137,7 +128,7 @@ TEST_F(SentrySDKTest, AnEmptyOrInvalidDsnStoresAndSendsNothing) {
 std::size_t acceptedMessages(const LoopbackHttpServer& server, const QString& text) {
     std::size_t count = 0;
     for (const auto& event : items(envelopes(server.accepted()), QStringLiteral("event")))
-        count += event.value("message").toObject().value("formatted").toString() == text;
+        count += valueAt(event, "message/formatted").toString() == text;
     return count;
 }
 
@@ -158,10 +149,9 @@ TEST_F(SentrySDKTest, RepliesDecideWhetherAnEnvelopeIsRetriedOrDropped) {
         LoopbackHttpServer local;
         local.script({c.first});
         QTemporaryDir folder;
-        auto configured = options();
+        auto configured = options(false);
         configured.dsn = dsnFor(local);
         configured.cacheDirectoryPath = folder.path();
-        configured.enableAutoSessionTracking = false;
         SentrySDK sdk;
         sdk.start(configured);
         sdk.captureMessage(QStringLiteral("once"));
@@ -189,8 +179,7 @@ TEST_F(SentrySDKTest, AStalledDiskHoldsUpNeitherStartNorCaptures) {
 }
 
 TEST_F(SentrySDKTest, ARateLimitedCategoryWaitsWhileOthersGo) {
-    auto configured = options();
-    configured.enableAutoSessionTracking = false;
+    auto configured = options(false);
     server.script({{200, {{"X-Sentry-Rate-Limits", "1:default:key"}}, "", 0ms}});
     SentrySDK sdk;
     sdk.start(configured);
@@ -210,9 +199,8 @@ TEST_F(SentrySDKTest, AFullCacheDropsTheOldestAndCountsThem) {
     server.refuseConnections();
     LogCapture logs;
     {
-        auto configured = options();
+        auto configured = options(false);
         configured.maxCacheItems = 3;
-        configured.enableAutoSessionTracking = false;
         configured.shutdownTimeInterval = 200ms;
         SentrySDK sdk;
         sdk.start(configured);
@@ -226,14 +214,13 @@ TEST_F(SentrySDKTest, AFullCacheDropsTheOldestAndCountsThem) {
             .contains(QStringLiteral("Envelope cache full: dropped the oldest, 1 dropped so far")));
 
     server.acceptConnections();
-    auto configured = options();
-    configured.enableAutoSessionTracking = false;
+    auto configured = options(false);
     SentrySDK next;
     next.start(configured);
     ASSERT_TRUE(waitForAccepted(3));
     QStringList texts;
     for (const auto& event : items(envelopes(server.accepted()), QStringLiteral("event")))
-        texts << event.value("message").toObject().value("formatted").toString();
+        texts << valueAt(event, "message/formatted").toString();
     EXPECT_EQ(texts, QStringList({"3", "4", "5"}));
 }
 
@@ -251,8 +238,7 @@ TEST_F(SentrySDKTest, AFailingEnvelopeWaitsWhileOthersGoAndIsGivenUpAfterFiveFai
         return std::ranges::count_if(server.requests(),
                                      [](const auto& r) { return r.body.contains("stuck"); });
     };
-    auto configured = options();
-    configured.enableAutoSessionTracking = false;
+    auto configured = options(false);
     configured.networkRetryInterval = 250ms; // pauses of 0.25, 0.5, 1 and 2 s
     LogCapture logs;
     SentrySDK sdk;
@@ -275,15 +261,11 @@ TEST_F(SentrySDKTest, AFailingEnvelopeWaitsWhileOthersGoAndIsGivenUpAfterFiveFai
 
 TEST_F(SentrySDKTest, ACrashReportOutlastsTheBoundOfOtherEnvelopes) {
     // A crash of an earlier run, as its handler left it.
-    QDir().mkpath(cache.filePath(QStringLiteral("crashes")));
-    QFile crash(cache.filePath(QStringLiteral("crashes/0123.crash")));
-    ASSERT_TRUE(crash.open(QIODevice::WriteOnly));
-    crash.write(R"({"event_id":"0123456789abcdef0123456789abcdef","level":"fatal",)"
-                R"("exception":{"values":[{"type":"SIGSEGV","value":"Segfault"}]}})");
-    crash.close();
+    ASSERT_TRUE(writeFile(cache.filePath(QStringLiteral("crashes/0123.crash")),
+                          R"({"event_id":"0123456789abcdef0123456789abcdef","level":"fatal",)"
+                          R"("exception":{"values":[{"type":"SIGSEGV","value":"Segfault"}]}})"));
     server.setDefaultReply({503});
-    auto configured = options();
-    configured.enableAutoSessionTracking = false;
+    auto configured = options(false);
     configured.networkRetryInterval = 20ms;
     SentrySDK sdk;
     sdk.start(configured);
@@ -339,19 +321,15 @@ TEST_F(SentrySDKTest, ASessionStartPushedOutOfAFullCacheMarksTheNextUpdate) {
 }
 
 TEST_F(SentrySDKTest, ADamagedCachedEnvelopeIsDiscardedAndTheRestSent) {
-    QDir().mkpath(envelopeFolder());
     const auto put = [&](const QString& name, const QByteArray& contents) {
-        QFile file(QDir(envelopeFolder()).filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(contents);
+        ASSERT_TRUE(writeFile(QDir(envelopeFolder()).filePath(name), contents));
     };
     put(QStringLiteral("000000000000001-00000000-00000000.envelope"),
         "{}\n{\"type\":\"event\",\"length\":1e300}\n{}\n");
     put(QStringLiteral("000000000000002-00000000-00000000.envelope"),
         "{}\n{\"type\":\"event\",\"length\":33}\n"
         "{\"message\":{\"formatted\":\"whole\"}}\n");
-    auto configured = options();
-    configured.enableAutoSessionTracking = false;
+    auto configured = options(false);
     SentrySDK sdk;
     sdk.start(configured);
     ASSERT_TRUE(waitForAccepted(1));

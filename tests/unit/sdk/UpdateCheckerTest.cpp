@@ -308,44 +308,40 @@ TEST_F(UpdateCheckerTest, AUserCheckShowsItsProgressThenOffersTheFoundUpdatesPag
     EXPECT_TRUE(LoopbackHttpServer::waitUntil([] { return visibleWindows().isEmpty(); }));
 }
 
-struct UserOutcomeCase {
-    const char* name;
-    LoopbackHttpServer::Reply reply;
-    QString outcome; // the delegate's, or empty
-    QString text;
-    QString informative;
-};
-
-class UserCheckOutcomeTest : public UpdateCheckerTest,
-                             public ::testing::WithParamInterface<UserOutcomeCase> {};
-
-TEST_P(UserCheckOutcomeTest, AUserCheckAlwaysShowsItsOutcome) {
-    server.setDefaultReply(GetParam().reply);
-    UpdateController controller(true, &delegate, settings());
-    controller.checkForUpdates();
-    ASSERT_TRUE(waitForCheck(controller));
-    EXPECT_EQ(delegate.outcomes.join(u','), GetParam().outcome);
-    QMessageBox* box = controller.userDriver().resultDialog();
-    ASSERT_TRUE(box && box->isVisible());
-    EXPECT_EQ(box->text(), GetParam().text);
-    EXPECT_EQ(informativeText(box), GetParam().informative);
-    EXPECT_EQ(visibleWindows(), QList<QWidget*>{box});
+TEST_F(UpdateCheckerTest, AUserCheckAlwaysShowsItsOutcome) {
+    const struct {
+        const char* name;
+        LoopbackHttpServer::Reply reply;
+        QString outcome; // the delegate's, or empty
+        QString text;
+        QString informative;
+    } cases[] = {
+        {"up to date", xmlReply(feed(item(QStringLiteral("15"), QStringLiteral("1.5")))),
+         QStringLiteral("none"), QStringLiteral("You're up to date"),
+         QStringLiteral("Pixaloom 1.5 is the newest version available.")},
+        {"server error",
+         {.status = 500},
+         {},
+         QStringLiteral("Could not check for updates"),
+         QStringLiteral("The update information could not be read: the server answered with "
+                        "status 500. Please try again later.")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        delegate.outcomes.clear();
+        server.setDefaultReply(c.reply);
+        UpdateController controller(true, &delegate, settings());
+        controller.checkForUpdates();
+        ASSERT_TRUE(waitForCheck(controller));
+        EXPECT_EQ(delegate.outcomes.join(u','), c.outcome);
+        QMessageBox* box = controller.userDriver().resultDialog();
+        ASSERT_TRUE(box && box->isVisible());
+        EXPECT_EQ(box->text(), c.text);
+        EXPECT_EQ(informativeText(box), c.informative);
+        EXPECT_EQ(visibleWindows(), QList<QWidget*>{box});
+        box->close();
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, UserCheckOutcomeTest,
-    ::testing::Values(
-        UserOutcomeCase{"UpToDate",
-                        xmlReply(feed(item(QStringLiteral("15"), QStringLiteral("1.5")))),
-                        QStringLiteral("none"), QStringLiteral("You're up to date"),
-                        QStringLiteral("Pixaloom 1.5 is the newest version available.")},
-        UserOutcomeCase{"ServerError",
-                        {.status = 500},
-                        {},
-                        QStringLiteral("Could not check for updates"),
-                        QStringLiteral("The update information could not be read: the server "
-                                       "answered with status 500. Please try again later.")}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateCheckerTest, CancellingAUserCheckEndsItWithoutAnOutcome) {
     server.setDefaultReply({.status = 200, .silent = true});

@@ -106,36 +106,14 @@ TEST(LocalEditServer, ReadsTheFormFromTheWireAndAnswersInTheReplyFormat) {
         EXPECT_EQ(result.size(), image.size());
         if (c.text.startsWith(QStringLiteral("Inverted"))) {
             EXPECT_EQ(result, inverted);
+        } else {
+            EXPECT_NE(result, image.convertToFormat(QImage::Format_ARGB32)) << "visibly edited";
         }
         const QJsonObject timing = reply.json.value(QStringLiteral("timing")).toObject();
         EXPECT_GE(timing.value(QStringLiteral("total_ms")).toDouble(-1),
                   timing.value(QStringLiteral("api_ms")).toDouble(-1));
         EXPECT_GE(timing.value(QStringLiteral("api_ms")).toDouble(-1), 0);
     }
-}
-
-TEST(LocalEditServer, AnswersAnEditWithAVisiblyEditedPng) {
-    LocalEditServer server;
-    SentrySDK crashReports;
-    PixaloomService service({server.baseUrl(), &crashReports, std::chrono::seconds(20)});
-    // Larger than one tile, cut at the right and the bottom, as the server's reader sees it.
-    const QImage image = patternImage(300, 270);
-
-    const EditOutcome inverted = runEdit(service, "invert please", image);
-    ASSERT_TRUE(std::holds_alternative<QByteArray>(inverted));
-    QImage expected = image.convertToFormat(QImage::Format_ARGB32);
-    expected.invertPixels();
-    EXPECT_EQ(
-        QImage::fromData(std::get<QByteArray>(inverted)).convertToFormat(QImage::Format_ARGB32),
-        expected);
-
-    const EditOutcome tinted = runEdit(service, "tint", image, "retro");
-    ASSERT_TRUE(std::holds_alternative<QByteArray>(tinted));
-    const QImage result = QImage::fromData(std::get<QByteArray>(tinted));
-    EXPECT_EQ(result.size(), image.size());
-    EXPECT_NE(result.convertToFormat(QImage::Format_ARGB32),
-              image.convertToFormat(QImage::Format_ARGB32));
-    EXPECT_TRUE(crashReports.reports().empty());
 }
 
 TEST(LocalEditServer, CompressesOnlyForClientsAskingForZlibEncodingsAlone) {

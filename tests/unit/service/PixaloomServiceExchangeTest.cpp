@@ -100,15 +100,6 @@ TEST(EditExchange, HeadersAreLoggedOnlyWhenEveryNameAndValueIsText) {
     }
 }
 
-TEST(EditExchange, AnEmpty200ReplyIsAnInvalidResponse) {
-    const EditRun exchange = editAgainst(LoopbackHttpServer::json(200, ""), 5s);
-    ASSERT_TRUE(std::holds_alternative<PixaloomError>(exchange.outcome));
-    EXPECT_EQ(std::get<PixaloomError>(exchange.outcome).errorCase(),
-              PixaloomError::Case::invalidResponse);
-    EXPECT_TRUE(exchange.lines.contains("Response data size: 0 bytes"));
-    EXPECT_TRUE(exchange.lines.contains("Received API response with status code: 200"));
-}
-
 TEST(EditExchange, TwoOverlappingEditsEachGetTheirOwnImage) {
     LoopbackHttpServer server;
     // The first edit's answer comes late, so the second is sent before the first is done.

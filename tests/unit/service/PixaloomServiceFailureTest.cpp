@@ -8,11 +8,6 @@
 #include <QNetworkReply>
 #include <QRegularExpression>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -211,20 +206,12 @@ TEST(EditSuccess, ReturnsTheFirstImagePartEvenWithTheSafetyMarkerElsewhere) {
 }
 
 TEST(EditFailures, TransportFailuresGiveNetworkErrorAfterOneReport) {
-    // A port that was free a moment ago: nothing listens there.
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(probe);
-    const QString refusedUrl = QStringLiteral("http://127.0.0.1:%1").arg(ntohs(address.sin_port));
-
+    // A server that keeps its port but refuses connections.
+    LoopbackHttpServer refusing;
+    refusing.refuseConnections();
     SentrySDK refusedReports;
     LogCapture refusedLogs;
-    PixaloomService refusedService({refusedUrl, &refusedReports, std::chrono::seconds(5)});
+    PixaloomService refusedService({refusing.baseUrl(), &refusedReports, std::chrono::seconds(5)});
     const EditRun refused{runEdit(refusedService, "p", patternImage(4, 4)),
                           refusedReports.reports(), refusedLogs.messages(serviceLogCategory)};
 

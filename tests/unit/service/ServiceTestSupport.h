@@ -9,6 +9,7 @@
 #include <QCoro/QCoroTask>
 #include <QImage>
 #include <QPainter>
+#include <QTemporaryFile>
 
 #include <tiffio.h>
 
@@ -100,42 +101,10 @@ inline std::vector<unsigned char> storedSamples(TIFF* tiff, uint32_t width, uint
 // Reads a TIFF with libtiff into non-premultiplied ARGB32, and tells how many samples a pixel
 // was stored in; a null image when it does not read.
 inline QImage decodeTiff(const QByteArray& tiff, uint16_t* storedSamplesPerPixel = nullptr) {
-    struct Source {
-        const QByteArray* data;
-        toff_t position = 0;
-    } source{&tiff};
-    const auto read = [](thandle_t h, void* buffer, tmsize_t size) -> tmsize_t {
-        auto* s = static_cast<Source*>(h);
-        const auto count = std::min<toff_t>(
-            size, s->data->size() - std::min<toff_t>(s->position, s->data->size()));
-        std::memcpy(buffer, s->data->constData() + s->position, count);
-        s->position += count;
-        return static_cast<tmsize_t>(count);
-    };
-    const auto write = [](thandle_t, void*, tmsize_t) -> tmsize_t {
-        return 0;
-    };
-    const auto seek = [](thandle_t h, toff_t offset, int whence) -> toff_t {
-        auto* s = static_cast<Source*>(h);
-        s->position = (whence == SEEK_SET   ? 0
-                       : whence == SEEK_CUR ? s->position
-                                            : s->data->size()) +
-                      offset;
-        return s->position;
-    };
-    const auto close = [](thandle_t) {
-        return 0;
-    };
-    const auto size = [](thandle_t h) -> toff_t {
-        return static_cast<Source*>(h)->data->size();
-    };
-    const auto map = [](thandle_t, void**, toff_t*) {
-        return 0;
-    };
-    const auto unmap = [](thandle_t, void*, toff_t) {
-    };
-    TIFF* tiffFile =
-        TIFFClientOpen("decoded.tiff", "r", &source, read, write, seek, close, size, map, unmap);
+    QTemporaryFile file;
+    if (!file.open() || file.write(tiff) != tiff.size() || !file.flush())
+        return {};
+    TIFF* tiffFile = TIFFOpen(QFile::encodeName(file.fileName()).constData(), "r");
     if (!tiffFile)
         return {};
     uint32_t width = 0, height = 0;

@@ -85,14 +85,6 @@ struct Shell : ::testing::Test {
     std::unique_ptr<AppDelegate> delegate;
 };
 
-TEST(AppDelegateIdentity, HotKeySignatureIsPxlmFoldedBigEndian) {
-    AppDelegate delegate;
-    EXPECT_EQ(delegate.hotkeyID.signature, 0x50584C4Du);
-    EXPECT_EQ(delegate.hotkeyID.id, 1u);
-    EXPECT_FALSE(delegate.isCapturingScreen);
-    EXPECT_FALSE(delegate.hasOpenWindows);
-}
-
 TEST_F(Shell, LaunchSendsItsEventAndMessageOnceWithVersionsOrUnknown) {
     struct Case {
         QVariantMap info;
@@ -273,6 +265,8 @@ TEST_F(Shell, MenuShortcutsReachTheActiveEditorOnceAndFollowItsHistory) {
     ASSERT_EQ(EditViewControllerInspector::index(controller), 2);
     QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(EditViewControllerInspector::index(controller), 1);
+    MainMenu::update();
+    EXPECT_TRUE(redo->isEnabled());
     QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(EditViewControllerInspector::index(controller), 2);
 

@@ -12,8 +12,6 @@
 
 namespace {
 
-using namespace std::chrono_literals;
-
 // The plain system log's lines; the offscreen platform's warnings go there too.
 QStringList systemLogLines(const LogCapture& log) {
     QStringList lines;
@@ -21,15 +19,6 @@ QStringList systemLogLines(const LogCapture& log) {
         if (record.category == u"default" && record.type == QtInfoMsg)
             lines << record.message;
     return lines;
-}
-
-TEST(UpdaterTest, IsMadeOnceWithDailyAutomaticChecks) {
-    Updater& updater = Updater::shared();
-    EXPECT_EQ(&Updater::shared(), &updater);
-    ASSERT_TRUE(updater.updaterController);
-    EXPECT_EQ(updater.updater, updater.updaterController->updater());
-    EXPECT_TRUE(updater.updater->automaticallyChecksForUpdates());
-    EXPECT_EQ(updater.updater->updateCheckInterval(), 86400s);
 }
 
 // The version is written as it is: a percent sign is no format directive.
@@ -50,47 +39,37 @@ TEST(UpdaterTest, LogsEachOutcomeToThePlainSystemLog) {
                            QStringLiteral("No updates available")}));
 }
 
-struct FeedCase {
-    const char* name;
-    QString items;
-    QString logged;
-};
-
-class UpdaterCheckTest : public ::testing::TestWithParam<FeedCase> {
-protected:
-    void TearDown() override {
+// The menu's check, against a real feed: the outcome is logged and shown.
+TEST(UpdaterTest, CheckForUpdatesLogsTheFeedsOutcome) {
+    const struct {
+        QString items;
+        QString logged;
+    } cases[] = {
+        {UpdateFeeds::item(QStringLiteral("15"), QStringLiteral("1.5")) +
+             UpdateFeeds::item(QStringLiteral("16"), QStringLiteral("1.6 100%")),
+         QStringLiteral("Found valid update: 1.6 100%")},
+        {UpdateFeeds::item(QStringLiteral("15"), QStringLiteral("1.5")),
+         QStringLiteral("No updates available")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged.toStdString());
+        LoopbackHttpServer server;
+        server.setDefaultReply(UpdateFeeds::xmlReply(UpdateFeeds::feed(c.items)));
+        BundleInfo::setMainForTesting(
+            BundleInfo({{BundleInfo::feedUrlKey, server.baseUrl() + QStringLiteral("/appcast.xml")},
+                        {BundleInfo::versionKey, QStringLiteral("15")},
+                        {BundleInfo::shortVersionKey, QStringLiteral("1.5")}}));
+        LogCapture log;
+        Updater::shared().checkForUpdates();
+        ASSERT_TRUE(LoopbackHttpServer::waitUntil(
+            [] { return !Updater::shared().updater->sessionInProgress(); }));
+        EXPECT_EQ(systemLogLines(log), QStringList{c.logged});
+        QMessageBox* shown = Updater::shared().updaterController->userDriver().resultDialog();
+        EXPECT_TRUE(shown && shown->isVisible());
         for (QWidget* window : QApplication::topLevelWidgets())
             window->close();
         BundleInfo::setMainForTesting(std::nullopt);
     }
-};
-
-// The menu's check, against a real feed: the outcome is logged and shown.
-TEST_P(UpdaterCheckTest, CheckForUpdatesLogsTheFeedsOutcome) {
-    LoopbackHttpServer server;
-    server.setDefaultReply(UpdateFeeds::xmlReply(UpdateFeeds::feed(GetParam().items)));
-    BundleInfo::setMainForTesting(
-        BundleInfo({{BundleInfo::feedUrlKey, server.baseUrl() + QStringLiteral("/appcast.xml")},
-                    {BundleInfo::versionKey, QStringLiteral("15")},
-                    {BundleInfo::shortVersionKey, QStringLiteral("1.5")}}));
-    LogCapture log;
-    Updater::shared().checkForUpdates();
-    ASSERT_TRUE(LoopbackHttpServer::waitUntil(
-        [] { return !Updater::shared().updater->sessionInProgress(); }));
-    EXPECT_EQ(systemLogLines(log), QStringList{GetParam().logged});
-    QMessageBox* shown = Updater::shared().updaterController->userDriver().resultDialog();
-    EXPECT_TRUE(shown && shown->isVisible());
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Feeds, UpdaterCheckTest,
-    ::testing::Values(
-        FeedCase{"Newer",
-                 UpdateFeeds::item(QStringLiteral("15"), QStringLiteral("1.5")) +
-                     UpdateFeeds::item(QStringLiteral("16"), QStringLiteral("1.6 100%")),
-                 QStringLiteral("Found valid update: 1.6 100%")},
-        FeedCase{"Equal", UpdateFeeds::item(QStringLiteral("15"), QStringLiteral("1.5")),
-                 QStringLiteral("No updates available")}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
