@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qcoro-qt6-dev
-    libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libtiff-dev libdeflate-dev libglib2.0-dev
+    libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libxcb-shm0-dev libtiff-dev libdeflate-dev libglib2.0-dev
     zlib1g-dev
     libgtest-dev libbenchmark-dev libcpp-httplib-dev)
 test_packages=(fonts-dejavu-core xvfb xauth xdotool xclip dbus dbus-x11 trayer x11-xkb-utils

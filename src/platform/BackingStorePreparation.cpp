@@ -34,11 +34,15 @@ BackingStorePreparation::BackingStorePreparation(QWidget* window) {
         return;
     store->resize(window->size());
     QPaintDevice* device = store->paintDevice();
-    if (!device || device->devType() != QInternal::Image)
+    if (device && device->devType() == QInternal::Image)
+        image = static_cast<QImage*>(device);
+}
+
+void BackingStorePreparation::bringInMemory() {
+    if (!image || !parts.empty())
         return;
     // The pixels are about to be painted over: the image is not detached, only its pages
     // are brought in.
-    auto* image = static_cast<QImage*>(device);
     auto* pixels = const_cast<uchar*>(image->constBits());
     const qsizetype size = image->sizeInBytes();
     // Beyond four threads the kernel's own locks make more of them no faster.

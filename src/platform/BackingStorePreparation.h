@@ -4,13 +4,13 @@
 
 #include <vector>
 
+class QImage;
 class QWidget;
 
 // Makes a top-level window's native window (unmapped) and its backing store at the window's
-// size, and has the backing store's memory brought in by pool threads while the caller goes
-// on. A new 4K backing store is 33 MB, which the first paint would otherwise take from the
-// kernel one page fault at a time; several threads asking for parts of it at once take a
-// fraction of that time, and the caller's own work (reading the screen) overlaps it.
+// size, so that its memory can be made ready before the first paint. A new 4K backing store
+// is 33 MB, which the first paint would otherwise take from the kernel one page fault at a
+// time on the GUI thread.
 class BackingStorePreparation {
 public:
     explicit BackingStorePreparation(QWidget* window);
@@ -19,8 +19,17 @@ public:
     BackingStorePreparation(const BackingStorePreparation&) = delete;
     BackingStorePreparation& operator=(const BackingStorePreparation&) = delete;
 
+    // The image the window paints on, over the backing store's memory; null where the backing
+    // store is not an image. Whatever is written to it before the first paint is there when
+    // that paint begins.
+    QImage* surface() const { return image; }
+
+    // Has pool threads bring in the surface's memory while the caller goes on: several threads
+    // asking for parts of it at once take a fraction of one thread's time.
+    void bringInMemory();
     void wait();
 
 private:
+    QImage* image = nullptr;
     std::vector<QFuture<void>> parts;
 };

@@ -7,4 +7,6 @@
 class QtScreenGrabber : public ScreenGrabber {
 public:
     QImage grab(const QRect& area) override;
+    // On X the rows are told of strip by strip as they are read, on several threads.
+    QImage grabAsRead(const QRect& area, const RowsRead& rowsRead) override;
 };

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -70,10 +71,24 @@ void OverlayView::setBackdrop(const QImage& image) {
     backdrop = image;
     dimmedBackdrop = QImage();
     dimmedBackdropRequested = false;
+    paintedSurface.reset();
     ++backdropVersion;
     // The picture covers every pixel: nothing beneath needs painting first.
     setAttribute(Qt::WA_OpaquePaintEvent, !image.isNull());
     update();
+}
+
+void OverlayView::setBackdrop(const QImage& image, const QImage& surface) {
+    setBackdrop(image);
+    if (!image.isNull())
+        paintedSurface = PaintedSurface{surface.constBits(), surface.size(), surface.format()};
+}
+
+void OverlayView::paintDimmedPicture(QImage& target, const QImage& picture) {
+    // The operations of a frame's painting, so that both give the same pixels.
+    QPainter painter(&target);
+    painter.drawImage(QRectF(target.rect()), picture, QRectF(picture.rect()));
+    painter.fillRect(target.rect(), dimmingColor);
 }
 
 QString OverlayView::labelText(const QRectF& selection) {
@@ -143,7 +158,9 @@ void OverlayView::leaveEvent(QEvent* event) {
 
 void OverlayView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    if (!dimmedBackdrop.isNull() && targetFormat(painter) == dimmedBackdrop.format())
+    if (surfaceHoldsDimmedBackdrop(painter))
+        makeDimmedBackdrop(*targetFormat(painter));
+    else if (!dimmedBackdrop.isNull() && targetFormat(painter) == dimmedBackdrop.format())
         paintFromDimmedBackdrop(painter, event->rect());
     else
         paintDimmingOverBackdrop(painter, event->rect());
@@ -153,6 +170,21 @@ void OverlayView::paintEvent(QPaintEvent* event) {
     }
     if (hoverPoint)
         paintCrosshair(painter, *hoverPoint);
+}
+
+bool OverlayView::surfaceHoldsDimmedBackdrop(QPainter& painter) {
+    // Only the first frame finds it there, and only a frame without a selection (a press
+    // can come before it) would paint the same, over the whole window as it was.
+    const std::optional<PaintedSurface> painted = std::exchange(paintedSurface, std::nullopt);
+    if (!painted || currentRect || mapTo(window(), QPoint()) != QPoint() ||
+        window()->size() != size() || backdrop.devicePixelRatio() != 1.0 || size() != painted->size)
+        return false;
+    const QPaintDevice* target = painter.paintEngine()->paintDevice();
+    if (!target || target->devType() != QInternal::Image)
+        return false;
+    const auto* surface = static_cast<const QImage*>(target);
+    return surface->constBits() == painted->pixels && surface->size() == painted->size &&
+           surface->format() == painted->format;
 }
 
 void OverlayView::paintDimmingOverBackdrop(QPainter& painter, const QRect& exposed) {

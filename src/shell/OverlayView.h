@@ -23,6 +23,16 @@ public:
     // A picture of the screen to paint beneath the dimming, for desktops where a translucent
     // window shows nothing of what lies under it. A null image paints nothing beneath.
     void setBackdrop(const QImage& image);
+    // The same, where `surface` (the image the window paints on) already holds the first
+    // frame beneath what lies above the dimming: the picture painted there, row by row, with
+    // paintDimmedPicture. That frame then paints only what lies above, if it paints onto that
+    // surface; otherwise it paints all as usual.
+    void setBackdrop(const QImage& image, const QImage& surface);
+
+    // Paints `picture` onto `target` of the same size as a frame without a selection shows it
+    // at a device pixel ratio of 1: beneath the dimming. Safe on several threads at once,
+    // each with images of its own (rows of one surface, for instance).
+    static void paintDimmedPicture(QImage& target, const QImage& picture);
     // Whether the dimmed copy of the backdrop, made in the background after the first frame,
     // is ready: frames then copy pixels instead of dimming the picture while painting.
     bool hasDimmedBackdrop() const { return !dimmedBackdrop.isNull(); }
@@ -43,6 +53,7 @@ protected:
 private:
     void mouseDragged(const QPointF& location);
     void mouseMoved(const QPointF& location);
+    bool surfaceHoldsDimmedBackdrop(QPainter& painter);
     void paintDimmingOverBackdrop(QPainter& painter, const QRect& exposed);
     void paintFromDimmedBackdrop(QPainter& painter, const QRect& exposed) const;
     void paintBackdrop(QPainter& painter, const QRect& exposed);
@@ -62,5 +73,12 @@ private:
     // until it is ready.
     QImage dimmedBackdrop;
     bool dimmedBackdropRequested = false;
+    // The surface that holds the dimmed backdrop before the first frame, as it was then.
+    struct PaintedSurface {
+        const uchar* pixels = nullptr;
+        QSize size;
+        QImage::Format format = QImage::Format_Invalid;
+    };
+    std::optional<PaintedSurface> paintedSurface;
     quint64 backdropVersion = 0;
 };

@@ -44,20 +44,19 @@ ScreenCaptureWindow::ScreenCaptureWindow(std::vector<std::unique_ptr<ScreenGrabb
     layout->addWidget(overlayView);
     overlayView->setScreenCaptureWindow(this);
     // Without a compositor a translucent window is opaque, so the overlay paints the screen
-    // as it was when the capture began, read before the window covers it. The window's
-    // memory is prepared meanwhile; its native window exists but is not on the screen.
+    // as it was when the capture began, read before the window covers it. Its native window
+    // exists meanwhile but is not on the screen.
     const bool paintsScreenPicture = !frame.isEmpty() && !Compositor::isRunning();
     if (!paintsScreenPicture)
         setAttribute(Qt::WA_TranslucentBackground);
     BackingStorePreparation preparation(this);
-    if (paintsScreenPicture) {
-        const QImage screenPicture = grabScreen(frame);
-        // Nothing to paint beneath: the dimming alone, as over a desktop that composites.
-        if (screenPicture.isNull())
-            setAttribute(Qt::WA_TranslucentBackground);
-        else
-            overlayView->setBackdrop(screenPicture);
-    }
+    QImage* surface = preparation.surface();
+    const bool paintsAhead = paintsScreenPicture && canPaintAhead(surface, frame);
+    // Where nothing is painted ahead, the window's memory is brought in meanwhile.
+    if (!paintsAhead)
+        preparation.bringInMemory();
+    if (paintsScreenPicture)
+        showScreenPicture(frame, paintsAhead ? surface : nullptr);
     preparation.wait();
 
     CursorStack::push(Qt::CrossCursor);
@@ -152,9 +151,53 @@ QImage ScreenCaptureWindow::captureScreenArea(const QRectF& rect) {
     return image;
 }
 
-QImage ScreenCaptureWindow::grabScreen(const QRect& area) const {
+bool ScreenCaptureWindow::canPaintAhead(const QImage* surface, const QRect& frame) {
+    // A surface of one device pixel per device-independent pixel, in the X backing store's
+    // format, which the screen's pictures are copied onto as they are.
+    return surface && surface->size() == frame.size() &&
+           surface->format() == QImage::Format_ARGB32_Premultiplied;
+}
+
+void ScreenCaptureWindow::showScreenPicture(const QRect& frame, QImage* surface) {
+    // With a surface, the first frame's picture is painted onto the window's memory strip by
+    // strip as the screen is read, on the threads that read it: bringing in that memory and
+    // painting it overlap the reading, and the first frame has little left to do.
+    ScreenGrabber::RowsRead paintRows;
+    if (surface) {
+        // Taken once here: asking the image for its pixels on several threads at once would
+        // race on its bookkeeping.
+        auto* pixels = const_cast<uchar*>(surface->constBits());
+        paintRows = [pixels, size = surface->size(), bytesPerLine = surface->bytesPerLine()](
+                        const QImage& picture, int firstRow, int rowCount) {
+            if (!fitsSurface(picture, size))
+                return;
+            QImage rows(pixels + firstRow * bytesPerLine, size.width(), rowCount, bytesPerLine,
+                        QImage::Format_ARGB32_Premultiplied);
+            const QImage pictureRows(picture.constScanLine(firstRow), picture.width(), rowCount,
+                                     picture.bytesPerLine(), picture.format());
+            OverlayView::paintDimmedPicture(rows, pictureRows);
+        };
+    }
+    const QImage screenPicture = grabScreen(frame, paintRows);
+    // Nothing to paint beneath: the dimming alone, as over a desktop that composites.
+    if (screenPicture.isNull())
+        setAttribute(Qt::WA_TranslucentBackground);
+    else if (surface && fitsSurface(screenPicture, surface->size()))
+        overlayView->setBackdrop(screenPicture, *surface);
+    else
+        overlayView->setBackdrop(screenPicture);
+}
+
+bool ScreenCaptureWindow::fitsSurface(const QImage& picture, QSize surfaceSize) {
+    // An opaque picture of the surface's size: copied as it is, with no scaling.
+    return picture.size() == surfaceSize && picture.devicePixelRatio() == 1.0 &&
+           picture.format() == QImage::Format_RGB32;
+}
+
+QImage ScreenCaptureWindow::grabScreen(const QRect& area,
+                                       const ScreenGrabber::RowsRead& rowsRead) const {
     for (const auto& grabber : screenGrabbers) {
-        QImage image = grabber->grab(area);
+        QImage image = rowsRead ? grabber->grabAsRead(area, rowsRead) : grabber->grab(area);
         if (!image.isNull())
             return image;
     }

@@ -44,7 +44,10 @@ protected:
 private:
     void setupEscapeKeyHandling();
     QImage captureScreenArea(const QRectF& rect);
-    QImage grabScreen(const QRect& area) const;
+    static bool canPaintAhead(const QImage* surface, const QRect& frame);
+    void showScreenPicture(const QRect& frame, QImage* surface);
+    static bool fitsSurface(const QImage& picture, QSize surfaceSize);
+    QImage grabScreen(const QRect& area, const ScreenGrabber::RowsRead& rowsRead = {}) const;
     void endCapture();
     void makeKeyAndOrderFront();
 

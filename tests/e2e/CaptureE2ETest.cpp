@@ -12,7 +12,9 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QPainter>
 #include <QProcess>
+#include <QScreen>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -115,6 +117,68 @@ TEST(CaptureE2E, DraggedSelectionHandsOnTheScreenPixels) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, screenTestTimeoutMs));
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     }
+}
+
+// Reads the screen as the overlay's first frame left it: when a second frame begins, or
+// else once the frames have settled.
+class FirstFrameWatch : public QObject {
+public:
+    explicit FirstFrameWatch(QRect screen)
+        : screen(screen) {
+        qApp->installEventFilter(this);
+    }
+    ~FirstFrameWatch() override { qApp->removeEventFilter(this); }
+
+    QImage firstFrame() {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return frames > 0; }, screenTestTimeoutMs));
+        QTest::qWait(200);
+        if (frame.isNull())
+            frame = plainScreenRead(qtXConnection(), screen);
+        return frame;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && qobject_cast<OverlayView*>(watched) && ++frames == 2)
+            frame = plainScreenRead(qtXConnection(), screen);
+        return false;
+    }
+
+private:
+    QRect screen;
+    int frames = 0;
+    QImage frame;
+};
+
+// The first frame, read back from the X server, is the screen as it was beneath, dimmed as a
+// frame dimmed while painting shows it: on a screen read in strips, the window's memory holds
+// that frame before the window is on the screen.
+TEST(CaptureE2E, FirstFrameIsTheScreenBeneathDimmed) {
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    VariedPicture picture(screen);
+    showAndWaitForExposure(picture);
+    const QPoint pointerBefore = pointerPosition();
+    const QPoint pointer(screen.width() - 1, screen.height() - 1);
+    xdotool({"mousemove", "--sync", QString::number(pointer.x()), QString::number(pointer.y())});
+    QTest::qWait(50);
+    const QImage beneath = plainScreenRead(qtXConnection(), screen);
+    ASSERT_FALSE(beneath.isNull());
+    QImage expected = beneath.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter(&expected).fillRect(expected.rect(), QColor(0, 0, 0, 128));
+
+    FirstFrameWatch watch(screen);
+    ScreenCaptureWindow window;
+    const QImage shown = watch.firstFrame();
+    ASSERT_EQ(shown.size(), screen.size());
+    int differing = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            // The crosshair may follow the pointer.
+            differing +=
+                x != pointer.x() && y != pointer.y() && shown.pixel(x, y) != expected.pixel(x, y);
+    EXPECT_EQ(differing, 0);
+    window.close();
+    xdotool({"mousemove", QString::number(pointerBefore.x()), QString::number(pointerBefore.y())});
 }
 
 TEST(CaptureE2E, EscapeTypedIntoAnotherClientClosesTheWindow) {

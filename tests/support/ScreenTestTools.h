@@ -3,12 +3,17 @@
 // Tools for the tests under a real X server: xdotool run beside the event loop, and a
 // window of known colours.
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QProcess>
 #include <QTest>
 #include <QWidget>
+#include <QtGui/qguiapplication_platform.h>
 
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 
 inline constexpr int screenTestTimeoutMs = 10000;
 
@@ -144,4 +149,60 @@ inline int pixelsUnlike(const QImage& image, QPointF origin, const KnownColours&
             wrong += image.pixel(x, y) != colours.colourAt(at);
         }
     return wrong;
+}
+
+// A picture whose neighbouring pixels differ in every channel, shown in a frameless window.
+class VariedPicture : public QWidget {
+public:
+    explicit VariedPicture(QRect area)
+        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setGeometry(area);
+    }
+
+    static QRgb colourAt(int x, int y) {
+        return qRgb((x * 7 + y * 3) % 256, (x ^ (y * 5)) % 256, (x * y + x / 256 * 31) % 256);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QImage picture(size(), QImage::Format_RGB32);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, colourAt(x, y));
+        QPainter(this).drawImage(0, 0, picture);
+    }
+};
+
+// Qt's own connection to the X server.
+inline xcb_connection_t* qtXConnection() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+// An area of the root window of the connection's first screen as one plain GetImage gives it,
+// with the fourth byte of each pixel made opaque. Null where that fails or the root's pixels
+// are not 32 bits.
+inline QImage plainScreenRead(xcb_connection_t* connection, QRect area) {
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    xcb_get_image_reply_t* reply = xcb_get_image_reply(
+        connection,
+        xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, root, int16_t(area.x()),
+                      int16_t(area.y()), uint16_t(area.width()), uint16_t(area.height()), ~0u),
+        nullptr);
+    if (!reply)
+        return {};
+    QImage image;
+    if (xcb_get_image_data_length(reply) == area.width() * area.height() * 4) {
+        image = QImage(xcb_get_image_data(reply), area.width(), area.height(), area.width() * 4,
+                       QImage::Format_RGB32)
+                    .copy();
+        for (int y = 0; y < image.height(); ++y) {
+            auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x)
+                row[x] |= 0xff000000u;
+        }
+    }
+    std::free(reply);
+    return image;
 }

@@ -1,6 +1,8 @@
 #include "shell/OverlayView.h"
 #include "shell/ScreenCaptureWindow.h"
 
+#include "platform/BackingStorePreparation.h"
+
 #include "CaptureTestDoubles.h"
 
 #include <QApplication>
@@ -12,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -392,6 +396,92 @@ TEST(OverlayViewDrawing, ANewBackdropIsNeverPaintedFromTheOldOnesDimmedCopy) {
     settleBackgroundWork();
     ASSERT_TRUE(view.hasDimmedBackdrop());
     EXPECT_TRUE(near(rendered(&view).pixel(10, 10), qRgb(20, 20, 100)));
+}
+
+// A picture with every value of every channel, next to pixels of other values.
+QImage everyChannelValue() {
+    QImage picture(256, 256, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb(x, y, (x * 3 + y) % 256));
+    return picture;
+}
+
+// The capture window paints the first frame's picture onto its surface in runs of rows on the
+// threads that read the screen; the result must be the frame that dimming while painting
+// gives, on the premultiplied surface of an X window.
+TEST(OverlayViewDrawing, PicturePaintedInRunsOfRowsOnThreadsEqualsAFrameDimmedWhilePainting) {
+    const QImage picture = everyChannelValue();
+    OverlayView view;
+    view.resize(picture.size());
+    view.setBackdrop(picture);
+    const QImage dimmedWhilePainting = renderedAt(&view, 1.0, QImage::Format_ARGB32_Premultiplied);
+
+    QImage surface(picture.size(), QImage::Format_ARGB32_Premultiplied);
+    surface.fill(Qt::green);
+    uchar* pixels = surface.bits();
+    const int rowsPerRun = 7;
+    std::vector<std::jthread> threads;
+    for (int thread = 0; thread < 4; ++thread)
+        threads.emplace_back([&, thread] {
+            for (int first = thread * rowsPerRun; first < picture.height();
+                 first += 4 * rowsPerRun) {
+                const int count = std::min(rowsPerRun, picture.height() - first);
+                QImage rows(pixels + first * surface.bytesPerLine(), surface.width(), count,
+                            surface.bytesPerLine(), surface.format());
+                const QImage pictureRows(picture.constScanLine(first), picture.width(), count,
+                                         picture.bytesPerLine(), picture.format());
+                OverlayView::paintDimmedPicture(rows, pictureRows);
+            }
+        });
+    threads.clear();
+
+    int differing = 0;
+    for (int y = 0; y < surface.height(); ++y)
+        for (int x = 0; x < surface.width(); ++x)
+            differing += surface.pixel(x, y) != dimmedWhilePainting.pixel(x, y);
+    EXPECT_EQ(differing, 0);
+}
+
+// What the capture window painted onto the surface before the first frame is that frame's
+// picture: the frame paints only what lies above it. A frame after it, a first frame that
+// has a selection to show, or one onto another surface paints everything.
+TEST(OverlayViewDrawing, AFirstFrameOntoThePaintedSurfaceKeepsWhatIsThere) {
+    const struct {
+        const char* name;
+        bool selectionFirst;
+        bool otherSurface;
+        bool kept;
+    } cases[] = {
+        {"the first frame", false, false, true},
+        {"a selection begun before the first frame", true, false, false},
+        {"a surface other than the one painted", false, true, false},
+    };
+    const QImage picture = everyChannelValue();
+    const QRgb marker = qRgb(0, 255, 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        OverlayView view;
+        view.resize(picture.size());
+        BackingStorePreparation preparation(&view);
+        QImage* surface = preparation.surface();
+        ASSERT_NE(surface, nullptr);
+        // Stands for the painted picture: whatever the first frame leaves of it shows.
+        surface->fill(marker);
+        view.setBackdrop(picture, c.otherSurface ? surface->copy() : *surface);
+        if (c.selectionFirst)
+            drag(&view, {100, 100}, {200, 200});
+        view.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+        QCoreApplication::processEvents();
+        const QPoint outside(10, 240);
+        EXPECT_EQ(surface->pixel(outside) == marker, c.kept);
+
+        view.repaint();
+        const QRgb bright = picture.pixel(outside);
+        EXPECT_TRUE(near(surface->pixel(outside),
+                         qRgb(qRed(bright) / 2, qGreen(bright) / 2, qBlue(bright) / 2)));
+    }
 }
 
 } // namespace
