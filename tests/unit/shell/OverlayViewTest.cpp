@@ -242,21 +242,6 @@ TEST(OverlayViewDrawing, CrosshairStaysOnTopAndWhereThePointerWasBeforeThePress)
     EXPECT_TRUE(near(image.pixel(200, 20), dimmed));
 }
 
-TEST(OverlayViewDrawing, BackdropShowsUndimmedInsideAndDimmedOutside) {
-    OverlayView view;
-    view.resize(400, 300);
-    QImage backdrop(400, 300, QImage::Format_ARGB32_Premultiplied);
-    backdrop.fill(QColor(40, 160, 240));
-    view.setBackdrop(backdrop);
-    QImage image = rendered(&view);
-    EXPECT_TRUE(near(image.pixel(200, 200), qRgb(20, 80, 120)));
-
-    drag(&view, {100, 100}, {300, 250});
-    image = rendered(&view);
-    EXPECT_EQ(image.pixel(200, 175), qRgb(40, 160, 240));
-    EXPECT_TRUE(near(image.pixel(50, 50), qRgb(20, 80, 120)));
-}
-
 // Every pixel of a varied screen picture, not only one flat colour: outside the selection the
 // picture under black at half alpha, inside it the picture itself.
 TEST(OverlayViewDrawing, BackdropPixelsAreThePictureDimmedOutsideAndUntouchedInside) {
