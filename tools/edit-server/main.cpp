@@ -12,7 +12,10 @@
 #include <httplib.h>
 #include <tiffio.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -300,6 +303,13 @@ void handleEdit(const httplib::Request& request, httplib::Response& response,
 } // namespace
 
 int main(int argc, char** argv) {
+    // The server runs on the desktop it serves: its image work leaves the cores to the
+    // editor's window and the X server, whose frames are due while an edit waits. Every
+    // thread started from here on inherits the lower priority.
+    constexpr int lowerPriorityBy = 10;
+    errno = 0;
+    if (nice(lowerPriorityBy) == -1 && errno != 0)
+        std::perror("nice");
     // Port 0 lets the system pick a free port; the first line of output names it.
     const int requested = argc > 1 ? std::atoi(argv[1]) : 8765;
     if (requested < 0 || requested > 65535) {

@@ -3,6 +3,8 @@
 
 #include "sdk/SentrySDK.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -113,6 +115,24 @@ TEST(LocalEditServer, ReadsTheFormFromTheWireAndAnswersInTheReplyFormat) {
         EXPECT_GE(timing.value(QStringLiteral("total_ms")).toDouble(-1),
                   timing.value(QStringLiteral("api_ms")).toDouble(-1));
         EXPECT_GE(timing.value(QStringLiteral("api_ms")).toDouble(-1), 0);
+    }
+}
+
+// Every thread of the server, its connection workers included, runs below the desktop's
+// priority: niceness is the 19th field of a thread's stat line.
+TEST(LocalEditServer, EveryThreadYieldsTheCoresToTheDesktop) {
+    LocalEditServer server;
+    ASSERT_FALSE(server.baseUrl().isEmpty());
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(server.pid()));
+    const QStringList threads = tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_FALSE(threads.isEmpty());
+    for (const QString& thread : threads) {
+        QFile stat(tasks.filePath(thread + QStringLiteral("/stat")));
+        ASSERT_TRUE(stat.open(QIODevice::ReadOnly));
+        // The fields after the command's closing parenthesis, from the 3rd on.
+        const QList<QByteArray> fields = stat.readAll().split(')').last().trimmed().split(' ');
+        ASSERT_GT(fields.size(), 16);
+        EXPECT_GE(fields[16].toInt(), 10) << "thread " << thread.toStdString();
     }
 }
 
