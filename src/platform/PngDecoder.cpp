@@ -14,14 +14,14 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
-#include <future>
+#include <atomic>
 #include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/RowFilters.h"
+#include "platform/WorkerThreads.h"
 #include "platform/ZlibInflation.h"
 
 namespace PngDecoder {
@@ -379,16 +379,17 @@ bool restoreStrip(const Layout& layout, const ZlibInflation::Strip& strip, int f
 // brings in the fresh pages of its part of the image.
 bool restoreStrips(const Layout& layout, const std::vector<ZlibInflation::Strip>& strips,
                    uchar* pixels, qsizetype bytesPerLine) {
-    std::vector<std::future<bool>> pending;
+    std::vector<int> firstRows;
     int firstRow = 0;
     for (const ZlibInflation::Strip& strip : strips) {
-        pending.push_back(std::async(std::launch::async, restoreStrip, std::cref(layout),
-                                     std::cref(strip), firstRow, pixels, bytesPerLine));
+        firstRows.push_back(firstRow);
         firstRow += int(strip.size / size_t(layout.rowBytes() + 1));
     }
-    bool ok = true;
-    for (std::future<bool>& strip : pending)
-        ok = strip.get() && ok;
+    std::atomic<bool> ok = true;
+    WorkerThreads::runEach(int(strips.size()), [&](int i) {
+        if (!restoreStrip(layout, strips[size_t(i)], firstRows[size_t(i)], pixels, bytesPerLine))
+            ok = false;
+    });
     return ok;
 }
 

@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <future>
-#include <thread>
 #include <optional>
 #include <vector>
 
@@ -90,18 +88,15 @@ std::optional<QByteArray> compressedRows(const QImage& pixels, int bytesPerPixel
     const int height = pixels.height();
     const int threads = WorkerThreads::count();
     const int strips = std::clamp(height / 64, 1, threads);
-    std::vector<std::future<Strip>> pending;
-    for (int i = 0; i < strips; ++i) {
-        const int first = height * i / strips;
-        const int end = height * (i + 1) / strips;
-        pending.push_back(std::async(std::launch::async, compressStrip, std::cref(pixels),
-                                     bytesPerPixel, first, end, i + 1 == strips));
-    }
+    std::vector<Strip> compressed(static_cast<size_t>(strips));
+    WorkerThreads::runEach(strips, [&](int i) {
+        compressed[size_t(i)] = compressStrip(pixels, bytesPerPixel, height * i / strips,
+                                              height * (i + 1) / strips, i + 1 == strips);
+    });
     QByteArray out("\x78\x01", 2); // deflate, 32K window, fastest level
     uLong adler = 1;
     bool ok = true;
-    for (auto& future : pending) {
-        const Strip strip = future.get();
+    for (const Strip& strip : compressed) {
         ok = ok && strip.ok;
         out.append(strip.deflated);
         adler = adler32_combine(adler, strip.adler, z_off_t(strip.length));

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <algorithm>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -12,6 +14,28 @@ namespace WorkerThreads {
 // over: every core, but no more than eight, past which the memory bus is the limit.
 inline int count() {
     return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8);
+}
+
+// Runs `job(0)`, ..., `job(count - 1)` at once: the first on the calling thread, each other on
+// a thread of its own, and returns when all have run. A job whose thread cannot be started
+// runs on the calling thread after the first, so the work is done even when the system has
+// no thread to spare.
+template <typename Job> void runEach(int count, const Job& job) {
+    std::vector<int> leftOver;
+    {
+        std::vector<std::jthread> threads;
+        for (int index = 1; index < count; ++index) {
+            try {
+                threads.emplace_back([&job, index] { job(index); });
+            } catch (const std::system_error&) {
+                leftOver.push_back(index);
+            }
+        }
+        if (count > 0)
+            job(0);
+        for (const int index : leftOver)
+            job(index);
+    } // joins
 }
 
 // Lowers the calling thread's priority for the rest of its life, for threads that only help

@@ -15,8 +15,6 @@
 #include <cstdlib>
 #include <deque>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -218,21 +216,7 @@ QImage XcbScreenReader::readInStrips(unsigned root, const QRect& area,
                 rowsRead(image, strips.top(strip), strips.rows(strip));
         }
     };
-    {
-        std::vector<std::jthread> helpers;
-        // Bands no thread could be started for are read here after the first.
-        std::vector<int> leftOver;
-        for (int band = 1; band < strips.bands; ++band) {
-            try {
-                helpers.emplace_back(readBand, band);
-            } catch (const std::system_error&) {
-                leftOver.push_back(band);
-            }
-        }
-        readBand(0);
-        for (const int band : leftOver)
-            readBand(band);
-    }
+    WorkerThreads::runEach(strips.bands, readBand);
     if (failed)
         return {};
     return image;

@@ -8,9 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <future>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace ZlibInflation {
@@ -89,16 +87,15 @@ std::optional<std::vector<Strip>> inflateInPieces(std::string_view raw, quint32 
     const std::vector<std::string_view> pieces = piecesOf(raw, threads);
     if (pieces.size() < 2)
         return std::nullopt;
-    std::vector<std::future<Inflated>> pending;
-    for (size_t i = 0; i < pieces.size(); ++i)
-        pending.push_back(
-            std::async(std::launch::async, inflatePiece, pieces[i], i + 1 == pieces.size(), size));
+    std::vector<Inflated> pending(pieces.size());
+    WorkerThreads::runEach(int(pieces.size()), [&](int i) {
+        pending[size_t(i)] = inflatePiece(pieces[size_t(i)], size_t(i) + 1 == pieces.size(), size);
+    });
     std::vector<Strip> strips;
     size_t total = 0;
     uLong combined = 1;
     bool ok = true;
-    for (auto& piece : pending) {
-        Inflated inflated = piece.get();
+    for (Inflated& inflated : pending) {
         ok = ok && inflated.ok && inflated.strip.size <= size - total;
         if (ok) {
             combined = adler32_combine(combined, inflated.adler, z_off_t(inflated.strip.size));

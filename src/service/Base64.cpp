@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -73,17 +72,12 @@ std::uint32_t decodeQuadsInParallel(const unsigned char* in, unsigned char* out,
         return decodeQuads(in, out, quads);
     const size_t share = quads / threads;
     std::vector<std::uint32_t> errors(threads, 0);
-    {
-        std::vector<std::jthread> workers;
-        for (size_t t = 1; t < threads; ++t) {
-            const size_t first = t * share;
-            const size_t count = t + 1 == threads ? quads - first : share;
-            workers.emplace_back([&errors, t, in = in + first * 4, out = out + first * 3, count] {
-                errors[t] = decodeQuads(in, out, count);
-            });
-        }
-        errors[0] = decodeQuads(in, out, share);
-    } // joins
+    WorkerThreads::runEach(int(threads), [&](int thread) {
+        const size_t t = size_t(thread);
+        const size_t first = t * share;
+        const size_t count = t + 1 == threads ? quads - first : share;
+        errors[t] = decodeQuads(in + first * 4, out + first * 3, count);
+    });
     std::uint32_t all = 0;
     for (const std::uint32_t e : errors)
         all |= e;

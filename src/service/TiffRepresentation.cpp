@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -196,15 +195,12 @@ std::vector<QByteArray> compressTiles(const QImage& source, const Layout& layout
                 reinterpret_cast<const char*>(deflated.data()), static_cast<qsizetype>(written));
         }
     };
-    const int helpers = std::min(WorkerThreads::count(), layout.tiles()) - 1;
-    std::vector<std::jthread> threads;
-    for (int i = 0; i < helpers; ++i)
-        threads.emplace_back([&work] {
+    WorkerThreads::runEach(std::min(WorkerThreads::count(), layout.tiles()), [&work](int thread) {
+        // The threads started only to help; the caller's own keeps its priority.
+        if (thread > 0)
             WorkerThreads::yieldToInteractiveThreads();
-            work();
-        });
-    work();
-    threads.clear(); // joins
+        work();
+    });
     if (failed)
         return {};
     return tiles;
