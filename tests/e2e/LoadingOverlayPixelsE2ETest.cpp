@@ -3,27 +3,6 @@
 
 namespace {
 
-using LoadingOverlayPixelsUnderX = loading_overlay_pixels::LoadingOverlayPixels;
-using OddSizedLoadingOverlayPixelsUnderX = loading_overlay_pixels::OddSizedLoadingOverlayPixels;
-
-TEST_F(LoadingOverlayPixelsUnderX, FadeStepsMatchPaintingEverythingBeneath) {
-    fadeStepsMatchPaintingEverythingBeneath();
-}
-
-TEST_F(LoadingOverlayPixelsUnderX, ChangesBeneathReachTheScreenThroughThePicture) {
-    changesBeneathReachTheScreenThroughThePicture();
-}
-
-TEST_F(LoadingOverlayPixelsUnderX, TheEditsFadeShowsWhatTheOverlayShownFromTheStartShowed) {
-    theEditsFadeShowsWhatTheOverlayShownFromTheStartShowed();
-}
-
-TEST_F(OddSizedLoadingOverlayPixelsUnderX, FadeStepsMatchPaintingEverythingBeneath) {
-    fadeStepsMatchPaintingEverythingBeneath();
-}
-
-TEST_F(OddSizedLoadingOverlayPixelsUnderX, ChangesBeneathReachTheScreenThroughThePicture) {
-    changesBeneathReachTheScreenThroughThePicture();
-}
+LOADING_OVERLAY_PIXEL_TESTS(UnderX)
 
 } // namespace

@@ -215,3 +215,24 @@ protected:
 };
 
 } // namespace loading_overlay_pixels
+
+// The checks, for one place the window's pixels are read from: `Place` ends the suites' names.
+#define LOADING_OVERLAY_PIXEL_TESTS(Place)                                                         \
+    using LoadingOverlayPixels##Place = loading_overlay_pixels::LoadingOverlayPixels;              \
+    using OddSizedLoadingOverlayPixels##Place =                                                    \
+        loading_overlay_pixels::OddSizedLoadingOverlayPixels;                                      \
+    TEST_F(LoadingOverlayPixels##Place, FadeStepsMatchPaintingEverythingBeneath) {                 \
+        fadeStepsMatchPaintingEverythingBeneath();                                                 \
+    }                                                                                              \
+    TEST_F(LoadingOverlayPixels##Place, ChangesBeneathReachTheScreenThroughThePicture) {           \
+        changesBeneathReachTheScreenThroughThePicture();                                           \
+    }                                                                                              \
+    TEST_F(LoadingOverlayPixels##Place, TheEditsFadeShowsWhatTheOverlayShownFromTheStartShowed) {  \
+        theEditsFadeShowsWhatTheOverlayShownFromTheStartShowed();                                  \
+    }                                                                                              \
+    TEST_F(OddSizedLoadingOverlayPixels##Place, FadeStepsMatchPaintingEverythingBeneath) {         \
+        fadeStepsMatchPaintingEverythingBeneath();                                                 \
+    }                                                                                              \
+    TEST_F(OddSizedLoadingOverlayPixels##Place, ChangesBeneathReachTheScreenThroughThePicture) {   \
+        changesBeneathReachTheScreenThroughThePicture();                                           \
+    }

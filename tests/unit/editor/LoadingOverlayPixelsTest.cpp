@@ -3,27 +3,6 @@
 
 namespace {
 
-using LoadingOverlayPixelsOffscreen = loading_overlay_pixels::LoadingOverlayPixels;
-using OddSizedLoadingOverlayPixelsOffscreen = loading_overlay_pixels::OddSizedLoadingOverlayPixels;
-
-TEST_F(LoadingOverlayPixelsOffscreen, FadeStepsMatchPaintingEverythingBeneath) {
-    fadeStepsMatchPaintingEverythingBeneath();
-}
-
-TEST_F(LoadingOverlayPixelsOffscreen, ChangesBeneathReachTheScreenThroughThePicture) {
-    changesBeneathReachTheScreenThroughThePicture();
-}
-
-TEST_F(LoadingOverlayPixelsOffscreen, TheEditsFadeShowsWhatTheOverlayShownFromTheStartShowed) {
-    theEditsFadeShowsWhatTheOverlayShownFromTheStartShowed();
-}
-
-TEST_F(OddSizedLoadingOverlayPixelsOffscreen, FadeStepsMatchPaintingEverythingBeneath) {
-    fadeStepsMatchPaintingEverythingBeneath();
-}
-
-TEST_F(OddSizedLoadingOverlayPixelsOffscreen, ChangesBeneathReachTheScreenThroughThePicture) {
-    changesBeneathReachTheScreenThroughThePicture();
-}
+LOADING_OVERLAY_PIXEL_TESTS(Offscreen)
 
 } // namespace
