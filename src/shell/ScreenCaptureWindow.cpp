@@ -197,7 +197,7 @@ bool ScreenCaptureWindow::fitsSurface(const QImage& picture, QSize surfaceSize) 
 QImage ScreenCaptureWindow::grabScreen(const QRect& area,
                                        const ScreenGrabber::RowsRead& rowsRead) const {
     for (const auto& grabber : screenGrabbers) {
-        QImage image = rowsRead ? grabber->grabAsRead(area, rowsRead) : grabber->grab(area);
+        QImage image = grabber->grabAsRead(area, rowsRead);
         if (!image.isNull())
             return image;
     }
