@@ -69,6 +69,10 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         QTest::qWait(400); // the panel's appearance
         EditViewController& controller = *window->editViewController;
+        // A loaded machine may take longer than the appearance's 0.2 s.
+        const ControlPanel* panel = Inspector::panel(controller);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return panel->alphaValue() == 1.0 && panel->appearanceOffset() == 0.0; }));
         overlay = Inspector::overlay(controller);
         // What showLoading does, without the spinner, whose frames follow the clock.
         overlay->show();
