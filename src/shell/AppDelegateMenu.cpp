@@ -7,6 +7,7 @@
 #include "editor/EditWindow.h"
 #include "platform/BundleInfo.h"
 #include "platform/MainMenu.h"
+#include "platform/MainScreen.h"
 #include "platform/StatusItem.h"
 #include "platform/SystemLog.h"
 
@@ -293,6 +294,9 @@ void AppDelegate::showPreferences() {
     if (!settingsWindow) {
         settingsWindow = std::make_unique<SettingsWindow>();
         attachMainMenu(settingsWindow.get());
+        // The window centred itself when made; the menu bar grows it once its layout runs.
+        settingsWindow->layout()->activate();
+        centerOnMainScreen(settingsWindow.get());
     }
     settingsWindow->show();
     settingsWindow->raise();

@@ -16,6 +16,9 @@ constexpr int checkboxInset = 20;
 // The dark material: a near-black backdrop under light text.
 const QColor darkMaterial{30, 30, 30};
 const QColor darkMaterialText{235, 235, 235};
+// The checkbox's tick is drawn in the text colour on the box's light fill: it keeps a dark
+// one, or the light label colour would draw a tick that barely shows on the white box.
+const QColor checkMarkColor{30, 30, 30};
 
 } // namespace
 
@@ -50,6 +53,9 @@ void SettingsWindow::setupUI() {
     content->activate();
 
     autoCopyCheckbox = new QCheckBox(QStringLiteral("Automatically copy to clipboard"));
+    QPalette checkbox = dark;
+    checkbox.setColor(QPalette::Text, checkMarkColor);
+    autoCopyCheckbox->setPalette(checkbox);
     // A click (or Space) is the action; setting the state in code is not.
     connect(autoCopyCheckbox, &QCheckBox::clicked, this, &SettingsWindow::autoCopyToggled);
     auto* inset = new QVBoxLayout(containerView);

@@ -81,10 +81,13 @@ TEST_F(InstalledTest, TheDesktopEntryIsValidAndStartsTheInstalledProgramWithItsI
     EXPECT_EQ(validation.exitCode, 0) << validation.output.toStdString();
     EXPECT_FALSE(validation.output.contains("error:")) << validation.output.toStdString();
     EXPECT_FALSE(validation.output.contains("warning:")) << validation.output.toStdString();
+    EXPECT_FALSE(validation.output.contains("hint:")) << validation.output.toStdString();
 
     auto entry = desktopEntry(path);
     EXPECT_EQ(entry["Name"], "Pixaloom");
-    EXPECT_EQ(entry["Categories"], "Graphics;Utility;");
+    EXPECT_EQ(entry["Categories"], "Graphics;");
+    // Docks match the windows' class to their launcher by it.
+    EXPECT_EQ(entry["StartupWMClass"], "pixaloom");
     EXPECT_FALSE(entry["Comment"].isEmpty());
     // The menu finds the icon by name in the theme, and the program on the PATH.
     EXPECT_EQ(entry["Icon"], "pixaloom");

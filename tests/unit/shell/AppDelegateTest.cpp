@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -236,6 +237,12 @@ TEST_F(Shell, SettingsIsOneWindowBroughtBackByASecondCommand) {
     settle();
     EXPECT_EQ(delegate->settingsWindow.get(), first.data());
     EXPECT_EQ(delegate->settingsWindow->windowTitle(), "Pixaloom Settings");
+    // Centred as a whole, menu bar included: off by at most the frame's margins.
+    const QRect shown = delegate->settingsWindow->geometry();
+    EXPECT_GT(shown.height(), 200) << "the menu bar is part of the window";
+    EXPECT_LE((shown.center() - delegate->settingsWindow->screen()->geometry().center())
+                  .manhattanLength(),
+              8);
 }
 
 TEST_F(Shell, MenuShortcutsReachTheActiveEditorOnceAndFollowItsHistory) {

@@ -18,7 +18,12 @@
 #include <QScreen>
 #include <QTest>
 
+#include <cmath>
+#include <string_view>
+
 #include <gtest/gtest.h>
+
+using namespace std::literals;
 
 namespace {
 
@@ -88,6 +93,54 @@ TEST(SettingsWindow, IsAFixedTitledClosableWindowWithTheCheckboxInsetInADarkCont
     EXPECT_FALSE(window.isVisible()) << "closed, and still ours to delete";
 }
 
+// The relative luminance contrast of two colours, 1 (none) to 21 (black on white).
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double lighter = std::max(luminance(a), luminance(b));
+    const double darker = std::min(luminance(a), luminance(b));
+    return (lighter + 0.05) / (darker + 0.05);
+}
+
+TEST(SettingsWindow, TheTickOfTheTickedCheckboxReadsClearlyOnItsBox) {
+    TemporarySettings settings;
+    SettingsWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QCheckBox* checkbox = window.autoCopyCheckbox;
+    checkbox->setChecked(false);
+    const QImage unticked = checkbox->grab().toImage();
+    checkbox->setChecked(true);
+    const QImage ticked = checkbox->grab().toImage();
+    ASSERT_EQ(ticked.size(), unticked.size());
+
+    // The tick is what ticking changes inside the box; the box's own fill is what it covers.
+    QColor strongest;
+    double strongestContrast = 1;
+    QColor boxFill;
+    for (int y = 0; y < ticked.height(); ++y) {
+        for (int x = 0; x < ticked.width(); ++x) {
+            if (ticked.pixel(x, y) == unticked.pixel(x, y))
+                continue;
+            const double c = contrast(ticked.pixelColor(x, y), unticked.pixelColor(x, y));
+            if (c > strongestContrast) {
+                strongestContrast = c;
+                strongest = ticked.pixelColor(x, y);
+                boxFill = unticked.pixelColor(x, y);
+            }
+        }
+    }
+    ASSERT_TRUE(strongest.isValid()) << "ticking changes what is drawn";
+    EXPECT_GE(strongestContrast, 4.5)
+        << "tick " << strongest.name().toStdString() << " on box " << boxFill.name().toStdString();
+    EXPECT_GE(contrast(boxFill, window.containerView->fillColor()), 3.0)
+        << "the box stands out from the dark window";
+}
+
 TEST(SettingsWindow, AMenuBarAboveTheContentGrowsTheWindowNotTheContent) {
     TemporarySettings settings;
     QMenu file(QStringLiteral("File"));
@@ -108,7 +161,7 @@ TEST(SettingsWindow, AMenuBarAboveTheContentGrowsTheWindowNotTheContent) {
 
 TEST(SettingsWindow, ReadsTheStoredSettingOnceWhenMade) {
     const struct {
-        const char* file;
+        std::string_view file;
         bool checked;
     } cases[] = {
         {"", false},
@@ -118,12 +171,12 @@ TEST(SettingsWindow, ReadsTheStoredSettingOnceWhenMade) {
         // Garbage a person or another program left: off, as when absent.
         {"[General]\nPixaloomAutoCopy=banana\n", false},
         {"[General]\nPixaloomAutoCopy=@ByteArray(\\xff)\n", false},
-        {"\xff\xfe\x00garbage[[[=\n=\n", false},
+        {"\xff\xfe\x00garbage[[[=\n=\n"sv, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         TemporarySettings settings;
-        writeSettingsText(settings, c.file);
+        writeSettingsText(settings, QByteArray(c.file.data(), qsizetype(c.file.size())));
         SettingsWindow window;
         EXPECT_EQ(window.autoCopyCheckbox->isChecked(), c.checked);
         EXPECT_EQ(UserDefaults::boolForKey(UserDefaults::autoCopyKey), c.checked)
