@@ -4,9 +4,11 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QSaveFile>
 
 #include <algorithm>
+#include <vector>
+
+#include "sdk/WholeFile.h"
 
 namespace {
 // "<name>.f<count><suffix>": the failed attempts to send an item, written into its name.
@@ -24,6 +26,7 @@ bool DiskQueue::open() {
     if (!dir.mkpath(QStringLiteral(".")))
         return false;
     queued.clear();
+    held.clear();
     // Names start with a fixed-width time and sequence, so name order is queue order.
     const auto names = dir.entryList(QDir::Files, QDir::Name);
     for (const auto& name : names) {
@@ -48,28 +51,56 @@ QString DiskQueue::nextName() {
         .arg(suffix);
 }
 
-std::optional<QString> DiskQueue::push(const QByteArray& contents) {
+bool DiskQueue::push(const QByteArray& contents, const QString& replaces) {
+    writeHeld(); // room may have come free since
     const QString path = QDir(folder).filePath(nextName());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size() ||
-        !file.commit())
-        return std::nullopt;
+    held[path] = Held{contents, replaces};
+    const bool written = writeHeld(path);
     queued.push_back(path);
     while (count() > maxItems)
         evictOldest();
-    return path;
+    return written;
+}
+
+int DiskQueue::writeHeld() {
+    std::vector<QString> paths;
+    for (const auto& item : held)
+        paths.push_back(item.first);
+    // Oldest first; while the disk is still full the rest need not be tried.
+    for (const auto& path : paths)
+        if (!writeHeld(path))
+            break;
+    return heldCount();
+}
+
+bool DiskQueue::writeHeld(const QString& path) {
+    const auto item = held.find(path);
+    if (!WholeFile::write(path, item->second.contents))
+        return false;
+    if (!item->second.replaces.isEmpty())
+        QFile::remove(item->second.replaces);
+    held.erase(item);
+    return true;
 }
 
 std::optional<QByteArray> DiskQueue::read(const QString& path) const {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
+    if (const auto item = held.find(path); item != held.end())
+        return item->second.contents;
+    return WholeFile::read(path);
 }
 
 void DiskQueue::remove(const QString& path) {
-    QFile::remove(path);
+    forget(path);
     std::erase(queued, path);
+}
+
+void DiskQueue::forget(const QString& path) {
+    if (const auto item = held.find(path); item != held.end()) {
+        if (!item->second.replaces.isEmpty())
+            QFile::remove(item->second.replaces);
+        held.erase(item);
+    }
+    QFile::remove(path);
 }
 
 void DiskQueue::evictOldest() {
@@ -79,19 +110,20 @@ void DiskQueue::evictOldest() {
     if (evicted)
         if (const auto contents = read(oldest))
             evicted(*contents);
-    QFile::remove(oldest);
+    forget(oldest);
 }
 
 bool DiskQueue::rewrite(const QString& path, const QByteArray& contents) {
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() &&
-           file.commit();
+    auto& item = held[path];
+    item.contents = contents;
+    return writeHeld(path);
 }
 
 void DiskQueue::setAside(const QString& path) {
     // Without the suffix, open() takes it for an unfinished temporary and deletes it.
     if (!QFile::rename(path, path + QStringLiteral(".unreadable")))
         QFile::remove(path);
+    held.erase(path);
     std::erase(queued, path);
 }
 
@@ -112,7 +144,12 @@ std::optional<QString> DiskQueue::recordFailure(const QString& path) {
         stem.truncate(stem.lastIndexOf(failureMark));
     const QString renamed = stem + failureMark + QString::number(count + 1) + suffix;
     const auto position = std::ranges::find(queued, path);
-    if (position == queued.end() || !QFile::rename(path, renamed))
+    if (position == queued.end())
+        return std::nullopt;
+    if (auto item = held.extract(path)) {
+        item.key() = renamed;
+        held.insert(std::move(item));
+    } else if (!QFile::rename(path, renamed))
         return std::nullopt;
     *position = renamed;
     return renamed;

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QObject>
 
 #include <atomic>
 #include <cerrno>
@@ -9,10 +10,8 @@
 #include <deque>
 #include <cstring>
 #include <cxxabi.h>
-#include <dlfcn.h>
 #include <exception>
 #include <fcntl.h>
-#include <new>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <string>
@@ -20,6 +19,9 @@
 #include <time.h>
 #include <typeinfo>
 #include <unistd.h>
+
+// QtCore exports it for debugging tools; no public header declares it.
+extern quintptr qtHookData[];
 
 namespace {
 
@@ -116,32 +118,6 @@ int utf8SequenceLength(const unsigned char* text) {
     return length;
 }
 
-// `text` as the inside of a JSON string: quotes and backslashes escaped, control characters
-// as \u escapes, and every byte that is not part of valid UTF-8 as U+FFFD, so that any
-// exception text leaves a readable crash file. Async-signal-safe.
-void writeJsonText(int fd, const char* text) {
-    const auto* at = reinterpret_cast<const unsigned char*>(text);
-    while (*at) {
-        const int length = utf8SequenceLength(at);
-        if (length == 0) {
-            writeText(fd, "\\ufffd");
-            ++at;
-        } else if (*at == '"' || *at == '\\') {
-            const char escaped[2] = {'\\', static_cast<char>(*at)};
-            writeAll(fd, escaped, 2);
-            ++at;
-        } else if (*at < 0x20) {
-            constexpr char hex[] = "0123456789abcdef";
-            const char escaped[6] = {'\\', 'u', '0', '0', hex[*at >> 4], hex[*at & 0xF]};
-            writeAll(fd, escaped, 6);
-            ++at;
-        } else {
-            writeAll(fd, reinterpret_cast<const char*>(at), static_cast<std::size_t>(length));
-            at += length;
-        }
-    }
-}
-
 void awaitPendingWork() {
     if (::gettid() == workerThread.load())
         return;
@@ -169,9 +145,9 @@ void writeCrash(const char* type, const char* value, const char* mechanism, int 
     writeText(fd, ",\"timestamp\":");
     writeNumber(fd, now.tv_sec);
     writeText(fd, ",\"exception\":{\"values\":[{\"type\":\"");
-    writeJsonText(fd, type);
+    NativeCrashHandler::writeJsonText(fd, type);
     writeText(fd, "\",\"value\":\"");
-    writeJsonText(fd, value);
+    NativeCrashHandler::writeJsonText(fd, value);
     writeText(fd, "\",\"mechanism\":{\"type\":\"");
     writeText(fd, mechanism);
     writeText(fd, "\",\"handled\":false");
@@ -227,11 +203,8 @@ void handleTerminate() {
     std::abort();
 }
 
-// Threads get an alternate signal stack of their own at start once the handlers are in:
-// an alternate stack belongs to one thread, and without one a stack overflow on any other
-// thread leaves the kernel no room to run the handler, and so no crash report.
-std::atomic<bool> threadsGetAlternateStacks{false};
-
+// An alternate stack belongs to one thread, and without one a stack overflow on any thread
+// but the main one leaves the kernel no room to run the handler, and so no crash report.
 class ThreadAlternateStack {
 public:
     ThreadAlternateStack() {
@@ -266,20 +239,30 @@ private:
     void* own = nullptr;
 };
 
-struct ThreadStart {
-    void* (*routine)(void*);
-    void* argument;
-};
+// Qt's hooks for debugging tools (QtCore's private qhooks_p.h): an array of callbacks, one of
+// which Qt calls for every QObject made, on the thread that makes it. Every QThread, those of
+// Qt's thread pools and QtConcurrent included, makes its event dispatcher on itself before it
+// runs anything, so this reaches them all without replacing pthread_create, which the
+// sanitizers' runtimes need to see.
+enum QtHook { qtHookDataSize = 1, qtHookAddQObject = 3 };
+using AddQObjectCallback = void (*)(QObject*);
+AddQObjectCallback previousAddQObject = nullptr;
 
-void* startWithAlternateStack(void* start) {
-    const ThreadStart given = *static_cast<ThreadStart*>(start);
-    delete static_cast<ThreadStart*>(start);
-    const ThreadAlternateStack stack; // also released when the thread ends by pthread_exit
-    return given.routine(given.argument);
+void prepareQObjectThread(QObject* object) {
+    NativeCrashHandler::prepareThread();
+    if (previousAddQObject)
+        previousAddQObject(object);
+}
+
+void hookQtThreads() {
+    if (qtHookData[qtHookDataSize] <= qtHookAddQObject)
+        return;
+    previousAddQObject = reinterpret_cast<AddQObjectCallback>(qtHookData[qtHookAddQObject]);
+    qtHookData[qtHookAddQObject] = reinterpret_cast<quintptr>(&prepareQObjectThread);
 }
 
 void installHandlers() {
-    threadsGetAlternateStacks.store(true);
+    hookQtThreads();
     stack_t current{};
     if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE)) {
         stack_t stack{};
@@ -297,24 +280,6 @@ void installHandlers() {
 }
 
 } // namespace
-
-// Every thread of the process starts here, whoever starts it (Qt's threads and thread pools,
-// std::thread), because the program's own definition comes before the C library's.
-extern "C" int pthread_create(pthread_t* __restrict thread,
-                              const pthread_attr_t* __restrict attributes, void* (*routine)(void*),
-                              void* __restrict argument) noexcept {
-    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
-    static const auto next = reinterpret_cast<Create>(::dlsym(RTLD_NEXT, "pthread_create"));
-    if (!threadsGetAlternateStacks.load())
-        return next(thread, attributes, routine, argument);
-    auto* start = new (std::nothrow) ThreadStart{routine, argument};
-    if (!start)
-        return next(thread, attributes, routine, argument);
-    const int result = next(thread, attributes, startWithAlternateStack, start);
-    if (result != 0)
-        delete start;
-    return result;
-}
 
 namespace NativeCrashHandler {
 
@@ -348,6 +313,35 @@ void endPendingWork() {
 
 void setWorkerThread() {
     workerThread.store(::gettid());
+}
+
+void prepareThread() {
+    // Made on the first call in each thread, released when the thread ends.
+    static thread_local const ThreadAlternateStack stack;
+}
+
+// Any exception text must leave a readable crash file.
+void writeJsonText(int fd, const char* text) {
+    const auto* at = reinterpret_cast<const unsigned char*>(text);
+    while (*at) {
+        const int length = utf8SequenceLength(at);
+        if (length == 0) {
+            writeText(fd, "\\ufffd");
+            ++at;
+        } else if (*at == '"' || *at == '\\') {
+            const char escaped[2] = {'\\', static_cast<char>(*at)};
+            writeAll(fd, escaped, 2);
+            ++at;
+        } else if (*at < 0x20) {
+            constexpr char hex[] = "0123456789abcdef";
+            const char escaped[6] = {'\\', 'u', '0', '0', hex[*at >> 4], hex[*at & 0xF]};
+            writeAll(fd, escaped, 6);
+            ++at;
+        } else {
+            writeAll(fd, reinterpret_cast<const char*>(at), static_cast<std::size_t>(length));
+            at += length;
+        }
+    }
 }
 
 } // namespace NativeCrashHandler

@@ -19,4 +19,12 @@ void beginPendingWork();
 void endPendingWork();
 // Called on the worker thread: a crash there cannot wait for its own work.
 void setWorkerThread();
+// Gives the calling thread an alternate signal stack for the rest of its life, so that a stack
+// overflow on it is still reported. Once the handlers are installed every QThread (Qt's thread
+// pools included) gets one by itself; a thread started otherwise calls this first.
+void prepareThread();
+// Writes `text` to `fd` as the inside of a JSON string, as a crash file carries an exception's
+// text: quotes, backslashes and control characters escaped, every byte that is not part of
+// valid UTF-8 as U+FFFD. Async-signal-safe.
+void writeJsonText(int fd, const char* text);
 } // namespace NativeCrashHandler

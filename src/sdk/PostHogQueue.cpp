@@ -3,14 +3,13 @@
 #include "platform/BundleInfo.h"
 #include "platform/Logger.h"
 #include "sdk/JsonText.h"
+#include "sdk/WholeFile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QTimeZone>
@@ -121,19 +120,20 @@ PostHogQueue::PostHogQueue(PostHogConfig configuration)
 PostHogQueue::~PostHogQueue() {
     if (inFlight)
         inFlight->abort();
+    if (queue.writeHeld() > 0)
+        logger().error("Lost %d analytics events that could not be written to %s",
+                       queue.heldCount(), queue.directory());
 }
 
 QString PostHogQueue::loadAnonymousId() const {
-    QFile stored(anonymousIdPath);
-    if (stored.open(QIODevice::ReadOnly)) {
-        const QString id = QString::fromUtf8(stored.readAll().trimmed());
+    if (const auto stored = WholeFile::read(anonymousIdPath)) {
+        const QString id = QString::fromUtf8(stored->trimmed());
         if (!id.isEmpty())
             return id;
     }
     const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     QDir().mkpath(QFileInfo(anonymousIdPath).absolutePath());
-    QSaveFile file(anonymousIdPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(id.toUtf8()) < 0 || !file.commit())
+    if (!WholeFile::write(anonymousIdPath, id.toUtf8()))
         logger().error("Could not keep the anonymous id in %s", anonymousIdPath);
     return id;
 }
@@ -169,7 +169,9 @@ void PostHogQueue::add(const QString& event, const std::optional<AnalyticsProper
                             ",\"uuid\":" + JsonText::quoted(uuid) + "}";
     const int droppedBefore = queue.droppedCount();
     if (!queue.push(json))
-        logger().error("Could not queue the analytics event %s", event);
+        logger().error("Could not queue the analytics event %s in %s; it is kept in memory and "
+                       "written again later",
+                       event, queue.directory());
     if (queue.droppedCount() > droppedBefore && isWorthLogging(queue.droppedCount()))
         logger().error("Analytics queue full: dropped the oldest event, %d dropped so far",
                        queue.droppedCount());
@@ -178,6 +180,7 @@ void PostHogQueue::add(const QString& event, const std::optional<AnalyticsProper
 }
 
 void PostHogQueue::flush() {
+    queue.writeHeld();
     if (inFlight || retryTimer.isActive())
         return;
     if (queue.count() == 0)

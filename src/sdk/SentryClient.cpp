@@ -2,30 +2,17 @@
 
 #include "platform/Logger.h"
 #include "sdk/SentryEnvelope.h"
+#include "sdk/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QUuid>
 
 namespace {
 const Logger& logger() {
     static const Logger instance{QStringLiteral("com.app.pixaloom"), QStringLiteral("SentrySDK")};
     return instance;
-}
-
-std::optional<QByteArray> readFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
-}
-
-bool writeFile(const QString& path, const QByteArray& contents) {
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() &&
-           file.commit();
 }
 
 QByteArray compact(const QJsonObject& object) {
@@ -61,11 +48,12 @@ void SentryClient::diagnostic(SentryLevel level, const QString& text) const {
 QString SentryClient::installationId() {
     if (!installation.isEmpty())
         return installation;
-    const auto stored = readFile(paths.installationId);
+    const auto stored = WholeFile::read(paths.installationId);
     installation = stored ? QString::fromUtf8(stored->trimmed()) : QString();
     if (installation.isEmpty()) {
         installation = QUuid::createUuid().toString(QUuid::Id128);
-        writeFile(paths.installationId, installation.toUtf8());
+        if (!WholeFile::write(paths.installationId, installation.toUtf8()))
+            logger().error("Could not keep the installation id in %s", paths.installationId);
     }
     return installation;
 }
@@ -86,7 +74,7 @@ void SentryClient::open(const QDateTime& now) {
 
 void SentryClient::sendPreviousRun(const QDateTime& now) {
     std::optional<SentrySession> previous;
-    if (const auto stored = readFile(paths.currentSession))
+    if (const auto stored = WholeFile::read(paths.currentSession))
         previous = SentrySession::fromJson(QJsonDocument::fromJson(*stored).object());
     QFile::remove(paths.currentSession);
 
@@ -100,7 +88,7 @@ void SentryClient::sendPreviousRun(const QDateTime& now) {
         if (ofThisRun(name))
             continue;
         const QString path = crashes.filePath(name);
-        const auto bytes = readFile(path);
+        const auto bytes = WholeFile::read(path);
         QJsonParseError error;
         auto event = QJsonDocument::fromJson(bytes.value_or(QByteArray()), &error).object();
         if (error.error != QJsonParseError::NoError || event.isEmpty()) {
@@ -120,8 +108,9 @@ void SentryClient::sendPreviousRun(const QDateTime& now) {
             previous->errors = std::max(previous->errors + 1, 1);
             envelope.items.push_back({QStringLiteral("session"), compact(previous->toJson())});
         }
-        transport->store(envelope.serialize());
-        QFile::remove(path);
+        // The crash file goes only once its envelope is cached or sent: a full disk must not
+        // cost the report.
+        transport->store(envelope.serialize(), path);
         diagnostic(SentryLevel::info, QStringLiteral("Queued the crash report of the last run"));
     }
     // Unfinished crashes of runs that died while writing them.
@@ -165,7 +154,7 @@ void SentryClient::storeSessionUpdate() {
 }
 
 void SentryClient::saveSession() {
-    if (!writeFile(paths.currentSession, compact(session->toJson())))
+    if (!WholeFile::write(paths.currentSession, compact(session->toJson())))
         logger().error("Could not save the session in %s", paths.currentSession);
 }
 

@@ -39,16 +39,21 @@ SentryTransport::SentryTransport(Settings settings)
 SentryTransport::~SentryTransport() {
     if (inFlight)
         inFlight->abort();
+    if (cache.writeHeld() > 0)
+        logger().error("Lost %d envelopes that could not be written to %s", cache.heldCount(),
+                       cache.directory());
 }
 
 bool SentryTransport::open() {
     return cache.open();
 }
 
-void SentryTransport::store(const QByteArray& envelope) {
+void SentryTransport::store(const QByteArray& envelope, const QString& replaces) {
     const int droppedBefore = cache.droppedCount();
-    if (!cache.push(envelope))
-        logger().error("Could not cache an envelope in %s", cache.directory());
+    if (!cache.push(envelope, replaces))
+        logger().error("Could not cache an envelope in %s; it is kept in memory and written "
+                       "again later",
+                       cache.directory());
     if (cache.droppedCount() > droppedBefore && isWorthLogging(cache.droppedCount()))
         logger().error("Envelope cache full: dropped the oldest, %d dropped so far",
                        cache.droppedCount());
@@ -94,6 +99,7 @@ void SentryTransport::carryInitFlags() {
 }
 
 void SentryTransport::sendPending() {
+    cache.writeHeld();
     if (inFlight || retryTimer.isActive())
         return;
     const auto now = Clock::now();
@@ -111,6 +117,7 @@ void SentryTransport::sendPending() {
         const auto bytes = cache.read(path);
         auto envelope = bytes ? SentryEnvelope::parse(*bytes) : std::nullopt;
         if (!envelope) {
+            logger().error("Discarded an unreadable envelope %s", path);
             discard(path);
             return sendPending();
         }

@@ -44,8 +44,9 @@ public:
     ~SentryTransport() override;
 
     bool open();
-    // Caches an envelope, then sends what the cache holds.
-    void store(const QByteArray& envelope);
+    // Caches an envelope, then sends what the cache holds. `replaces`: a file holding the same
+    // report in another form, removed once the envelope is cached on disk or sent.
+    void store(const QByteArray& envelope, const QString& replaces = {});
     void sendPending();
     // Sends what is cached until the cache is empty, a send fails or `timeout` passes, then
     // calls `done`. Whatever is left stays cached for the next start.

@@ -1,5 +1,6 @@
 #include "LoopbackHttpServer.h"
 #include "SdkTestSupport.h"
+#include "SmallDisk.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
@@ -28,10 +29,11 @@ protected:
                            "--storage",      cache.filePath("posthog")} +
                extra;
     }
-    void start(QProcess& child, const QStringList& extra) const {
+    void start(QProcess& child, const QStringList& extra,
+               QProcess::ProcessChannelMode channels = QProcess::ForwardedErrorChannel) const {
         child.setProgram(QStringLiteral(SDK_CHILD_PATH));
         child.setArguments(arguments(extra));
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.setProcessChannelMode(channels);
         // Under AddressSanitizer a crash must still end the child by its signal, as it does
         // in a normal build, rather than by the sanitizer's exit code.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -48,6 +50,24 @@ protected:
         start(child, extra);
         EXPECT_TRUE(child.waitForFinished(20000));
         return child.exitStatus() == QProcess::CrashExit;
+    }
+    // Runs the child to its end, letting the servers take connections `serversBackAfter` into
+    // the run; what it logged.
+    QString runLogged(const QStringList& extra, std::chrono::milliseconds serversBackAfter) {
+        QProcess child;
+        start(child, extra, QProcess::SeparateChannels);
+        std::this_thread::sleep_for(serversBackAfter);
+        crashServer.acceptConnections();
+        analyticsServer.acceptConnections();
+        EXPECT_TRUE(child.waitForFinished(20000));
+        EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+        return QString::fromUtf8(child.readAllStandardError());
+    }
+    int fatalEventsAccepted() const {
+        return static_cast<int>(
+            std::ranges::count_if(acceptedEvents("event"), [](const auto& event) {
+                return event.value("level").toString() == "fatal";
+            }));
     }
     std::vector<QJsonObject> acceptedEvents(const QString& type) const {
         return items(envelopes(crashServer.accepted()), type);
@@ -226,6 +246,84 @@ TEST_F(SdkChildProcessTest, QueuesKilledMidWriteHoldOnlyWholeItemsAndAllOfThemAr
     for (const auto& session : acceptedEvents("session"))
         abnormal += session.value("status").toString() == "abnormal";
     EXPECT_EQ(abnormal, 1); // the first killed run's session was closed by the second run
+}
+
+// The cache on a real file system with no room left: every write fails as on a full disk.
+class FullDiskTest : public SdkChildProcessTest {
+protected:
+    void SetUp() override {
+        if (!disk.isMounted())
+            GTEST_SKIP() << "no small file system to fill: " << disk.whyNot;
+    }
+    int crashFiles() const {
+        return static_cast<int>(
+            QDir(cache.filePath("sentry/crashes")).entryList({"*.crash"}, QDir::Files).size());
+    }
+
+    SmallDisk disk{cache.path()};
+};
+
+TEST_F(FullDiskTest, WhatCannotBeWrittenIsLoggedKeptAndSentWhenTheServersReturn) {
+    disk.fill();
+    crashServer.refuseConnections();
+    analyticsServer.refuseConnections();
+    const QString log =
+        runLogged({"--run", "1", "--events", "5", "--errors", "2", "--linger-ms", "3000"}, 1000ms);
+
+    EXPECT_EQ(log.count("Could not queue the analytics event child_event"), 5) << log.toStdString();
+    EXPECT_GE(log.count("Could not cache an envelope"), 3) << log.toStdString();
+    QSet<QString> indexes;
+    for (const auto& event : batchedEvents(analyticsServer.accepted()))
+        indexes.insert(event.value("properties").toObject().value("index").toVariant().toString());
+    EXPECT_EQ(indexes, (QSet<QString>{"0", "1", "2", "3", "4"}));
+    EXPECT_EQ(acceptedEvents("event").size(), 2u);
+    // Nothing was left behind half written, to be set aside or dropped at the next start.
+    EXPECT_EQ(fileCount(cache.filePath("posthog/queue")), 0);
+    EXPECT_EQ(fileCount(cache.filePath("sentry/envelopes")), 0);
+}
+
+TEST_F(FullDiskTest, WhatWaitedInMemoryReachesTheDiskWhenRoomComesAndIsSentAtTheNextStart) {
+    disk.fill();
+    crashServer.refuseConnections();
+    analyticsServer.refuseConnections();
+    QProcess first;
+    start(first, {"--run", "1", "--events", "5", "--errors", "2", "--linger-ms", "2500"});
+    std::this_thread::sleep_for(1000ms);
+    disk.free();
+    ASSERT_TRUE(first.waitForFinished(20000));
+
+    crashServer.acceptConnections();
+    analyticsServer.acceptConnections();
+    EXPECT_FALSE(run({"--run", "2", "--events", "1"}));
+    QSet<QString> runIndex;
+    for (const auto& event : batchedEvents(analyticsServer.accepted())) {
+        const auto properties = event.value("properties").toObject();
+        runIndex.insert(properties.value("run").toString() + "/" +
+                        QString::number(properties.value("index").toInt()));
+    }
+    EXPECT_EQ(runIndex, (QSet<QString>{"1/0", "1/1", "1/2", "1/3", "1/4", "2/0"}));
+    EXPECT_EQ(acceptedEvents("event").size(), 2u);
+}
+
+TEST_F(FullDiskTest, ACrashReportOutlivesAFullDiskAndIsSentOnce) {
+    crashServer.refuseConnections();
+    EXPECT_TRUE(run({"--crash", "segv"}));
+    ASSERT_EQ(crashFiles(), 1);
+
+    // The next start finds no room for the report's envelope and no server to take it.
+    disk.fill();
+    EXPECT_FALSE(run({}));
+    EXPECT_EQ(crashFiles(), 1);
+
+    // Still no room, but the server comes back while the run lasts: the report goes from
+    // memory, and only then its file.
+    runLogged({"--linger-ms", "2500"}, 500ms);
+    EXPECT_EQ(fatalEventsAccepted(), 1);
+    EXPECT_EQ(crashFiles(), 0);
+
+    disk.free();
+    EXPECT_FALSE(run({}));
+    EXPECT_EQ(fatalEventsAccepted(), 1);
 }
 
 } // namespace

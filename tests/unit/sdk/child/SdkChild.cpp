@@ -1,6 +1,7 @@
 // A stand-in for the application as the SDK tests need it: analytics set up before the
 // application object, crash reporting started after it, then the captures, the crash or the
 // endless capturing (to be killed) that the arguments ask for, then an ordinary quit.
+#include "sdk/NativeCrashHandler.h"
 #include "sdk/PostHogSDK.h"
 #include "sdk/SentrySDK.h"
 
@@ -35,7 +36,11 @@ int overflowStack(int depth) {
     } else if (kind == QLatin1String("throw-latin1")) {
         throw std::runtime_error("caf\xE9 \"quoted\"\n\xFF");
     } else if (kind == QLatin1String("overflow-thread")) {
-        std::thread([] { overflowStack(0); }).join();
+        // A thread of our own, not a QThread: it asks for its alternate stack itself.
+        std::thread([] {
+            NativeCrashHandler::prepareThread();
+            overflowStack(0);
+        }).join();
     } else if (kind == QLatin1String("overflow-pool")) {
         QThreadPool::globalInstance()->start([] { overflowStack(0); });
         QThreadPool::globalInstance()->waitForDone();
