@@ -5,18 +5,41 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
 
+// Up to this side a pixel is a large share of the frame's band, and an edge that falls inside
+// a pixel shows as a blurred, half-transparent line: there the frame is put on whole pixels,
+// its band rounded first so that it keeps its weight. Larger sides keep the exact
+// proportions, which the scalable icon has too.
+constexpr int largestPixelGridSide = 48;
+
+struct Frame {
+    QRectF outer;
+    QRectF inner;
+};
+
+Frame frameOf(int side) {
+    const qreal w = side;
+    if (side > largestPixelGridSide)
+        return {{0.2 * w, 0.2 * w, 0.6 * w, 0.6 * w}, {0.3 * w, 0.3 * w, 0.4 * w, 0.4 * w}};
+    const qreal margin = std::round(0.2 * w);
+    const qreal band = std::max(1.0, std::round(0.1 * w));
+    const QRectF outer(margin, margin, w - 2 * margin, w - 2 * margin);
+    return {outer, outer.adjusted(band, band, -band, -band)};
+}
+
 QImage drawFrame(int side) {
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
-    const qreal w = side;
     QPainterPath frame;
     frame.setFillRule(Qt::OddEvenFill);
-    frame.addRect(0.2 * w, 0.2 * w, 0.6 * w, 0.6 * w);
-    frame.addRect(0.3 * w, 0.3 * w, 0.4 * w, 0.4 * w);
+    const Frame square = frameOf(side);
+    frame.addRect(square.outer);
+    frame.addRect(square.inner);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillPath(frame, QColor::fromRgbF(1.0, 92.0 / 255.0, 0.0));

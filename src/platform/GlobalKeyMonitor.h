@@ -8,7 +8,8 @@
 
 // A system-wide key-down monitor: sees key presses sent to other applications' windows. It
 // cannot consume them, and it stays silent while one of this application's windows has the
-// focus (those keys reach the application's own key handling instead). The monitor is
+// focus (those keys reach the application's own key handling instead) and for a key that a
+// HotKey of this application holds (the hot key consumes it). The monitor is
 // removed when this object is destroyed; destroy it outside its handler (for example from
 // a queued call).
 class GlobalKeyMonitor {

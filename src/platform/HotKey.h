@@ -7,7 +7,8 @@
 #include <memory>
 
 // A system-wide hot key: one key with exactly the given modifiers, taken for this
-// application wherever the focus is, so the key no longer reaches the focused application.
+// application wherever the focus is, so the key no longer reaches the focused application
+// nor this application's GlobalKeyMonitor.
 // Lock and NumLock are ignored; other modifiers must match exactly, so Ctrl+Alt+Shift+2 is not
 // the hot key Ctrl+Shift+2. The handler runs on the registering (GUI) thread once per press:
 // holding the key down does not call it again. Destroying the object releases the key; do not

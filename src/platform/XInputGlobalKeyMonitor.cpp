@@ -1,6 +1,7 @@
 #include "platform/XInputGlobalKeyMonitor.h"
 
 #include "platform/Logger.h"
+#include "platform/XcbHotKey.h"
 
 #include <QSocketNotifier>
 
@@ -26,9 +27,12 @@ std::optional<quint8> xinput2Opcode(xcb_connection_t* connection) {
         xcb_get_extension_data(connection, &xcb_input_id);
     if (!extension || !extension->present)
         return std::nullopt;
-    // A client must announce the XInput version it speaks before it selects XI2 events.
+    // A client must announce the XInput version it speaks before it selects XI2 events. From
+    // 2.1 on, raw events keep coming while another client grabs the keyboard (a hot key, an
+    // open menu); a 2.0 client would miss the modifiers released meanwhile and see them
+    // held in every later key.
     auto version = takeReply(xcb_input_xi_query_version_reply(
-        connection, xcb_input_xi_query_version(connection, 2, 0), nullptr));
+        connection, xcb_input_xi_query_version(connection, 2, 1), nullptr));
     if (!version || version->major_version < 2)
         return std::nullopt;
     return extension->major_opcode;
@@ -111,7 +115,7 @@ void XInputGlobalKeyMonitor::readEvents() {
         } else if (generic->event_type == XCB_INPUT_RAW_KEY_PRESS) {
             if (modifier)
                 heldModifierKeys.insert(keycode);
-            else
+            else if (!XcbHotKey::takesKey(keycode, heldModifierState()))
                 report({keycode, heldModifiers()});
         }
     }
@@ -122,8 +126,15 @@ Qt::KeyboardModifiers XInputGlobalKeyMonitor::heldModifiers() const {
     // server reports them, give the state each key was pressed in.
     Qt::KeyboardModifiers modifiers;
     for (const quint32 keycode : heldModifierKeys)
-        modifiers |= modifierKeys.at(keycode);
+        modifiers |= modifierKeys.at(keycode).modifiers;
     return modifiers;
+}
+
+std::uint16_t XInputGlobalKeyMonitor::heldModifierState() const {
+    std::uint16_t state = 0;
+    for (const quint32 keycode : heldModifierKeys)
+        state |= modifierKeys.at(keycode).state;
+    return state;
 }
 
 void XInputGlobalKeyMonitor::readModifierKeys() {
@@ -131,17 +142,20 @@ void XInputGlobalKeyMonitor::readModifierKeys() {
         xcb_get_modifier_mapping_reply(connection, xcb_get_modifier_mapping(connection), nullptr));
     if (!mapping)
         return;
-    // Rows of the map, in the server's order: Shift, Lock, Control, Mod1 to Mod5.
-    const std::map<int, Qt::KeyboardModifier> rows{{0, Qt::ShiftModifier},
-                                                   {2, Qt::ControlModifier},
-                                                   {3, Qt::AltModifier},
-                                                   {6, Qt::MetaModifier}};
+    // Rows of the map, in the server's order: Shift, Lock, Control, Mod1 to Mod5; row n is
+    // the modifier bit 1 << n. Lock (Caps Lock) and Mod2 (NumLock) are locks, not held.
+    const std::map<int, Qt::KeyboardModifiers> rows{
+        {0, Qt::ShiftModifier}, {2, Qt::ControlModifier}, {3, Qt::AltModifier},
+        {5, Qt::NoModifier},    {6, Qt::MetaModifier},    {7, Qt::NoModifier}};
     const xcb_keycode_t* keycodes = xcb_get_modifier_mapping_keycodes(mapping.get());
     const int perRow = mapping->keycodes_per_modifier;
     for (const auto& [row, modifier] : rows)
         for (int i = 0; i < perRow; ++i)
-            if (const xcb_keycode_t keycode = keycodes[row * perRow + i])
-                modifierKeys.emplace(keycode, modifier);
+            if (const xcb_keycode_t keycode = keycodes[row * perRow + i]) {
+                ModifierKey& key = modifierKeys[keycode];
+                key.modifiers |= modifier;
+                key.state |= static_cast<std::uint16_t>(1u << row);
+            }
 }
 
 void XInputGlobalKeyMonitor::readHeldKeys() {

@@ -6,6 +6,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <memory>
@@ -17,6 +18,13 @@ const Logger logger{"com.app.pixaloom", "HotKey"};
 // Lock is Caps Lock; NumLock sits on Mod2 in every common keyboard map.
 constexpr std::array<std::uint16_t, 4> lockVariants{0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2,
                                                     XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
+constexpr std::uint16_t lockModifiers = XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2;
+
+// The hot keys whose grabs are all granted, for takesKey().
+std::vector<const XcbHotKey*>& heldHotKeys() {
+    static std::vector<const XcbHotKey*> held;
+    return held;
+}
 
 std::uint16_t xModifiers(Qt::KeyboardModifiers modifiers) {
     std::uint16_t mask = 0;
@@ -52,10 +60,11 @@ XcbHotKey::registerEventHotKey(quint32 keycode, Qt::KeyboardModifiers modifiers,
         xcb_disconnect(connection);
         return {nullptr, XCB_VALUE};
     }
-    std::unique_ptr<XcbHotKey> hotKey(
-        new XcbHotKey(connection, static_cast<std::uint8_t>(keycode), std::move(handler)));
-    if (const int status = hotKey->grabAllVariants(xModifiers(modifiers)); status != 0)
+    std::unique_ptr<XcbHotKey> hotKey(new XcbHotKey(connection, static_cast<std::uint8_t>(keycode),
+                                                    xModifiers(modifiers), std::move(handler)));
+    if (const int status = hotKey->grabAllVariants(); status != 0)
         return {nullptr, status};
+    heldHotKeys().push_back(hotKey.get());
     hotKey->notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection),
                                                          QSocketNotifier::Read);
     QObject::connect(hotKey->notifier.get(), &QSocketNotifier::activated, hotKey->notifier.get(),
@@ -67,20 +76,31 @@ XcbHotKey::registerEventHotKey(quint32 keycode, Qt::KeyboardModifiers modifiers,
     return {std::move(hotKey), 0};
 }
 
-XcbHotKey::XcbHotKey(xcb_connection_t* connection, std::uint8_t keycode, Handler handler)
+XcbHotKey::XcbHotKey(xcb_connection_t* connection, std::uint8_t keycode, std::uint16_t modifiers,
+                     Handler handler)
     : connection(connection)
     , keycode(keycode)
+    , modifiers(modifiers)
     , handler(std::move(handler)) {
 }
 
 XcbHotKey::~XcbHotKey() {
+    std::erase(heldHotKeys(), this);
     // The notifier watches the connection's socket: it goes before the socket closes.
     notifier.reset();
     releaseGrabs();
     xcb_disconnect(connection);
 }
 
-int XcbHotKey::grabAllVariants(std::uint16_t modifiers) {
+bool XcbHotKey::takesKey(quint32 keycode, std::uint16_t state) {
+    // The grabs cover every state of the locks; every other modifier must match exactly.
+    return std::ranges::any_of(heldHotKeys(), [&](const XcbHotKey* hotKey) {
+        return hotKey->keycode == keycode &&
+               hotKey->modifiers == (state & static_cast<std::uint16_t>(~lockModifiers));
+    });
+}
+
+int XcbHotKey::grabAllVariants() {
     // Every grab is sent before any answer is read: one round trip for all of them.
     std::vector<std::pair<Grab, xcb_void_cookie_t>> requests;
     for (auto roots = xcb_setup_roots_iterator(xcb_get_setup(connection)); roots.rem;

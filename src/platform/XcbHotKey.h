@@ -21,14 +21,20 @@ public:
                                             Handler handler);
     ~XcbHotKey() override;
 
+    // Whether a hot key of this process holds `keycode` pressed with the X modifier `state`.
+    // A grab takes its key from the focused client but not from raw key events, so the key
+    // monitor asks this to leave such a key to the hot key.
+    static bool takesKey(quint32 keycode, std::uint16_t state);
+
 private:
     struct Grab {
         std::uint32_t root;
         std::uint16_t modifiers;
     };
 
-    XcbHotKey(xcb_connection_t* connection, std::uint8_t keycode, Handler handler);
-    int grabAllVariants(std::uint16_t modifiers);
+    XcbHotKey(xcb_connection_t* connection, std::uint8_t keycode, std::uint16_t modifiers,
+              Handler handler);
+    int grabAllVariants();
     void releaseGrabs();
     void readEvents();
     void keyPressed(std::uint32_t time);
@@ -36,6 +42,7 @@ private:
 
     xcb_connection_t* connection;
     std::uint8_t keycode;
+    std::uint16_t modifiers; // without Lock and NumLock
     Handler handler;
     std::vector<Grab> grabs;
     std::unique_ptr<QSocketNotifier> notifier;

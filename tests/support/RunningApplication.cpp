@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
@@ -60,7 +62,7 @@ QImage waitForClipboardImage(int timeoutMs) {
     return image;
 }
 
-RunningApplication::RunningApplication(bool withTray) {
+RunningApplication::RunningApplication(bool withTray, const QVariantMap& info) {
     for (const char* sub : {"config", "cache", "data", "runtime", "bin"})
         QDir(folder.path()).mkpath(QString::fromLatin1(sub));
     QFile::setPermissions(folder.filePath("runtime"),
@@ -68,7 +70,7 @@ RunningApplication::RunningApplication(bool withTray) {
     EXPECT_FALSE(editServer.baseUrl().isEmpty()) << "the local edit server did not start";
     if (withTray)
         startTray();
-    startApplication();
+    startApplication(info);
     if (withTray)
         EXPECT_TRUE(
             waitForWindow([](const Window& w) { return w.geometry.width() <= 64; }, startTimeoutMs))
@@ -94,14 +96,16 @@ void RunningApplication::startTray() {
         startTimeoutMs));
 }
 
-void RunningApplication::startApplication() {
+void RunningApplication::startApplication(const QVariantMap& info) {
     const QString bin = folder.filePath(QStringLiteral("bin"));
     const QString executable = bin + QStringLiteral("/pixaloom");
     ASSERT_TRUE(QFile::copy(QStringLiteral(PIXALOOM_EXECUTABLE), executable));
-    QFile info(bin + QStringLiteral("/Info.json"));
-    ASSERT_TRUE(info.open(QIODevice::WriteOnly));
-    info.write(QStringLiteral(R"({"PixaloomServerURL": "%1"})").arg(editServer.baseUrl()).toUtf8());
-    info.close();
+    QFile infoFile(bin + QStringLiteral("/Info.json"));
+    ASSERT_TRUE(infoFile.open(QIODevice::WriteOnly));
+    QJsonObject values = QJsonObject::fromVariantMap(info);
+    values.insert(QStringLiteral("PixaloomServerURL"), editServer.baseUrl());
+    infoFile.write(QJsonDocument(values).toJson());
+    infoFile.close();
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", folder.path());
@@ -218,4 +222,15 @@ std::optional<int> RunningApplication::waitForExit(int timeoutMs) {
 
 QString RunningApplication::settingsFile() const {
     return folder.filePath(QStringLiteral("config/Pixaloom/Pixaloom.conf"));
+}
+
+QStringList RunningApplication::queuedAnalyticsEvents() const {
+    const QDir queue(folder.filePath(QStringLiteral("cache/pixaloom/posthog/queue")));
+    QStringList names;
+    for (const QString& item : queue.entryList({QStringLiteral("*.event")}, QDir::Files)) {
+        QFile file(queue.filePath(item));
+        if (file.open(QIODevice::ReadOnly))
+            names << QJsonDocument::fromJson(file.readAll())[QStringLiteral("event")].toString();
+    }
+    return names;
 }

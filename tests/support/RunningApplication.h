@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QVariantMap>
 
 #include <memory>
 #include <optional>
@@ -25,8 +26,9 @@ public:
     };
 
     // Starts the edit server and a tray (trayer) when `withTray`, then the application; waits
-    // until its tray icon is embedded, or until it has started when there is no tray.
-    explicit RunningApplication(bool withTray = true);
+    // until its tray icon is embedded, or until it has started when there is no tray. The
+    // keys of `info` go into its Info file beside the edit server's URL.
+    explicit RunningApplication(bool withTray = true, const QVariantMap& info = {});
     ~RunningApplication();
     RunningApplication(const RunningApplication&) = delete;
     RunningApplication& operator=(const RunningApplication&) = delete;
@@ -53,10 +55,12 @@ public:
     std::optional<int> waitForExit(int timeoutMs = 10000);
     // The settings file the application reads and writes.
     QString settingsFile() const;
+    // The names of the analytics events waiting in the application's queue on disk.
+    QStringList queuedAnalyticsEvents() const;
 
 private:
     void startTray();
-    void startApplication();
+    void startApplication(const QVariantMap& info);
 
     QTemporaryDir folder;
     LocalEditServer editServer;

@@ -16,6 +16,7 @@
 #include "../editor/EditViewControllerInspector.h"
 #include "CaptureTestDoubles.h"
 #include "LogCapture.h"
+#include "SquareFrameLook.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -127,6 +128,32 @@ TEST_F(Shell, LaunchSendsItsEventAndMessageOnceWithVersionsOrUnknown) {
         EXPECT_FALSE(QApplication::windowIcon().isNull());
     }
     BundleInfo::setMainForTesting(std::nullopt);
+}
+
+// The window icon that launch sets and the tray icon, as they are drawn at each resolution
+// they carry: the orange frame, fully opaque on a clear canvas. The tray icon is a 10-point
+// frame 2 points wide in its 18 points.
+TEST_F(Shell, TheApplicationAndTrayIconsAreTheOrangeFrameOnAClearCanvas) {
+    const QColor brandOrange = QColor::fromRgbF(1.0, 92.0 / 255.0, 0.0);
+    const struct {
+        const char* name;
+        QIcon icon;
+        int side;
+        double margin, band, tolerance;
+    } cases[] = {{"application icon", QApplication::windowIcon(), 128, 0.2 * 128, 0.1 * 128, 1},
+                 {"tray icon", AppDelegate::statusIcon(), 18, 4, 2, 0}};
+    for (const auto& c : cases)
+        for (const qreal ratio : {1.0, 2.0}) {
+            SCOPED_TRACE(testing::Message() << c.name << " at " << ratio);
+            const QImage image = c.icon.pixmap(QSize(c.side, c.side), ratio).toImage();
+            ASSERT_EQ(image.size(), QSize(c.side, c.side) * ratio);
+            const SquareFrameLook look = SquareFrameLook::of(image, brandOrange);
+            EXPECT_TRUE(look.isFrameOf(c.margin * ratio, c.band * ratio, c.tolerance))
+                << look.stretches();
+            EXPECT_EQ(look.halfTransparent, 0);
+            EXPECT_EQ(look.offFrame, 0);
+            EXPECT_EQ(look.offColour, 0);
+        }
 }
 
 TEST_F(Shell, ACaptureOpensTheEditorThenForgetsTheCaptureWindow) {
