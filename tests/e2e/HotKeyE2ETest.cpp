@@ -85,6 +85,19 @@ TEST(HotKeyE2E, FiresOncePerPressOfExactlyItsModifiersWhateverTheLocks) {
     }
 }
 
+TEST(HotKeyE2E, KeysWithMoreModifiersStillReachTheKeyMonitor) {
+    const HotKey::Registration registration = HotKey::registerEventHotKey(digit2, ctrlShift, [] {});
+    ASSERT_EQ(registration.status, 0);
+    std::vector<GlobalKeyMonitor::KeyPress> keys;
+    auto monitor = GlobalKeyMonitor::addGlobalMonitorForKeyDown(
+        [&](const GlobalKeyMonitor::KeyPress& key) { keys.push_back(key); });
+
+    xdotool({"key", "ctrl+alt+shift+2"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !keys.empty(); }, screenTestTimeoutMs));
+    EXPECT_EQ(keys[0].keycode, digit2);
+    EXPECT_EQ(keys[0].modifiers, ctrlShift | Qt::AltModifier);
+}
+
 // The hot key consumes its chord: the key monitor sees every other chord of the key, and the
 // chord itself again once the hot key is gone or while another client holds it.
 TEST(HotKeyE2E, TheKeyMonitorLeavesExactlyTheHeldChordToTheHotKey) {
