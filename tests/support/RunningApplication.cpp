@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
@@ -60,7 +62,7 @@ QImage waitForClipboardImage(int timeoutMs) {
     return image;
 }
 
-RunningApplication::RunningApplication(bool withTray) {
+RunningApplication::RunningApplication(bool withTray, const QVariantMap& info) {
     for (const char* sub : {"config", "cache", "data", "runtime", "bin"})
         QDir(folder.path()).mkpath(QString::fromLatin1(sub));
     QFile::setPermissions(folder.filePath("runtime"),
@@ -68,7 +70,7 @@ RunningApplication::RunningApplication(bool withTray) {
     EXPECT_FALSE(editServer.baseUrl().isEmpty()) << "the local edit server did not start";
     if (withTray)
         startTray();
-    startApplication();
+    startApplication(info);
     if (withTray)
         EXPECT_TRUE(
             waitForWindow([](const Window& w) { return w.geometry.width() <= 64; }, startTimeoutMs))
@@ -94,13 +96,15 @@ void RunningApplication::startTray() {
         startTimeoutMs));
 }
 
-void RunningApplication::startApplication() {
+void RunningApplication::startApplication(const QVariantMap& extraInfo) {
     const QString bin = folder.filePath(QStringLiteral("bin"));
     const QString executable = bin + QStringLiteral("/pixaloom");
     ASSERT_TRUE(QFile::copy(QStringLiteral(PIXALOOM_EXECUTABLE), executable));
     QFile info(bin + QStringLiteral("/Info.json"));
     ASSERT_TRUE(info.open(QIODevice::WriteOnly));
-    info.write(QStringLiteral(R"({"PixaloomServerURL": "%1"})").arg(editServer.baseUrl()).toUtf8());
+    QJsonObject values = QJsonObject::fromVariantMap(extraInfo);
+    values.insert(QStringLiteral("PixaloomServerURL"), editServer.baseUrl());
+    info.write(QJsonDocument(values).toJson());
     info.close();
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

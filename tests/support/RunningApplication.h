@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QVariantMap>
 
 #include <memory>
 #include <optional>
@@ -25,8 +26,9 @@ public:
     };
 
     // Starts the edit server and a tray (trayer) when `withTray`, then the application; waits
-    // until its tray icon is embedded, or until it has started when there is no tray.
-    explicit RunningApplication(bool withTray = true);
+    // until its tray icon is embedded, or until it has started when there is no tray. `info`
+    // goes into the Info file beside the edit server's address (a feed URL, versions).
+    explicit RunningApplication(bool withTray = true, const QVariantMap& info = {});
     ~RunningApplication();
     RunningApplication(const RunningApplication&) = delete;
     RunningApplication& operator=(const RunningApplication&) = delete;
@@ -56,7 +58,7 @@ public:
 
 private:
     void startTray();
-    void startApplication();
+    void startApplication(const QVariantMap& info);
 
     QTemporaryDir folder;
     LocalEditServer editServer;

@@ -24,6 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using UpdateFeeds::feed;
 using UpdateFeeds::item;
+using UpdateFeeds::longVersionFeed;
 using UpdateFeeds::xmlReply;
 
 const QString checkerCategory = QStringLiteral("com.app.pixaloom.UpdateChecker");
@@ -256,15 +257,8 @@ TEST_F(UpdateCheckerTest, SkippingAVersionQuietsAutomaticChecksAboutItRemindingL
     }
 }
 
-// Versions of more parts than any release has, as a broken or hostile feed may carry: the
-// items are set aside and said so at once, and a check cancelled meanwhile gives way to the
-// next one.
-QByteArray longVersionFeed() {
-    const int parts = 80000;
-    return feed(item(u'1' + QStringLiteral(".1").repeated(parts), QStringLiteral("9.1")) +
-                item(u'1' + QStringLiteral("a.").repeated(parts), QStringLiteral("9.2")));
-}
-
+// Versions of more parts than any release has: the items are set aside and said so at once,
+// and a check cancelled meanwhile gives way to the next one.
 UpdateChecker::Settings withRoomForLongFeeds(UpdateChecker::Settings settings) {
     settings.limits.maxBytes = 4 * 1024 * 1024;
     settings.appcastLimits.maxBytes = 4 * 1024 * 1024;
