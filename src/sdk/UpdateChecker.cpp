@@ -206,10 +206,12 @@ void UpdateChecker::startCheck(bool byUser) {
     });
 }
 
-// Kept in the settings, so that the next start counts the interval from it.
+// Kept in the settings, so that the next start counts the interval from it. Written on the
+// worker, before the check's download: writing a file waits for the disk.
 void UpdateChecker::recordCheck() {
-    store(lastCheckTimeKey, settingsText(settings.timing.wallClock()));
     scheduler.checkedNow();
+    worker->post(
+        [time = settingsText(settings.timing.wallClock())] { store(lastCheckTimeKey, time); });
 }
 
 void UpdateChecker::showProgress() {
