@@ -64,7 +64,9 @@ std::optional<AppcastItem> finished(ItemDraft draft) {
     item.versionString = !draft.enclosureVersion.isEmpty() ? draft.enclosureVersion
                          : !draft.elementVersion.isEmpty() ? draft.elementVersion
                                                            : versionFromFileName(item.fileURL);
-    if (item.versionString.isEmpty())
+    // A version of more parts than any release has is not compared: it could only be a
+    // broken or hostile feed's.
+    if (item.versionString.isEmpty() || !VersionComparator::parts(item.versionString))
         return std::nullopt;
     item.displayVersionString = !draft.enclosureShortVersion.isEmpty() ? draft.enclosureShortVersion
                                 : !draft.elementShortVersion.isEmpty() ? draft.elementShortVersion
@@ -74,12 +76,15 @@ std::optional<AppcastItem> finished(ItemDraft draft) {
 
 class AppcastReader {
 public:
-    AppcastReader(const QByteArray& document, Appcast::Limits limits)
+    AppcastReader(const QByteArray& document, Appcast::Limits limits, std::stop_token abandon)
         : reader(document)
-        , limits(limits) {}
+        , limits(limits)
+        , abandon(std::move(abandon)) {}
 
     std::expected<Appcast, QString> read() {
         while (!reader.atEnd()) {
+            if (abandon.stop_requested())
+                return std::unexpected(Appcast::abandoned);
             switch (reader.readNext()) {
             case QXmlStreamReader::StartElement:
                 if (!startElement())
@@ -190,6 +195,7 @@ private:
 
     QXmlStreamReader reader;
     Appcast::Limits limits;
+    std::stop_token abandon;
     Appcast appcast;
     std::vector<ElementName> path;
     QString text;
@@ -205,24 +211,35 @@ bool isForThisSystem(const AppcastItem& item) {
 
 } // namespace
 
-std::expected<Appcast, QString> Appcast::parse(const QByteArray& document, Limits limits) {
+std::expected<Appcast, QString> Appcast::parse(const QByteArray& document, Limits limits,
+                                               std::stop_token abandon) {
     if (document.size() > limits.maxBytes)
         return std::unexpected(
             QStringLiteral("the feed is larger than %1 bytes").arg(limits.maxBytes));
-    return AppcastReader(document, limits).read();
+    return AppcastReader(document, limits, std::move(abandon)).read();
 }
 
-std::optional<AppcastItem> Appcast::bestItem() const {
+std::optional<AppcastItem> Appcast::bestItem(std::stop_token abandon) const {
     const AppcastItem* best = nullptr;
-    for (const AppcastItem& item : items)
-        if (isForThisSystem(item) &&
-            (!best || VersionComparator::compare(item.versionString, best->versionString) > 0))
+    // Each version is split once: the best one is compared with every other item.
+    VersionComparator::Parts bestParts;
+    for (const AppcastItem& item : items) {
+        if (abandon.stop_requested())
+            return std::nullopt;
+        if (!isForThisSystem(item))
+            continue;
+        auto parts = VersionComparator::parts(item.versionString);
+        if (parts && (!best || VersionComparator::compare(*parts, bestParts) > 0)) {
             best = &item;
+            bestParts = std::move(*parts);
+        }
+    }
     return best ? std::optional(*best) : std::nullopt;
 }
 
-std::optional<AppcastItem> Appcast::validUpdate(const QString& hostVersion) const {
-    auto best = bestItem();
+std::optional<AppcastItem> Appcast::validUpdate(const QString& hostVersion,
+                                                std::stop_token abandon) const {
+    auto best = bestItem(std::move(abandon));
     if (best && VersionComparator::compare(hostVersion, best->versionString) < 0)
         return best;
     return std::nullopt;

@@ -12,17 +12,28 @@ UpdateCheckScheduler::UpdateCheckScheduler(Timing timing, std::function<void()> 
     connect(&timer, &QTimer::timeout, this, &UpdateCheckScheduler::wake);
 }
 
-void UpdateCheckScheduler::start() {
+void UpdateCheckScheduler::start(std::optional<WallClock::time_point> lastCheck) {
     if (checkInterval <= milliseconds::zero())
         return;
     active = true;
-    checkedOnce = false;
-    dueIn(timing.firstDelay);
+    const auto now = SteadyClock::now();
+    earliest = now + timing.firstDelay;
+    lastCheckSteady.reset();
+    // A last check in the future means the clock was set back: it tells nothing.
+    if (lastCheck && *lastCheck <= timing.wallClock())
+        lastCheckSteady = now - (timing.wallClock() - *lastCheck);
+    reschedule();
 }
 
 void UpdateCheckScheduler::stop() {
     active = false;
     timer.stop();
+}
+
+void UpdateCheckScheduler::checkedNow() {
+    lastCheckSteady = SteadyClock::now();
+    if (active)
+        reschedule();
 }
 
 void UpdateCheckScheduler::setInterval(milliseconds interval) {
@@ -31,11 +42,15 @@ void UpdateCheckScheduler::setInterval(milliseconds interval) {
         stop();
         return;
     }
-    if (!active || !checkedOnce)
-        return;
     // Counted from the last check, as if the interval had always been this one.
-    const auto since = duration_cast<milliseconds>(SteadyClock::now() - lastCheckSteady);
-    dueIn(std::max(interval - since, milliseconds::zero()));
+    if (active)
+        reschedule();
+}
+
+void UpdateCheckScheduler::reschedule() {
+    const auto now = SteadyClock::now();
+    const auto due = std::max(lastCheckSteady ? *lastCheckSteady + checkInterval : now, earliest);
+    dueIn(duration_cast<milliseconds>(std::max(due - now, SteadyClock::duration::zero())));
 }
 
 void UpdateCheckScheduler::dueIn(milliseconds delay) {
@@ -54,9 +69,7 @@ void UpdateCheckScheduler::wake() {
     if (!active)
         return;
     if (SteadyClock::now() >= dueSteady) {
-        checkedOnce = true;
-        lastCheckSteady = SteadyClock::now();
-        dueIn(checkInterval);
+        checkedNow();
         check();
         return;
     }

@@ -56,7 +56,8 @@ void UpdateDialogs::dismissUserInitiatedUpdateCheck() {
         progress->close();
 }
 
-void UpdateDialogs::showUpdateFound(const AppcastItem& item, const QString& currentVersion) {
+void UpdateDialogs::showUpdateFound(const AppcastItem& item, const QString& currentVersion,
+                                    std::function<void()> skip) {
     QMessageBox* box =
         makeResult(QStringLiteral("A new version of %1 is available").arg(applicationName),
                    QStringLiteral("%1 %2 is available; you have %3. Install it with your "
@@ -72,7 +73,11 @@ void UpdateDialogs::showUpdateFound(const AppcastItem& item, const QString& curr
     };
     offer(QStringLiteral("Release Notes"), item.releaseNotesURL);
     offer(QStringLiteral("Download Page"), item.downloadPageURL());
-    box->addButton(QStringLiteral("Close"), QMessageBox::RejectRole);
+    QPushButton* skipButton =
+        box->addButton(QStringLiteral("Skip This Version"), QMessageBox::DestructiveRole);
+    QObject::connect(skipButton, &QPushButton::clicked, box, std::move(skip));
+    // Nothing to remember: the next automatic check offers the update again.
+    box->addButton(QStringLiteral("Remind Me Later"), QMessageBox::RejectRole);
     show(box);
 }
 
@@ -85,10 +90,17 @@ void UpdateDialogs::showUpdateNotFound(const QString& currentVersion) {
 }
 
 void UpdateDialogs::showUpdaterError(const QString& reason) {
-    QMessageBox* box = makeResult(
-        QStringLiteral("Could not check for updates"),
+    showFailure(
         QStringLiteral("The update information could not be read: %1. Please try again later.")
             .arg(reason));
+}
+
+void UpdateDialogs::showNoUpdateFeed() {
+    showFailure(QStringLiteral("This build of %1 has no update feed.").arg(applicationName));
+}
+
+void UpdateDialogs::showFailure(const QString& informativeText) {
+    QMessageBox* box = makeResult(QStringLiteral("Could not check for updates"), informativeText);
     box->setIcon(QMessageBox::Warning);
     box->addButton(QMessageBox::Ok);
     show(box);
@@ -98,6 +110,8 @@ QMessageBox* UpdateDialogs::makeResult(const QString& text, const QString& infor
     if (result)
         result->close();
     auto* box = new QMessageBox;
+    // A message box is application-modal unless told otherwise.
+    box->setModal(false);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowTitle(windowTitle);
     box->setIcon(QMessageBox::Information);

@@ -1,8 +1,10 @@
 // Pixaloom as a user meets it on an X server with a tray: the tray icon starts a capture, a
 // dragged area opens the editor, an edit runs against the local edit server, Copy puts the
-// result on the clipboard, the menus reach the editor and the settings, and Quit ends it.
+// result on the clipboard, the menus reach the editor and the settings, and Quit ends it, also
+// while an update check runs.
 #include "platform/HotKey.h"
 
+#include "../unit/sdk/UpdateFeeds.h"
 #include "LoopbackHttpServer.h"
 #include "RunningApplication.h"
 #include "ScreenTestTools.h"
@@ -372,6 +374,131 @@ TEST_F(TakenHotKey, RegistrationFailsWithTheXErrorAndTheMonitorStillOpensTheCapt
     xdo({"key", "ctrl+shift+2"});
     EXPECT_TRUE(app->waitForWindow(isCaptureWindow, 5000).has_value());
     xdo({"key", "Escape"});
+}
+
+} // namespace
+
+namespace {
+
+using UpdateFeeds::xmlReply;
+
+// Pixaloom 1.5 (build 15) with an update feed of its own on 127.0.0.1.
+struct Updates : Pixaloom {
+    void SetUp() override {}
+
+    void start() {
+        app.reset();
+        app = std::make_unique<RunningApplication>(
+            true, QVariantMap{{"SUFeedURL", feed.baseUrl() + QStringLiteral("/appcast.xml")},
+                              {"CFBundleVersion", "15"},
+                              {"CFBundleShortVersionString", "1.5"}});
+        ASSERT_TRUE(app->trayIcon());
+    }
+
+    std::optional<RunningApplication::Window> window(const QString& name, int timeoutMs = 10000) {
+        return app->waitForWindow([&](const auto& w) { return w.name == name; }, timeoutMs);
+    }
+    std::optional<RunningApplication::Window> updateWindow(int timeoutMs = 10000) {
+        return window(QStringLiteral("Software Update"), timeoutMs);
+    }
+
+    void pressIn(const RunningApplication::Window& window, const QString& keys) {
+        xdo({"windowfocus", "--sync", window.id});
+        QTest::qWait(100);
+        xdo({"key", keys});
+    }
+
+    // "Check for Updates..." (Ctrl+U) in the settings window, which the tray menu opens.
+    RunningApplication::Window checkForUpdates() {
+        auto settings = window(QStringLiteral("Pixaloom Settings"), 0);
+        if (!settings) {
+            click(app->trayIcon()->geometry.center(), 3);
+            QTest::qWait(400);
+            xdo({"key", "Down", "Down", "Return"});
+            settings = window(QStringLiteral("Pixaloom Settings"));
+        }
+        EXPECT_TRUE(settings) << "no settings window";
+        if (settings)
+            pressIn(*settings, QStringLiteral("ctrl+u"));
+        return settings.value_or(RunningApplication::Window{});
+    }
+
+    LoopbackHttpServer feed{std::chrono::minutes(3)};
+};
+
+TEST_F(Updates, TheTrayMenuWorksBesideTheWindowOfAFoundUpdate) {
+    feed.setDefaultReply(xmlReply(
+        UpdateFeeds::feed(UpdateFeeds::item(QStringLiteral("16"), QStringLiteral("1.6")))));
+    start();
+    checkForUpdates();
+    ASSERT_TRUE(app->waitForLog(QStringLiteral("Found valid update: 1.6")));
+    ASSERT_TRUE(updateWindow());
+
+    // The menu's first item, Take Screenshot.
+    click(app->trayIcon()->geometry.center(), 3);
+    QTest::qWait(400);
+    xdo({"key", "Down", "Return"});
+    EXPECT_TRUE(app->waitForWindow(isCaptureWindow, 5000)) << "the tray menu did not open";
+    xdo({"key", "Escape"});
+    EXPECT_TRUE(app->waitForNoWindow(isCaptureWindow));
+    EXPECT_TRUE(updateWindow(0)) << "the update window stays open beside";
+}
+
+// Whether the updater is reading a feed or still receiving it, Quit (Ctrl+Q) ends the
+// application with status 0 at once.
+TEST_F(Updates, QuitEndsTheApplicationWhateverTheUpdaterIsDoing) {
+    LoopbackHttpServer::Reply trickling =
+        xmlReply(UpdateFeeds::feed(UpdateFeeds::item(QStringLiteral("16"), QStringLiteral("1.6"))));
+    trickling.bodyPieces = 100;
+    trickling.piecePause = std::chrono::milliseconds(200);
+    const struct {
+        const char* doing;
+        LoopbackHttpServer::Reply reply;
+        bool arrives; // within the test
+    } cases[] = {
+        {"reading versions longer than any release", xmlReply(UpdateFeeds::longVersionFeed()),
+         true},
+        {"receiving a feed that trickles in", trickling, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.doing);
+        feed.setDefaultReply(c.reply);
+        const std::size_t before = feed.requests().size();
+        start();
+        const auto settings = checkForUpdates();
+        ASSERT_TRUE(updateWindow()) << "no progress window";
+        if (c.arrives)
+            ASSERT_TRUE(QTest::qWaitFor([&] { return feed.requests().size() > before; }, 5000));
+        QTest::qWait(300);
+        pressIn(settings, QStringLiteral("ctrl+q"));
+        EXPECT_EQ(app->waitForExit(3000), 0) << app->log().toStdString();
+        EXPECT_FALSE(app->log().contains(QStringLiteral("QThread: Destroyed")));
+    }
+}
+
+// Cancel (Escape) in the progress window of a check whose feed has just arrived, then a new
+// check: the new one is answered.
+TEST_F(Updates, ACheckAfterACancelledOneIsAnswered) {
+    feed.enqueue(xmlReply(UpdateFeeds::longVersionFeed()));
+    feed.setDefaultReply(xmlReply(
+        UpdateFeeds::feed(UpdateFeeds::item(QStringLiteral("16"), QStringLiteral("1.6")))));
+    start();
+    const auto settings = checkForUpdates();
+    ASSERT_TRUE(updateWindow()) << "no progress window";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !feed.requests().empty(); }, 5000));
+    // The check may have ended by now and shown its outcome: Escape closes that window too.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            if (const auto shown = updateWindow(0))
+                pressIn(*shown, QStringLiteral("Escape"));
+            return !updateWindow(0);
+        },
+        5000));
+
+    pressIn(settings, QStringLiteral("ctrl+u"));
+    EXPECT_TRUE(app->waitForLog(QStringLiteral("Found valid update: 1.6"), 8000))
+        << app->log().toStdString();
+    EXPECT_TRUE(updateWindow());
 }
 
 } // namespace

@@ -69,6 +69,18 @@ TEST_P(AppcastItemTest, TakesTheVersionFromWherePublishersPutIt) {
 
 const QString enclosure = QStringLiteral("<enclosure url=\"https://example.com/Pixaloom_3.1.zip\"");
 
+// "1.1.1…" of `parts` parts.
+QString versionOfParts(int parts) {
+    const int afterTheFirst = parts - 1;
+    return u'1' + QStringLiteral(".1").repeated(afterTheFirst / 2) +
+           (afterTheFirst % 2 == 1 ? QStringLiteral(".") : QString());
+}
+
+QString itemWithVersion(const QString& version) {
+    return QStringLiteral("<item><sparkle:version>") + version +
+           QStringLiteral("</sparkle:version>") + enclosure + QStringLiteral("/></item>");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Items, AppcastItemTest,
     ::testing::Values(
@@ -100,6 +112,13 @@ INSTANTIATE_TEST_SUITE_P(
         ItemCase{"EnclosureWithAFileUrl",
                  QStringLiteral("<item><sparkle:version>9</sparkle:version>"
                                 "<enclosure url=\"file:///etc/passwd\"/></item>"),
+                 {}},
+        // More parts than any release has: only a broken or hostile feed has such a version.
+        ItemCase{"VersionOfAHundredParts", itemWithVersion(versionOfParts(100)),
+                 versionOfParts(100) + u'/' + versionOfParts(100)},
+        ItemCase{"VersionOfMorePartsThanAnyRelease", itemWithVersion(versionOfParts(101)), {}},
+        ItemCase{"VersionOfNothingButPeriods",
+                 itemWithVersion(QStringLiteral(".").repeated(1 << 20)),
                  {}},
         ItemCase{"NeitherEnclosureNorWebLink",
                  QStringLiteral("<item><sparkle:version>9</sparkle:version>"
@@ -183,6 +202,9 @@ INSTANTIATE_TEST_SUITE_P(
                  QStringLiteral("<sparkle:deltas><enclosure url=\"https://example.com/d_9.delta\" "
                                 "sparkle:version=\"9\"/></sparkle:deltas>")),
             QStringLiteral("1"), QStringLiteral("2")},
+        BestCase{"VersionsOfTooManyPartsAreSkipped",
+                 itemWithVersion(u'2' + versionOfParts(101)) + release("1.6"),
+                 QStringLiteral("1.5"), QStringLiteral("v1.6")},
         BestCase{"NoItems", {}, QStringLiteral("1"), {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -228,6 +250,22 @@ INSTANTIATE_TEST_SUITE_P(
                    "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">]>"
                    "<rss><channel><item><title>&d;&d;&d;&d;</title></item></channel></rss>"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Whoever asked for the feed to be read no longer wants the answer: reading and choosing end
+// at once.
+TEST(AppcastTest, GivesUpOnceAskedTo) {
+    const QByteArray document = feed(release("1.6").repeated(1000));
+    std::stop_source abandon;
+    abandon.request_stop();
+    const auto abandoned = Appcast::parse(document, {}, abandon.get_token());
+    ASSERT_FALSE(abandoned);
+    EXPECT_EQ(abandoned.error(), Appcast::abandoned);
+
+    const auto appcast = Appcast::parse(document);
+    ASSERT_TRUE(appcast);
+    EXPECT_TRUE(appcast->validUpdate(QStringLiteral("1.5")));
+    EXPECT_FALSE(appcast->validUpdate(QStringLiteral("1.5"), abandon.get_token()));
+}
 
 TEST(AppcastTest, ReadsADeclaredLatin1Feed) {
     QByteArray document = feed(release("2"));

@@ -1,5 +1,6 @@
 #include "LogCapture.h"
 #include "LoopbackHttpServer.h"
+#include "TemporarySettings.h"
 #include "UpdateFeeds.h"
 #include "platform/BundleInfo.h"
 #include "sdk/UpdateCheckerDelegate.h"
@@ -7,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QLabel>
@@ -22,6 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using UpdateFeeds::feed;
 using UpdateFeeds::item;
+using UpdateFeeds::longVersionFeed;
 using UpdateFeeds::xmlReply;
 
 const QString checkerCategory = QStringLiteral("com.app.pixaloom.UpdateChecker");
@@ -49,6 +52,12 @@ QStringList buttonTexts(QMessageBox* box) {
     for (QAbstractButton* button : box->buttons())
         texts << button->text();
     return texts;
+}
+
+void clickButton(QMessageBox* box, const QString& text) {
+    for (QAbstractButton* button : box->buttons())
+        if (button->text() == text)
+            button->click();
 }
 
 QString informativeText(QMessageBox* box) {
@@ -109,6 +118,7 @@ protected:
             [&] { return !controller.updater()->sessionInProgress(); });
     }
 
+    TemporarySettings userSettings;
     LoopbackHttpServer server;
     OutcomeRecorder delegate;
     LogCapture log;
@@ -156,6 +166,108 @@ TEST_F(UpdateCheckerTest, AnAutomaticCheckReportsAFoundUpdateAndShowsIt) {
     EXPECT_EQ(delegate.outcomes, QStringList{QStringLiteral("found 1.6")});
     ASSERT_TRUE(controller.userDriver().resultDialog());
     EXPECT_FALSE(controller.userDriver().progressDialog());
+}
+
+// The time of the last check outlives the application: a start checks only once the interval
+// has passed since then, and never while the application starts.
+TEST_F(UpdateCheckerTest, AStartChecksOnlyOnceTheIntervalHasPassedSinceTheStoredCheck) {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const struct {
+        const char* name;
+        QString stored;
+        bool due;
+    } cases[] = {
+        {"never checked", {}, true},
+        {"checked two hours ago", now.addSecs(-2 * 3600).toString(Qt::ISODate), true},
+        {"checked half an hour ago", now.addSecs(-1800).toString(Qt::ISODate), false},
+        {"a check in the future: the clock was set back", now.addDays(1).toString(Qt::ISODate),
+         true},
+        {"unreadable", QStringLiteral("yesterday"), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        UserDefaults::standard()->setValue(QStringLiteral("SULastCheckTime"), c.stored);
+        clockMoved = {};
+        const std::size_t before = server.requests().size();
+        const auto checked = [&] {
+            return server.requests().size() > before;
+        };
+        auto controller = startedController(1h);
+        LoopbackHttpServer::waitUntil([] { return false; }, 150ms);
+        EXPECT_FALSE(checked()) << "no check while the application starts";
+        if (!c.due) {
+            LoopbackHttpServer::waitUntil([] { return false; }, 700ms);
+            EXPECT_FALSE(checked());
+            // Counted from the stored time: due 30 minutes after the start.
+            clockMoved = 29min;
+            LoopbackHttpServer::waitUntil([] { return false; }, 400ms);
+            EXPECT_FALSE(checked());
+            clockMoved = 31min;
+        }
+        ASSERT_TRUE(LoopbackHttpServer::waitUntil(checked, 3s));
+        ASSERT_TRUE(waitForCheck(*controller));
+        const QDateTime stored = QDateTime::fromString(
+            UserDefaults::standard()->value(QStringLiteral("SULastCheckTime")).toString(),
+            Qt::ISODate);
+        EXPECT_LE(std::abs(stored.secsTo(now.addSecs(clockMoved / 1s))), 5);
+    }
+}
+
+// "Skip This Version" keeps automatic checks quiet about that version and older ones, not
+// about newer ones nor a check the user asks for; "Remind Me Later" only closes the window.
+TEST_F(UpdateCheckerTest, SkippingAVersionQuietsAutomaticChecksAboutItRemindingLaterDoesNot) {
+    const struct {
+        const char* button;
+        QString skipped;
+        QStringList later; // automatic checks of 1.6, 1.5.5, 1.7, then the user's of 1.6
+    } cases[] = {
+        {"Skip This Version", QStringLiteral("16"), {"none", "none", "found 1.7", "found 1.6"}},
+        {"Remind Me Later", {}, {"found 1.6", "found 1.5.5", "found 1.7", "found 1.6"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        UserDefaults::standard()->clear();
+        UpdateController controller(true, &delegate, settings());
+        const auto check = [&](const QString& version, const QString& display, bool byUser) {
+            if (QMessageBox* earlier = controller.userDriver().resultDialog())
+                earlier->close();
+            delegate.outcomes.clear();
+            server.setDefaultReply(xmlReply(feed(item(version, display))));
+            byUser ? controller.checkForUpdates()
+                   : controller.updater()->checkForUpdatesInBackground();
+            EXPECT_TRUE(waitForCheck(controller));
+            QMessageBox* shown = controller.userDriver().resultDialog();
+            // An update is shown exactly when the delegate hears of it.
+            EXPECT_EQ(shown && shown->isVisible(),
+                      delegate.outcomes.value(0).startsWith(QStringLiteral("found")));
+            return delegate.outcomes.value(0);
+        };
+        check(QStringLiteral("16"), QStringLiteral("1.6"), false);
+        QMessageBox* box = controller.userDriver().resultDialog();
+        ASSERT_TRUE(box && box->isVisible());
+        clickButton(box, QString::fromLatin1(c.button));
+        EXPECT_TRUE(LoopbackHttpServer::waitUntil([&] { return !box || !box->isVisible(); }));
+        EXPECT_EQ(UserDefaults::standard()->value(QStringLiteral("SUSkippedVersion")).toString(),
+                  c.skipped);
+        const QStringList later{check(QStringLiteral("16"), QStringLiteral("1.6"), false),
+                                check(QStringLiteral("15.5"), QStringLiteral("1.5.5"), false),
+                                check(QStringLiteral("17"), QStringLiteral("1.7"), false),
+                                check(QStringLiteral("16"), QStringLiteral("1.6"), true)};
+        EXPECT_EQ(later, c.later);
+    }
+}
+
+// Versions of more parts than any release has: the items are set aside and said so at once.
+TEST_F(UpdateCheckerTest, VersionsLongerThanAnyReleaseAreSetAsideAtOnce) {
+    server.setDefaultReply(xmlReply(longVersionFeed()));
+    auto roomy = settings();
+    roomy.limits.maxBytes = roomy.appcastLimits.maxBytes = 4 * 1024 * 1024;
+    UpdateController controller(true, &delegate, roomy);
+    controller.updater()->checkForUpdatesInBackground();
+    ASSERT_TRUE(waitForCheck(controller));
+    EXPECT_EQ(delegate.outcomes, QStringList{QStringLiteral("none")});
+    EXPECT_EQ(log.messages(checkerCategory),
+              QStringList{QStringLiteral("The update feed has 2 invalid items; they are ignored")});
 }
 
 struct FailureCase {
@@ -293,15 +405,14 @@ TEST_F(UpdateCheckerTest, AUserCheckShowsItsProgressThenOffersTheFoundUpdatesPag
     EXPECT_EQ(informativeText(box),
               QStringLiteral("Pixaloom 1.6 <b>beta</b> is available; you have 1.5. Install it "
                              "with your system's package manager."));
-    EXPECT_EQ(buttonTexts(box).size(), 3);
-    EXPECT_TRUE(buttonTexts(box).contains(QStringLiteral("Release Notes")));
-    EXPECT_TRUE(buttonTexts(box).contains(QStringLiteral("Download Page")));
+    QStringList buttons = buttonTexts(box);
+    buttons.sort();
+    EXPECT_EQ(buttons, (QStringList{"Download Page", "Release Notes", "Remind Me Later",
+                                    "Skip This Version"}));
 
     UrlRecorder browser;
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
-    for (QAbstractButton* button : box->buttons())
-        if (button->text() == u"Release Notes")
-            button->click();
+    clickButton(box, QStringLiteral("Release Notes"));
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     EXPECT_EQ(browser.opened,
               QList<QUrl>{QUrl(QStringLiteral("https://example.com/notes/1.6.html"))});
@@ -315,6 +426,7 @@ TEST_F(UpdateCheckerTest, AUserCheckAlwaysShowsItsOutcome) {
         QString outcome; // the delegate's, or empty
         QString text;
         QString informative;
+        bool noFeed = false;
     } cases[] = {
         {"up to date", xmlReply(feed(item(QStringLiteral("15"), QStringLiteral("1.5")))),
          QStringLiteral("none"), QStringLiteral("You're up to date"),
@@ -325,11 +437,23 @@ TEST_F(UpdateCheckerTest, AUserCheckAlwaysShowsItsOutcome) {
          QStringLiteral("Could not check for updates"),
          QStringLiteral("The update information could not be read: the server answered with "
                         "status 500. Please try again later.")},
+        // Trying again later cannot help a build without a feed.
+        {"no feed",
+         {},
+         {},
+         QStringLiteral("Could not check for updates"),
+         QStringLiteral("This build of Pixaloom has no update feed."),
+         true},
+        {"update found", xmlReply(feed(item(QStringLiteral("16"), QStringLiteral("1.6")))),
+         QStringLiteral("found 1.6"), QStringLiteral("A new version of Pixaloom is available"),
+         QStringLiteral("Pixaloom 1.6 is available; you have 1.5. Install it with your system's "
+                        "package manager.")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         delegate.outcomes.clear();
         server.setDefaultReply(c.reply);
+        useFeed(c.noFeed ? QString() : server.baseUrl() + QStringLiteral("/appcast.xml"));
         UpdateController controller(true, &delegate, settings());
         controller.checkForUpdates();
         ASSERT_TRUE(waitForCheck(controller));
@@ -339,6 +463,8 @@ TEST_F(UpdateCheckerTest, AUserCheckAlwaysShowsItsOutcome) {
         EXPECT_EQ(box->text(), c.text);
         EXPECT_EQ(informativeText(box), c.informative);
         EXPECT_EQ(visibleWindows(), QList<QWidget*>{box});
+        // The tray's menu, the hot key and the other windows keep working beside it.
+        EXPECT_FALSE(QApplication::activeModalWidget());
         box->close();
     }
 }

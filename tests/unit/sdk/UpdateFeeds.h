@@ -35,6 +35,14 @@ inline QByteArray feed(const QString& items, const QString& prefix = QStringLite
     return body.toUtf8();
 }
 
+// Two items whose versions have far more parts than any release (160,001 each), as a broken
+// or hostile feed may carry them; 640 kB in all.
+inline QByteArray longVersionFeed() {
+    const int pairs = 80000;
+    return feed(item(u'1' + QStringLiteral(".1").repeated(pairs), QStringLiteral("9.1")) +
+                item(u'1' + QStringLiteral("a.").repeated(pairs), QStringLiteral("9.2")));
+}
+
 inline LoopbackHttpServer::Reply xmlReply(QByteArray body) {
     return {200, {{"Content-Type", "application/rss+xml"}}, std::move(body)};
 }

@@ -1,6 +1,7 @@
 #include "../sdk/UpdateFeeds.h"
 #include "LogCapture.h"
 #include "LoopbackHttpServer.h"
+#include "TemporarySettings.h"
 #include "platform/BundleInfo.h"
 #include "sdk/UpdateController.h"
 #include "shell/Updater.h"
@@ -51,6 +52,7 @@ TEST(UpdaterTest, CheckForUpdatesLogsTheFeedsOutcome) {
         {UpdateFeeds::item(QStringLiteral("15"), QStringLiteral("1.5")),
          QStringLiteral("No updates available")},
     };
+    TemporarySettings userSettings;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.logged.toStdString());
         LoopbackHttpServer server;
