@@ -31,6 +31,10 @@ struct TransportError {
 
 const QString transportDomain = QStringLiteral("QtNetwork.QNetworkReply");
 
+// What a crash report carries of a failed reply's body: enough to read, and far below the
+// 1 MB past which the crash-reporting service rejects an event whole.
+constexpr qsizetype crashReportMessageLength = 8192;
+
 QString seconds(std::chrono::steady_clock::time_point since) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - since;
     return QString::asprintf("%.2f", elapsed.count());
@@ -224,7 +228,7 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
         const ParsedReply parsed = co_await parsing;
         co_return decodeReply(parsed, startTime);
     } catch (const PixaloomError& error) {
-        logger.error("Pixaloom error: %s, duration: %s seconds", error.textForm(),
+        logger.error("Pixaloom error: %s, duration: %s seconds", error.shortTextForm(),
                      seconds(startTime));
         crashReporter->captureError(error.bridged());
         throw;
@@ -301,8 +305,14 @@ void PixaloomService::logResponseHeaders(const QList<QNetworkReply::RawHeaderPai
 }
 
 void PixaloomService::handleErrorReply(int statusCode, const QByteArray& body) const {
-    const QString message = utf8Text(body).value_or(QStringLiteral("Unknown error"));
-    logger.error("API error (%ld): %s", statusCode, message);
+    // The message is the whole body, kept as it came; the log line and the crash report carry
+    // its beginning, so a body of hundreds of megabytes is neither copied nor written out.
+    const PixaloomError error =
+        QByteArrayView(body).isValidUtf8()
+            ? PixaloomError::apiErrorWithBody(statusCode, body)
+            : PixaloomError::apiError(statusCode, QStringLiteral("Unknown error"));
+    logger.error("API error (%ld): %s", statusCode,
+                 error.shortenedMessage(Logger::maxMessageLength));
 
     QJsonParseError parseError;
     const QJsonDocument json = QJsonDocument::fromJson(body, &parseError);
@@ -319,8 +329,9 @@ void PixaloomService::handleErrorReply(int statusCode, const QByteArray& body) c
                                       .toJson(QJsonDocument::Compact)));
     }
     crashReporter->captureMessage(QStringLiteral("API error (") + QString::number(statusCode) +
-                                  QStringLiteral("): ") + message);
-    throw PixaloomError::apiError(statusCode, message);
+                                  QStringLiteral("): ") +
+                                  error.shortenedMessage(crashReportMessageLength));
+    throw error;
 }
 
 QByteArray PixaloomService::decodeReply(const ParsedReply& parsed,

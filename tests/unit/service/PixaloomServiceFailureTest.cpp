@@ -3,6 +3,7 @@
 #include "LogCapture.h"
 #include "LoopbackHttpServer.h"
 #include "sdk/SentrySDK.h"
+#include "platform/Logger.h"
 #include "service/DecodingError.h"
 
 #include <QNetworkReply>
@@ -101,6 +102,35 @@ TEST(EditFailures, ErrorRepliesGiveApiErrorWithTheWholeBody) {
         }
         expectClosingLine(run, expected.textForm());
     }
+}
+
+TEST(EditFailures, ALargeErrorBodyIsKeptWholeWhileLogsAndReportsCarryItsBeginning) {
+    // Three megabytes of multi-byte text, as a misconfigured proxy might send.
+    const QString body =
+        QString::fromUtf8("Fehler: Überlastung \xF0\x9F\x98\x80 ").repeated(120000);
+    const EditRun run = editAgainst(LoopbackHttpServer::json(500, body.toUtf8()));
+    const PixaloomError received = errorOf(run);
+    EXPECT_EQ(received.errorCase(), PixaloomError::Case::apiError);
+    EXPECT_EQ(received.statusCode(), 500);
+    EXPECT_TRUE(received.message() == body) << "the caller gets the whole body";
+    EXPECT_EQ(received, PixaloomError::apiError(500, body));
+    EXPECT_TRUE(received.textForm().endsWith(QString::fromUtf8("\xF0\x9F\x98\x80 \")")));
+
+    for (const QString& line : run.lines)
+        EXPECT_LE(line.size(), Logger::maxMessageLength) << line.left(80).toStdString();
+    const QString apiLine = QStringLiteral("API error (500): ");
+    const auto logged = std::find_if(run.lines.begin(), run.lines.end(),
+                                     [&](const QString& l) { return l.startsWith(apiLine); });
+    ASSERT_NE(logged, run.lines.end());
+    EXPECT_TRUE(body.startsWith(logged->mid(apiLine.size()).chopped(1)));
+    EXPECT_TRUE(logged->endsWith(QChar(0x2026)));
+    expectClosingLine(run, received.shortTextForm());
+
+    ASSERT_EQ(run.reports.size(), 2u);
+    const QString& reported = run.reports[0].message;
+    EXPECT_TRUE(reported.startsWith(apiLine + body.left(100)));
+    EXPECT_LE(reported.size(), apiLine.size() + 8192);
+    EXPECT_EQ(run.reports[1].error, received.bridged());
 }
 
 TEST(EditFailures, DecodingFailuresOfA200ReplyAreReportedInOrder) {
