@@ -4,12 +4,12 @@
 // process's resident high-water mark (reset just before the edit) above what was resident before
 // it, reported as a ratio to the reply's size. Target: at most 1.5.
 #include "LoopbackHttpServer.h"
+#include "ResidentMemory.h"
 #include "sdk/SentrySDK.h"
 #include "service/PixaloomService.h"
 
 #include <QCoreApplication>
 #include <QCoro/QCoroTask>
-#include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
 
@@ -21,22 +21,6 @@
 #include <optional>
 
 namespace {
-
-// A field of /proc/self/status in bytes ("VmRSS", "VmHWM").
-qint64 statusBytes(const QByteArray& field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').front().toLongLong() * 1024;
-    return -1;
-}
-
-bool resetPeak() {
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
-}
 
 QByteArray twoHundredMegabyteReply(bool damaged) {
     QByteArray image(150 * 1000 * 1000, Qt::Uninitialized);
