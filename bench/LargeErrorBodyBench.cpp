@@ -1,8 +1,9 @@
-// A failed edit whose error reply is a large text body (argument: its size in MB), from a
-// loopback server, in a real editor window: from the reply's end (the moment the service logs
-// "Request completed in") to the alert's first paint, target at most 1 s; and the process's
-// resident peak during the edit above what it held before, as a ratio to the body's size,
-// target at most 2. Wall and CPU (all threads) are given from the edit's start as well.
+// A failed edit whose error reply is a large body (arguments: its size in MB; plain text, or
+// JSON whose "error" is that text), from a loopback server, in a real editor window: from the
+// reply's end (the moment the service logs "Request completed in") to the alert's first paint,
+// target at most 1 s; and the process's resident peak during the edit above what it held before, as
+// a ratio to the body's size, target at most 2. Wall and CPU (all threads) are given from the
+// edit's start as well.
 #include "editor/EditViewController.h"
 #include "editor/EditWindow.h"
 #include "sdk/SentrySDK.h"
@@ -47,13 +48,20 @@ protected:
     }
 };
 
-// Plain text, as a proxy's error page or a server's stack dump comes.
-QByteArray textBody(qsizetype megabytes) {
-    const QByteArray line = "upstream error: the edit service is unavailable, try again later\n";
+// Plain text, as a proxy's error page or a server's stack dump comes; or a JSON object whose
+// "error" is that text.
+QByteArray errorBody(qsizetype megabytes, bool json) {
+    const QByteArray line = json ? "upstream error: the edit service is unavailable. "
+                                 : "upstream error: the edit service is unavailable\n";
+    const QByteArray lead = json ? R"({"error":")" : "";
+    const QByteArray end = json ? R"("})" : "";
     QByteArray body(megabytes * 1000 * 1000, Qt::Uninitialized);
-    for (qsizetype at = 0; at < body.size(); at += line.size())
+    std::memcpy(body.data(), lead.constData(), static_cast<size_t>(lead.size()));
+    for (qsizetype at = lead.size(); at < body.size() - end.size(); at += line.size())
         std::memcpy(body.data() + at, line.constData(),
-                    static_cast<size_t>(std::min(line.size(), body.size() - at)));
+                    static_cast<size_t>(std::min(line.size(), body.size() - end.size() - at)));
+    std::memcpy(body.data() + body.size() - end.size(), end.constData(),
+                static_cast<size_t>(end.size()));
     return body;
 }
 
@@ -80,7 +88,7 @@ void LargeErrorBodyAlert(benchmark::State& state) {
     LoopbackHttpServer::Reply reply;
     reply.status = 500;
     reply.headers.emplace_back("Content-Type", "text/plain");
-    reply.body = textBody(state.range(0));
+    reply.body = errorBody(state.range(0), state.range(1) == 1);
     // Sent in pieces from the one body, so the server adds no copy of its own to the peak.
     reply.bodyPieces = 400;
     server.setDefaultReply(reply);
@@ -134,9 +142,10 @@ void LargeErrorBodyAlert(benchmark::State& state) {
     state.SetLabel(QGuiApplication::platformName().toStdString());
 }
 BENCHMARK(LargeErrorBodyAlert)
-    ->ArgName("MB")
-    ->Arg(300)
-    ->Arg(5)
+    ->ArgNames({"MB", "json"})
+    ->Args({300, 0})
+    ->Args({5, 0})
+    ->Args({300, 1})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 

@@ -2,16 +2,17 @@
 
 #include "platform/BackgroundWork.h"
 #include "platform/BundleInfo.h"
+#include "platform/ShortenedText.h"
 #include "sdk/SentrySDK.h"
 #include "service/Base64.h"
 #include "service/DecodingError.h"
+#include "service/JsonDocument.h"
+#include "service/JsonWriter.h"
 #include "service/NetworkThread.h"
 #include "service/PixaloomError.h"
 #include "service/ServerResponse.h"
 #include "service/TiffRepresentation.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStringDecoder>
@@ -313,25 +314,43 @@ void PixaloomService::handleErrorReply(int statusCode, const QByteArray& body) c
             : PixaloomError::apiError(statusCode, QStringLiteral("Unknown error"));
     logger.error("API error (%ld): %s", statusCode,
                  error.shortenedMessage(Logger::maxMessageLength));
-
-    QJsonParseError parseError;
-    const QJsonDocument json = QJsonDocument::fromJson(body, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        logger.error("Could not parse error response: %s", parseError.errorString());
-    } else if (json.isObject()) {
-        const QJsonObject object = json.object();
-        if (object.value(QStringLiteral("error")).isString())
-            logger.error("Detailed error: %s", object.value(QStringLiteral("error")).toString());
-        if (object.value(QStringLiteral("timing")).isObject())
-            logger.info(
-                "Error timing info: %s",
-                QString::fromUtf8(QJsonDocument(object.value(QStringLiteral("timing")).toObject())
-                                      .toJson(QJsonDocument::Compact)));
-    }
+    logErrorReplyDetails(body);
     crashReporter->captureMessage(QStringLiteral("API error (") + QString::number(statusCode) +
                                   QStringLiteral("): ") +
                                   error.shortenedMessage(crashReportMessageLength));
     throw error;
+}
+
+void PixaloomService::logErrorReplyDetails(const QByteArray& body) const {
+    // Read in place: the body's texts are not copied, however large the body is, and only the
+    // beginning of the server's "error" text is decoded for its line.
+    std::unique_ptr<JsonDocument> json;
+    try {
+        json = JsonDocument::parse(std::string_view(body.constData(), size_t(body.size())));
+    } catch (const DecodingError& error) {
+        logger.error("Could not parse error response: %s", error.localizedDescription());
+        return;
+    }
+    const JsonValue& root = json->root();
+    if (root.type != JsonValue::Type::object && root.type != JsonValue::Type::array) {
+        // Generic JSON reading takes a document, not a lone value.
+        logger.error("Could not parse error response: %s",
+                     QStringLiteral("The JSON text is neither an object nor an array."));
+        return;
+    }
+    const JsonValue* error = root.member("error");
+    if (error && error->type == JsonValue::Type::string)
+        logger.error("Detailed error: %s",
+                     ShortenedText::ofUtf8(
+                         QByteArrayView(error->string.data(), qsizetype(error->string.size())),
+                         Logger::maxMessageLength));
+    const JsonValue* timing = root.member("timing");
+    if (timing && timing->type == JsonValue::Type::object) {
+        JsonWriter text;
+        text.value(*timing);
+        logger.info("Error timing info: %s",
+                    ShortenedText::ofUtf8(text.data(), Logger::maxMessageLength));
+    }
 }
 
 QByteArray PixaloomService::decodeReply(const ParsedReply& parsed,
