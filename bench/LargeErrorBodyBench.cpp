@@ -25,7 +25,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <malloc.h>
 #include <optional>
 
 namespace {
@@ -109,11 +108,8 @@ void LargeErrorBodyAlert(benchmark::State& state) {
             break;
         }
         QTest::qWait(400); // the panel's appearance
-        // What earlier runs left for deferred deletion must not count as before.
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        malloc_trim(0);
-        const qint64 before = statusBytes("VmRSS");
-        if (!resetPeak()) {
+        const std::optional<qint64> before = startResidentPeak();
+        if (!before) {
             state.SkipWithError("cannot reset the resident peak");
             break;
         }
@@ -127,7 +123,7 @@ void LargeErrorBodyAlert(benchmark::State& state) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         cpu += cpuSeconds() - cpuStart;
         wall += milliseconds(*alert.painted - start);
-        ratio = std::max(ratio, static_cast<double>(statusBytes("VmHWM") - before) / bodySize);
+        ratio = std::max(ratio, static_cast<double>(statusBytes("VmHWM") - *before) / bodySize);
         if (const auto ended = replyEnd(logs))
             afterReply = std::max(afterReply, milliseconds(*alert.painted - *ended));
         closeAlerts();

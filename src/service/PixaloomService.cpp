@@ -326,7 +326,8 @@ void PixaloomService::logErrorReplyDetails(const QByteArray& body) const {
     // beginning of the server's "error" text is decoded for its line.
     std::unique_ptr<JsonDocument> json;
     try {
-        json = JsonDocument::parse(std::string_view(body.constData(), size_t(body.size())));
+        json = JsonDocument::parse(
+            std::string_view(body.constData(), static_cast<size_t>(body.size())));
     } catch (const DecodingError& error) {
         logger.error("Could not parse error response: %s", error.localizedDescription());
         return;
@@ -340,10 +341,11 @@ void PixaloomService::logErrorReplyDetails(const QByteArray& body) const {
     }
     const JsonValue* error = root.member("error");
     if (error && error->type == JsonValue::Type::string)
-        logger.error("Detailed error: %s",
-                     ShortenedText::ofUtf8(
-                         QByteArrayView(error->string.data(), qsizetype(error->string.size())),
-                         Logger::maxMessageLength));
+        logger.error(
+            "Detailed error: %s",
+            ShortenedText::ofUtf8(
+                QByteArrayView(error->string.data(), static_cast<qsizetype>(error->string.size())),
+                Logger::maxMessageLength));
     const JsonValue* timing = root.member("timing");
     if (timing && timing->type == JsonValue::Type::object) {
         JsonWriter text;
