@@ -4,7 +4,7 @@
 // process's resident high-water mark (reset just before the edit) above what was resident before
 // it, reported as a ratio to the reply's size. Target: at most 1.5.
 #include "LoopbackHttpServer.h"
-#include "ProcessMemory.h"
+#include "ResidentMemory.h"
 #include "sdk/SentrySDK.h"
 #include "service/PixaloomService.h"
 
@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <malloc.h>
 #include <optional>
 
 namespace {
@@ -58,15 +57,13 @@ void LargeReplyPeakMemory(benchmark::State& state) {
     qsizetype imageSize = 0;
     for (auto _ : state) {
         // Replies of earlier runs wait for deferred deletion; they must not count as before.
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        malloc_trim(0);
-        const qint64 before = statusBytes("VmRSS");
-        if (!resetPeak()) {
+        const std::optional<qint64> before = startResidentPeak();
+        if (!before) {
             state.SkipWithError("cannot reset the resident peak");
             return;
         }
         imageSize = QCoro::waitFor(editedSize(service));
-        ratio = std::max(ratio, static_cast<double>(statusBytes("VmHWM") - before) / replySize);
+        ratio = std::max(ratio, static_cast<double>(statusBytes("VmHWM") - *before) / replySize);
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     state.counters["reply_MB"] = replySize / 1e6;

@@ -10,7 +10,7 @@
 // second.
 #include "LoopbackHttpServer.h"
 #include "ProcessCpu.h"
-#include "ProcessMemory.h"
+#include "ResidentMemory.h"
 #include "TemporarySettings.h"
 #include "platform/BundleInfo.h"
 #include "sdk/Appcast.h"

@@ -10,6 +10,7 @@
 #include "platform/ClipboardWriter.h"
 #include "platform/MainQueue.h"
 #include "platform/MainScreen.h"
+#include "platform/ShortenedText.h"
 #include "platform/SmoothScaling.h"
 
 #include <QEasingCurve>
@@ -264,7 +265,7 @@ void EditViewController::showError(const QString& message) {
     logger.error("Error occurred: %s", message);
     if (loadingBackground && (!loadingBackground->isHidden() || loadingFade))
         hideLoading();
-    presentAlert(QStringLiteral("Error"), message);
+    presentAlert(QStringLiteral("Error"), ShortenedText::of(message, maxAlertTextLength));
 }
 
 void EditViewController::presentAlert(const QString& messageText, const QString& informativeText) {

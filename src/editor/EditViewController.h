@@ -54,7 +54,9 @@ public:
     // The size in points at which an image of `points` is shown: reduced to the main screen
     // less its margins and the panel's height, never enlarged. The window sizes itself by it.
     QSizeF sizeToFitScreen(QSizeF points) const;
+    // The alert shows at most maxAlertTextLength characters of the message, cut with "…".
     void showError(const QString& message);
+    static constexpr qsizetype maxAlertTextLength = 400;
 
     bool canUndo() const;
     bool canRedo() const;

@@ -5,6 +5,7 @@
 #include "platform/BackgroundWork.h"
 #include "platform/MainQueue.h"
 #include "platform/PngDecoder.h"
+#include "platform/ShortenedText.h"
 #include "sdk/PostHogSDK.h"
 #include "service/PixaloomError.h"
 #include "service/PixaloomService.h"
@@ -32,14 +33,21 @@ QString themeProperty(const std::optional<QString>& theme) {
     return theme.value_or(QStringLiteral("none"));
 }
 
+// The alert's text with as much of the message as it shows: the message may be a whole reply
+// body of hundreds of megabytes, which no one reads in an alert.
+QString withMessage(const QString& lead, const PixaloomError& error) {
+    const qsizetype limit = EditViewController::maxAlertTextLength;
+    return ShortenedText::of(lead + error.shortenedMessage(limit), limit);
+}
+
 QString alertText(const PixaloomError& error) {
     switch (error.errorCase()) {
     case PixaloomError::Case::networkError:
         return QStringLiteral("Network error occurred");
     case PixaloomError::Case::invalidResponse:
-        return QStringLiteral("Invalid response: ") + error.message();
+        return withMessage(QStringLiteral("Invalid response: "), error);
     case PixaloomError::Case::apiError:
-        return QStringLiteral("API error: ") + error.message();
+        return withMessage(QStringLiteral("API error: "), error);
     case PixaloomError::Case::invalidImage:
         return QStringLiteral("The image could not be processed");
     case PixaloomError::Case::noImageInResponse:
@@ -211,7 +219,7 @@ void EditViewController::handleEditResult(const EditRequest& request,
     PostHogSDK::shared().capture(QStringLiteral("edit_error"),
                                  {{QStringLiteral("error"), text},
                                   {QStringLiteral("error_type"), QStringLiteral("PixaloomError")},
-                                  {QStringLiteral("error_case"), error->textForm()},
+                                  {QStringLiteral("error_case"), error->shortTextForm()},
                                   {QStringLiteral("prompt"), request.prompt},
                                   {QStringLiteral("theme"), theme},
                                   {QStringLiteral("improve_prompt"), request.improvePrompt},

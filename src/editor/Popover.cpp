@@ -22,19 +22,29 @@ Popover::Popover(QWidget* owner, const QSize& contentSize, const QColor& backgro
 }
 
 void Popover::showRelativeTo(QWidget* anchor) {
-    const QPoint below = anchor->mapToGlobal(QPoint(anchor->width() / 2, anchor->height()));
-    QPoint topLeft(below.x() - width() / 2, below.y() + gap);
-    if (const QScreen* screen = anchor->screen()) {
-        const QRect available = screen->availableGeometry();
-        topLeft.setX(std::clamp(topLeft.x(), available.left(),
-                                std::max(available.left(), available.right() - width() + 1)));
-        topLeft.setY(std::clamp(topLeft.y(), available.top(),
-                                std::max(available.top(), available.bottom() - height() + 1)));
-    }
-    move(topLeft);
+    const QScreen* screen = anchor->screen();
+    move(placement(QRect(anchor->mapToGlobal(QPoint()), anchor->size()), size(),
+                   screen ? screen->availableGeometry() : QRect()));
     show();
     raise();
     activateWindow();
+}
+
+QPoint Popover::placement(const QRect& anchor, const QSize& size, const QRect& available) {
+    const int x = anchor.left() + anchor.width() / 2 - size.width() / 2;
+    const int below = anchor.bottom() + 1 + gap;
+    if (available.isEmpty()) // no screen to keep it on
+        return QPoint(x, below);
+    const int above = anchor.top() - gap - size.height();
+    const int lowestTop = available.bottom() + 1 - size.height();
+    int y = below;
+    if (below > lowestTop)
+        y = above >= available.top()
+                ? above
+                : std::clamp(below, available.top(), std::max(available.top(), lowestTop));
+    return QPoint(std::clamp(x, available.left(),
+                             std::max(available.left(), available.right() + 1 - size.width())),
+                  y);
 }
 
 void Popover::hideEvent(QHideEvent* event) {

@@ -1,8 +1,11 @@
 #include "platform/Logger.h"
 
+#include "platform/ShortenedText.h"
+
 #include <QByteArray>
 #include <QMessageLogger>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -128,11 +131,17 @@ QString formatOne(const Conversion& conversion, const LogArgument& argument) {
 
 QString formatLogMessage(const char* format, std::span<const LogArgument> arguments) {
     QString result;
+    // A value may be a whole server reply: only what can still show is copied. One character
+    // past the limit tells the final cut that something was left out.
+    auto append = [&](QStringView piece) {
+        const qsizetype room = std::max<qsizetype>(Logger::maxMessageLength + 1 - result.size(), 0);
+        result += piece.first(std::min(piece.size(), room));
+    };
     size_t next = 0;
     const char* p = format;
     const char* literal = p;
     auto flushLiteral = [&](const char* end) {
-        result += QString::fromUtf8(literal, static_cast<qsizetype>(end - literal));
+        append(QString::fromUtf8(literal, static_cast<qsizetype>(end - literal)));
     };
     while (*p) {
         if (*p != '%') {
@@ -141,7 +150,7 @@ QString formatLogMessage(const char* format, std::span<const LogArgument> argume
         }
         flushLiteral(p);
         if (p[1] == '%') {
-            result += QLatin1Char('%');
+            append(u"%");
             p += 2;
             literal = p;
             continue;
@@ -150,12 +159,12 @@ QString formatLogMessage(const char* format, std::span<const LogArgument> argume
         p = parseConversion(p + 1, conversion);
         literal = p;
         if (next < arguments.size())
-            result += formatOne(conversion, arguments[next++]);
+            append(formatOne(conversion, arguments[next++]));
         else
-            result += QStringLiteral("<missing>");
+            append(u"<missing>");
     }
     flushLiteral(p);
-    return result;
+    return ShortenedText::of(result, Logger::maxMessageLength);
 }
 
 Logger::Logger(const QString& subsystem, const QString& category)

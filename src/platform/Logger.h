@@ -10,7 +10,8 @@
 
 // Formats a printf-style log message the way the unified log does: "%{bool}d" prints
 // true/false, "%{public}" and "%{private}" only mark privacy, "%s" takes text, "%f" six
-// decimals, "%.2f" two, "%ld"/"%d" integers, "%%" a percent sign.
+// decimals, "%.2f" two, "%ld"/"%d" integers, "%%" a percent sign. A message longer than
+// Logger::maxMessageLength is cut there, ending in "…".
 QString formatLogMessage(const char* format, std::span<const LogArgument> arguments);
 
 // A logger per class, in the category "<subsystem>.<category>" (e.g.
@@ -30,6 +31,10 @@ public:
     }
 
     const QLoggingCategory& category() const { return *loggingCategory; }
+
+    // In UTF-16 code units: at most 6 KB of UTF-8 per line, however large the values are (a
+    // failed reply's body, say), so that a line stays readable and cheap to write.
+    static constexpr qsizetype maxMessageLength = 2048;
 
 private:
     void write(QtMsgType type, const char* format, std::initializer_list<LogArgument> args) const;

@@ -2,6 +2,7 @@
 
 #include "service/DecodingError.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -75,6 +76,19 @@ void appendUtf8(std::string& out, char32_t code) {
         out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (code & 0x3F));
     }
+}
+
+// The character whose encoding starts at p, as the log shows it: itself, or its code point
+// when it is a control character that would break the line; a byte that starts no valid
+// sequence reads as U+FFFD.
+QString characterAt(const char* p, const char* end) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(p);
+    if (bytes[0] < 0x20 || bytes[0] == 0x7F)
+        return QStringLiteral("U+%1").arg(bytes[0], 4, 16, QLatin1Char('0')).toUpper();
+    const int length = bytes[0] < 0x80
+                           ? 1
+                           : utf8SequenceLength(bytes, reinterpret_cast<const unsigned char*>(end));
+    return QString::fromUtf8(p, std::max(length, 1));
 }
 
 int hexValue(char c) {
@@ -164,8 +178,7 @@ private:
                 out.number = parseNumber();
                 return;
             }
-            fail(QStringLiteral("Unexpected character '%1'")
-                     .arg(QString::fromLatin1(p, 1).toHtmlEscaped()));
+            fail(QStringLiteral("Unexpected character '%1'").arg(characterAt(p, end)));
         }
     }
 

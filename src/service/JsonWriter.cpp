@@ -60,6 +60,43 @@ void JsonWriter::value(QByteArrayView utf8Text) {
     needsComma = true;
 }
 
+void JsonWriter::null() {
+    separate();
+    buffer += "null";
+    needsComma = true;
+}
+
+void JsonWriter::value(const JsonValue& parsed) {
+    switch (parsed.type) {
+    case JsonValue::Type::null:
+        null();
+        return;
+    case JsonValue::Type::boolean:
+        value(parsed.boolean);
+        return;
+    case JsonValue::Type::number:
+        value(parsed.number);
+        return;
+    case JsonValue::Type::string:
+        value(QByteArrayView(parsed.string.data(), static_cast<qsizetype>(parsed.string.size())));
+        return;
+    case JsonValue::Type::array:
+        beginArray();
+        for (const JsonValue& element : parsed.elements)
+            value(element);
+        endArray();
+        return;
+    case JsonValue::Type::object:
+        beginObject();
+        for (const JsonMember& member : parsed.members) {
+            key(member.key);
+            value(member.value);
+        }
+        endObject();
+        return;
+    }
+}
+
 void JsonWriter::writeString(QByteArrayView utf8Text) {
     static constexpr char hex[] = "0123456789abcdef";
     buffer.reserve(buffer.size() + utf8Text.size() + 2);

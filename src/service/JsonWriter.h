@@ -1,5 +1,7 @@
 #pragma once
 
+#include "service/JsonValue.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 
@@ -18,6 +20,9 @@ public:
     // Throws std::domain_error for infinities and NaN, which JSON cannot hold.
     void value(double number);
     void value(QByteArrayView utf8Text);
+    void null();
+    // A parsed value written back whole, members in their order.
+    void value(const JsonValue& parsed);
 
     const QByteArray& data() const { return buffer; }
 

@@ -1,5 +1,9 @@
 #include "service/PixaloomError.h"
 
+#include "platform/ShortenedText.h"
+
+#include <QStringDecoder>
+
 namespace {
 
 const char* caseName(PixaloomError::Case kind) {
@@ -63,11 +67,12 @@ QString quoted(const QString& text) {
 
 } // namespace
 
-PixaloomError::PixaloomError(Case kind, QString text, int code)
+PixaloomError::PixaloomError(Case kind, QString text, int code, QByteArray utf8Text)
     : kind(kind)
     , text(std::move(text))
+    , utf8Text(std::move(utf8Text))
     , code(code)
-    , whatText(textForm().toUtf8()) {
+    , whatText(shortTextForm().toUtf8()) {
 }
 
 PixaloomError PixaloomError::networkError(const QString& underlyingDescription) {
@@ -82,6 +87,10 @@ PixaloomError PixaloomError::apiError(int statusCode, const QString& message) {
     return PixaloomError(Case::apiError, message, statusCode);
 }
 
+PixaloomError PixaloomError::apiErrorWithBody(int statusCode, const QByteArray& utf8Body) {
+    return PixaloomError(Case::apiError, {}, statusCode, utf8Body);
+}
+
 PixaloomError PixaloomError::invalidImage() {
     return PixaloomError(Case::invalidImage, {}, 0);
 }
@@ -90,15 +99,36 @@ PixaloomError PixaloomError::noImageInResponse() {
     return PixaloomError(Case::noImageInResponse, {}, 0);
 }
 
+QString PixaloomError::message() const {
+    if (utf8Text.isEmpty())
+        return text;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    return decoder(utf8Text);
+}
+
+QString PixaloomError::shortenedMessage(qsizetype limit) const {
+    return utf8Text.isEmpty() ? ShortenedText::of(text, limit)
+                              : ShortenedText::ofUtf8(utf8Text, limit);
+}
+
 QString PixaloomError::textForm() const {
+    return textFormWith(message());
+}
+
+QString PixaloomError::shortTextForm() const {
+    return textFormWith(shortenedMessage(shortMessageLength));
+}
+
+QString PixaloomError::textFormWith(const QString& shownMessage) const {
     const QString name = QString::fromLatin1(caseName(kind));
     switch (kind) {
     case Case::networkError:
-        return name + u'(' + text + u')';
+        return name + u'(' + shownMessage + u')';
     case Case::invalidResponse:
-        return name + u'(' + quoted(text) + u')';
+        return name + u'(' + quoted(shownMessage) + u')';
     case Case::apiError:
-        return name + u'(' + QString::number(code) + QStringLiteral(", ") + quoted(text) + u')';
+        return name + u'(' + QString::number(code) + QStringLiteral(", ") + quoted(shownMessage) +
+               u')';
     case Case::invalidImage:
     case Case::noImageInResponse:
         return name;

@@ -2,16 +2,17 @@
 
 #include "platform/BackgroundWork.h"
 #include "platform/BundleInfo.h"
+#include "platform/ShortenedText.h"
 #include "sdk/SentrySDK.h"
 #include "service/Base64.h"
 #include "service/DecodingError.h"
+#include "service/JsonDocument.h"
+#include "service/JsonWriter.h"
 #include "service/NetworkThread.h"
 #include "service/PixaloomError.h"
 #include "service/ServerResponse.h"
 #include "service/TiffRepresentation.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStringDecoder>
@@ -30,6 +31,10 @@ struct TransportError {
 };
 
 const QString transportDomain = QStringLiteral("QtNetwork.QNetworkReply");
+
+// What a crash report carries of a failed reply's body: enough to read, and far below the
+// 1 MB past which the crash-reporting service rejects an event whole.
+constexpr qsizetype crashReportMessageLength = 8192;
 
 QString seconds(std::chrono::steady_clock::time_point since) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - since;
@@ -224,7 +229,7 @@ QCoro::Task<QByteArray> PixaloomService::generateImage(QString from, QImage orig
         const ParsedReply parsed = co_await parsing;
         co_return decodeReply(parsed, startTime);
     } catch (const PixaloomError& error) {
-        logger.error("Pixaloom error: %s, duration: %s seconds", error.textForm(),
+        logger.error("Pixaloom error: %s, duration: %s seconds", error.shortTextForm(),
                      seconds(startTime));
         crashReporter->captureError(error.bridged());
         throw;
@@ -301,26 +306,53 @@ void PixaloomService::logResponseHeaders(const QList<QNetworkReply::RawHeaderPai
 }
 
 void PixaloomService::handleErrorReply(int statusCode, const QByteArray& body) const {
-    const QString message = utf8Text(body).value_or(QStringLiteral("Unknown error"));
-    logger.error("API error (%ld): %s", statusCode, message);
-
-    QJsonParseError parseError;
-    const QJsonDocument json = QJsonDocument::fromJson(body, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        logger.error("Could not parse error response: %s", parseError.errorString());
-    } else if (json.isObject()) {
-        const QJsonObject object = json.object();
-        if (object.value(QStringLiteral("error")).isString())
-            logger.error("Detailed error: %s", object.value(QStringLiteral("error")).toString());
-        if (object.value(QStringLiteral("timing")).isObject())
-            logger.info(
-                "Error timing info: %s",
-                QString::fromUtf8(QJsonDocument(object.value(QStringLiteral("timing")).toObject())
-                                      .toJson(QJsonDocument::Compact)));
-    }
+    // The message is the whole body, kept as it came; the log line and the crash report carry
+    // its beginning, so a body of hundreds of megabytes is neither copied nor written out.
+    const PixaloomError error =
+        QByteArrayView(body).isValidUtf8()
+            ? PixaloomError::apiErrorWithBody(statusCode, body)
+            : PixaloomError::apiError(statusCode, QStringLiteral("Unknown error"));
+    logger.error("API error (%ld): %s", statusCode,
+                 error.shortenedMessage(Logger::maxMessageLength));
+    logErrorReplyDetails(body);
     crashReporter->captureMessage(QStringLiteral("API error (") + QString::number(statusCode) +
-                                  QStringLiteral("): ") + message);
-    throw PixaloomError::apiError(statusCode, message);
+                                  QStringLiteral("): ") +
+                                  error.shortenedMessage(crashReportMessageLength));
+    throw error;
+}
+
+void PixaloomService::logErrorReplyDetails(const QByteArray& body) const {
+    // Read in place: the body's texts are not copied, however large the body is, and only the
+    // beginning of the server's "error" text is decoded for its line.
+    std::unique_ptr<JsonDocument> json;
+    try {
+        json = JsonDocument::parse(
+            std::string_view(body.constData(), static_cast<size_t>(body.size())));
+    } catch (const DecodingError& error) {
+        logger.error("Could not parse error response: %s", error.localizedDescription());
+        return;
+    }
+    const JsonValue& root = json->root();
+    if (root.type != JsonValue::Type::object && root.type != JsonValue::Type::array) {
+        // Generic JSON reading takes a document, not a lone value.
+        logger.error("Could not parse error response: %s",
+                     QStringLiteral("The JSON text is neither an object nor an array."));
+        return;
+    }
+    const JsonValue* error = root.member("error");
+    if (error && error->type == JsonValue::Type::string)
+        logger.error(
+            "Detailed error: %s",
+            ShortenedText::ofUtf8(
+                QByteArrayView(error->string.data(), static_cast<qsizetype>(error->string.size())),
+                Logger::maxMessageLength));
+    const JsonValue* timing = root.member("timing");
+    if (timing && timing->type == JsonValue::Type::object) {
+        JsonWriter text;
+        text.value(*timing);
+        logger.info("Error timing info: %s",
+                    ShortenedText::ofUtf8(text.data(), Logger::maxMessageLength));
+    }
 }
 
 QByteArray PixaloomService::decodeReply(const ParsedReply& parsed,

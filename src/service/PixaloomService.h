@@ -79,6 +79,7 @@ private:
     static bool isImagePart(const ResponsePart& part);
     void logResponseHeaders(const QList<QNetworkReply::RawHeaderPair>& headers) const;
     [[noreturn]] void handleErrorReply(int statusCode, const QByteArray& body) const;
+    void logErrorReplyDetails(const QByteArray& body) const;
     QByteArray decodeReply(const ParsedReply& parsed, Clock::time_point startTime) const;
     QByteArray runDecodingBlock(const ParsedReply& parsed, Clock::time_point startTime) const;
     [[noreturn]] void handleDecodingFailure(const QByteArray& body,

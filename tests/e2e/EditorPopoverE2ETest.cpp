@@ -26,8 +26,8 @@ namespace {
 
 const QColor captureColour(20, 90, 200);
 
-QImage solidCapture() {
-    QImage image(700, 450, QImage::Format_ARGB32_Premultiplied);
+QImage solidCapture(QSize size) {
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(captureColour);
     return image;
 }
@@ -65,7 +65,8 @@ bool isOrange(QColor colour) {
 struct EditorPopovers : ::testing::Test {
     void SetUp() override {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
-        window = std::make_unique<EditWindow>(solidCapture(), QRectF(0, 0, 700, 450));
+        window = std::make_unique<EditWindow>(solidCapture(captureSize),
+                                              QRectF(QPointF(), QSizeF(captureSize)));
         window->show();
         window->activateWindow();
         if (!QTest::qWaitForWindowActive(window.get(), 2000)) {
@@ -91,6 +92,12 @@ struct EditorPopovers : ::testing::Test {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(popover, screenTestTimeoutMs));
         // Long enough for anything the opening queued and for the 0.2 s feedback.
         QTest::qWait(300);
+    }
+    void closeWithItsButton(Popover* popover) {
+        for (const auto* button : popover->findChildren<ToolbarButton*>())
+            if (button->accessibleName() == "Close")
+                clickAt(centreOf(button));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !popover->isVisible(); }, screenTestTimeoutMs));
     }
     void openPromptPopover() { openPopover(panel->editButton, panel->promptPopover); }
     void openBackgroundPopover() { openPopover(panel->bgSettingsButton, panel->bgSettingsPopover); }
@@ -123,10 +130,15 @@ struct EditorPopovers : ::testing::Test {
         return steps;
     }
 
+    QSize captureSize{700, 450};
     QTemporaryDir config;
     std::unique_ptr<EditWindow> window;
     ControlPanel* panel = nullptr;
 };
+
+// The editor pushed down to the bottom of the screen until only its top with the panel
+// shows, as a user parks it: neither popover fits below its button.
+using EditorDockedAtTheBottom = EditorPopovers;
 
 TEST_F(EditorPopovers, PromptPopoverOpensAboveWithActiveLookAndFocusComesBack) {
     for (int round = 0; round < 20; ++round) {
@@ -170,10 +182,7 @@ TEST_F(EditorPopovers, PromptPopoverOpensAboveWithActiveLookAndFocusComesBack) {
             EXPECT_EQ(pixelsMatching(onScreen(popover, 8), isCapture), 0) << "covered after theme";
         }
 
-        for (const auto* button : popover->findChildren<ToolbarButton*>())
-            if (button->accessibleName() == "Close")
-                clickAt(centreOf(button));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !popover->isVisible(); }, screenTestTimeoutMs));
+        closeWithItsButton(popover);
         expectEditorHasKeyFocus();
     }
     expectUndoByKeyWithPointerAway();
@@ -276,6 +285,36 @@ TEST_F(EditorPopovers, OneSliderDragIsOneHistoryEntryAndEachKeyStepAnother) {
         },
         3000));
     EXPECT_EQ(historyLength(), 1 + 3 + 2) << "the capture, three drags and two key steps";
+}
+
+TEST_F(EditorDockedAtTheBottom, EachPopoverOpensAboveItsButtonLeavingItInSight) {
+    const QRect screen = window->screen()->availableGeometry();
+    const int buttonTop = panel->editButton->mapToGlobal(QPoint()).y();
+    const int dockedTop = window->frameGeometry().top() + screen.bottom() - 100 - buttonTop;
+    window->move(window->frameGeometry().left(), dockedTop);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->frameGeometry().top() == dockedTop; },
+                                screenTestTimeoutMs))
+        << window->frameGeometry().top();
+    QTest::qWait(200);
+    const std::pair<ToolbarButton*, QPointer<Popover>*> openings[] = {
+        {panel->editButton, &panel->promptPopover},
+        {panel->bgSettingsButton, &panel->bgSettingsPopover},
+    };
+    for (const auto& [button, popover] : openings) {
+        SCOPED_TRACE(button->accessibleName().toStdString());
+        openPopover(button, *popover);
+        if (HasFatalFailure())
+            return;
+        const QRect buttonArea(button->mapToGlobal(QPoint()), button->size());
+        const QRect placed = (*popover)->frameGeometry();
+        ASSERT_GT(buttonArea.bottom() + Popover::gap + placed.height(), screen.bottom())
+            << "the scene does not test what it says";
+        EXPECT_EQ(placed.bottom(), buttonArea.top() - 1 - Popover::gap);
+        EXPECT_TRUE(screen.contains(placed));
+        // What the screen shows there is the button, lit under the pointer: not the popover.
+        EXPECT_GT(pixelsMatching(onScreen(button), isOrange), 10);
+        closeWithItsButton(*popover);
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "editor/EditWindow.h"
 #include "editor/ToolbarButton.h"
+#include "platform/Logger.h"
 #include "sdk/PostHogSDK.h"
 #include "service/PixaloomError.h"
 #include "service/PixaloomService.h"
@@ -264,6 +265,46 @@ TEST_F(EditFixture, FailuresShowTheirAlertAndReportTwice) {
                   std::get<double>(property(events[1], "duration_ms")));
         EXPECT_EQ(Inspector::history(*controller).size(), 1u);
         EXPECT_EQ(Inspector::shown(*controller).pixelColor(0, 0), QColor(Qt::red));
+    }
+}
+
+TEST_F(EditFixture, AMultiMegabyteErrorBodyShowsTheBeginningOfItInTheAlert) {
+    // The cut of the alert lies inside the emoji, and two characters later a combining mark
+    // follows its letter: neither may be split.
+    const QString lead = QStringLiteral("API error: ");
+    const qsizetype before = EditViewController::maxAlertTextLength - 1 - lead.size() - 1;
+    const QString grin = QString::fromUtf8("\xF0\x9F\x98\x80");
+    const QString body = QString(before, u'x') + grin + QStringLiteral("e\u0301") +
+                         QString::fromUtf8("Überlastung ").repeated(400000);
+    server.reply({500, body.toStdString()});
+    LogCapture logs;
+    edit("p");
+    waitForResult(1);
+    const auto alerts = takeAlerts();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].second, lead + QString(before, u'x') + QChar(0x2026));
+
+    for (const LogCapture::Record& record : logs.records())
+        EXPECT_LE(record.message.size(), Logger::maxMessageLength)
+            << record.message.left(80).toStdString();
+    const auto events = PostHogSDK::shared().events();
+    ASSERT_EQ(eventNames(), QStringList({"edit_started", "edit_error", "edit_error"}));
+    EXPECT_EQ(std::get<QString>(property(events[2], "error")), alerts[0].second);
+    const QString errorCase = std::get<QString>(property(events[2], "error_case"));
+    EXPECT_TRUE(errorCase.startsWith("apiError(500, \"" + QString(before, u'x') + grin));
+    EXPECT_LE(errorCase.size(), PixaloomError::shortMessageLength + 20);
+
+    // A letter with its mark across the cut goes whole; just before it, it stays whole.
+    const QString eAcute = QStringLiteral("e\u0301");
+    int requests = 1;
+    for (const qsizetype xs : {before, before - 1}) {
+        server.reply({500, (QString(xs, u'x') + eAcute + body).toStdString()});
+        edit("p");
+        waitForResult(++requests);
+        const auto next = takeAlerts();
+        ASSERT_EQ(next.size(), 1u);
+        const QString kept = xs == before ? QString(xs, u'x') : QString(xs, u'x') + eAcute;
+        EXPECT_EQ(next[0].second, lead + kept + QChar(0x2026)) << xs;
     }
 }
 

@@ -55,6 +55,24 @@ TEST(Logger, WritesInfoAndErrorToItsCategory) {
     EXPECT_EQ(records[1].message, "API error (500): boom");
 }
 
+TEST(Logger, CutsEachLineAtItsLimitBetweenCharacters) {
+    LogCapture capture;
+    Logger logger(QStringLiteral("com.app.pixaloom"), QStringLiteral("LongLines"));
+    // A reply body of megabytes as the value; a surrogate pair lies across the limit.
+    const QString lead = QStringLiteral("API error (500): ");
+    const qsizetype before = Logger::maxMessageLength - 1 - lead.size() - 1;
+    const QString body = QString(before, u'a') + QString::fromUtf8("\xF0\x9F\x98\x80") +
+                         QString(3 * 1000 * 1000, u'b');
+    logger.error("API error (%ld): %s", 500, body);
+    logger.info("%s and %s", QString(Logger::maxMessageLength, u'c'), body);
+    logger.info("Short: %s", QStringLiteral("as it is"));
+    const QStringList lines = capture.messages("com.app.pixaloom.LongLines");
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[0], lead + QString(before, u'a') + QChar(0x2026));
+    EXPECT_EQ(lines[1], QString(Logger::maxMessageLength - 1, u'c') + QChar(0x2026));
+    EXPECT_EQ(lines[2], "Short: as it is");
+}
+
 struct Counted {
     int* conversions;
     operator QString() const {

@@ -3,6 +3,7 @@
 #include "LogCapture.h"
 #include "LoopbackHttpServer.h"
 #include "sdk/SentrySDK.h"
+#include "platform/Logger.h"
 #include "service/DecodingError.h"
 
 #include <QNetworkReply>
@@ -76,6 +77,14 @@ TEST(EditFailures, ErrorRepliesGiveApiErrorWithTheWholeBody) {
         {"407 from the server", LoopbackHttpServer::json(407, "Proxy login"), "Proxy login", {}},
         {"418", LoopbackHttpServer::json(418, "teapot"), "teapot", {}},
         {"503", LoopbackHttpServer::json(503, "later"), "later", {}},
+        {"a lone JSON value is no document",
+         LoopbackHttpServer::json(500, "5"),
+         "5",
+         {"Could not parse error response: *"}},
+        {"timing written back whole",
+         LoopbackHttpServer::json(500, R"({"timing":{"phases":[1.5,null,true,"a\"b"]}})"),
+         R"({"timing":{"phases":[1.5,null,true,"a\"b"]}})",
+         {R"(Error timing info: {"phases":[1.5,null,true,"a\"b"]})"}},
         {"302 is not followed",
          Reply{302, {{"Location", "/elsewhere"}}, "moved"},
          "moved",
@@ -100,6 +109,46 @@ TEST(EditFailures, ErrorRepliesGiveApiErrorWithTheWholeBody) {
             EXPECT_TRUE(found) << line.toStdString();
         }
         expectClosingLine(run, expected.textForm());
+    }
+}
+
+TEST(EditFailures, ALargeErrorBodyIsKeptWholeWhileLogsAndReportsCarryItsBeginning) {
+    // Three megabytes of multi-byte text, as a misconfigured proxy might send, or the same as
+    // the server's own error.
+    const QString text =
+        QString::fromUtf8("Fehler: Überlastung \xF0\x9F\x98\x80 ").repeated(120000);
+    const QString json = R"({"error":")" + text + R"(","timing":{"total_ms":12}})";
+    for (const QString& body : {text, json}) {
+        SCOPED_TRACE(body.left(12).toStdString());
+        const EditRun run = editAgainst(LoopbackHttpServer::json(500, body.toUtf8()));
+        const PixaloomError received = errorOf(run);
+        EXPECT_EQ(received.errorCase(), PixaloomError::Case::apiError);
+        EXPECT_EQ(received.statusCode(), 500);
+        EXPECT_TRUE(received.message() == body) << "the caller gets the whole body";
+        EXPECT_EQ(received, PixaloomError::apiError(500, body));
+        EXPECT_EQ(received.textForm().size(), body.size() + 17 + body.count(u'"'));
+
+        for (const QString& line : run.lines)
+            EXPECT_LE(line.size(), Logger::maxMessageLength) << line.left(80).toStdString();
+        const QString apiLine = QStringLiteral("API error (500): ");
+        const QStringList logged =
+            run.lines.filter(QRegularExpression("^" + QRegularExpression::escape(apiLine)));
+        ASSERT_EQ(logged.size(), 1);
+        EXPECT_TRUE(body.startsWith(logged[0].mid(apiLine.size()).chopped(1)));
+        EXPECT_TRUE(logged[0].endsWith(QChar(0x2026)));
+        expectClosingLine(run, received.shortTextForm());
+        if (body == json) {
+            const QStringList detailed = run.lines.filter(QRegularExpression("^Detailed error: "));
+            ASSERT_EQ(detailed.size(), 1);
+            EXPECT_TRUE(text.startsWith(detailed[0].mid(16).chopped(1)));
+            EXPECT_TRUE(run.lines.contains(R"(Error timing info: {"total_ms":12})"));
+        }
+
+        ASSERT_EQ(run.reports.size(), 2u);
+        const QString& reported = run.reports[0].message;
+        EXPECT_TRUE(reported.startsWith(apiLine + body.left(100)));
+        EXPECT_LE(reported.size(), apiLine.size() + 8192);
+        EXPECT_EQ(run.reports[1].error, received.bridged());
     }
 }
 

@@ -152,6 +152,30 @@ TEST(ReplyDecoding, LimitsNestingWithoutExhaustingTheStack) {
     EXPECT_THROW(JsonDocument::parse(std::string(1'000'000, '{')), DecodingError);
 }
 
+TEST(ReplyDecoding, NamesAnUnexpectedCharacterAsItIs) {
+    struct Case {
+        std::string input;
+        const char* named;
+    };
+    const Case cases[] = {
+        {"<html>", "Unexpected character '<'"},
+        {"&amp;", "Unexpected character '&'"},
+        {"\xC3\xA9t\xC3\xA9", "Unexpected character '\xC3\xA9'"},
+        {"\xF0\x9F\x98\x80", "Unexpected character '\xF0\x9F\x98\x80'"},
+        {"\xFF", "Unexpected character '\xEF\xBF\xBD'"},
+        {"\x01", "Unexpected character 'U+0001'"},
+    };
+    for (const Case& c : cases) {
+        try {
+            JsonDocument::parse(c.input);
+            ADD_FAILURE() << c.input;
+        } catch (const DecodingError& e) {
+            EXPECT_TRUE(e.description().contains(QString::fromUtf8(c.named)))
+                << e.description().toStdString();
+        }
+    }
+}
+
 TEST(ReplyEncoding, WritesOptionalFieldsOnlyWhenPresentAndReadsBack) {
     const ServerResponse bare{true, {}, {}, {}};
     EXPECT_EQ(bare.encode(), R"({"success":true,"parts":[]})");
