@@ -16,6 +16,7 @@
 #include <QEasingCurve>
 #include <QEvent>
 #include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPropertyAnimation>
 #include <QResizeEvent>
@@ -274,6 +275,11 @@ void EditViewController::presentAlert(const QString& messageText, const QString&
     auto* alert = new QMessageBox(QMessageBox::Warning, messageText, messageText, QMessageBox::Ok,
                                   inWindow ? window : nullptr);
     alert->setInformativeText(informativeText);
+    // The text may be a server's answer, such as a proxy's HTML page: shown as written, never
+    // laid out as rich text. The box's own text format does not reach its informative label.
+    alert->setTextFormat(Qt::PlainText);
+    if (auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     if (inWindow) {
         alert->open();

@@ -11,7 +11,10 @@
 #include "LoopbackHttpServer.h"
 #include "QtPng.h"
 
+#include <QApplication>
 #include <QClipboard>
+#include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
 
 #include <gtest/gtest.h>
@@ -306,6 +309,30 @@ TEST_F(EditFixture, AMultiMegabyteErrorBodyShowsTheBeginningOfItInTheAlert) {
         const QString kept = xs == before ? QString(xs, u'x') : QString(xs, u'x') + eAcute;
         EXPECT_EQ(next[0].second, lead + kept + QChar(0x2026)) << xs;
     }
+}
+
+TEST_F(EditFixture, AServersMarkupInItsErrorIsShownAsTheTextItIs) {
+    // A proxy's error page: shown as written, never laid out as a page of ours (with its
+    // pictures fetched from local files).
+    const QString page = QStringLiteral("<h1>Bad gateway</h1><img src=\"file:///etc/passwd\">");
+    server.reply({502, page.toStdString()});
+    edit("p");
+    waitForResult(1);
+    QMessageBox* alert = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+            alert = box;
+    ASSERT_NE(alert, nullptr);
+    const QString shown = QStringLiteral("API error: ") + page;
+    bool found = false;
+    for (QLabel* label : alert->findChildren<QLabel*>()) {
+        if (label->text() != shown)
+            continue;
+        found = true;
+        EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    }
+    EXPECT_TRUE(found) << "the alert shows the server's text";
+    takeAlerts();
 }
 
 TEST_F(EditFixture, AnUnreachableServerIsANetworkError) {
