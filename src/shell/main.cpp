@@ -5,6 +5,7 @@
 #include "platform/LogMessageHandler.h"
 #include "platform/MainQueue.h"
 #include "platform/SingleInstance.h"
+#include "platform/TerminationSignals.h"
 #include "platform/UserDefaults.h"
 #include "sdk/PostHogConfig.h"
 #include "sdk/PostHogSDK.h"
@@ -42,6 +43,9 @@ int main(int argc, char** argv) {
         return 0;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });
+    // A logout, `kill` or Ctrl+C quits as Quit does: the hot key is released, the queues are
+    // sent and the crash-reporting session ends as a normal exit, not as an abnormal one.
+    const TerminationSignals terminationSignals([](int) { QCoreApplication::quit(); });
     // Launching has finished once the event loop runs.
     MainQueue::async([&delegate] { delegate.applicationDidFinishLaunching(); });
     app.exec();

@@ -3,6 +3,8 @@
 // result on the clipboard, the menus reach the editor and the settings, and Quit ends it.
 #include "platform/HotKey.h"
 
+#include "../unit/sdk/SdkTestSupport.h"
+#include "LoopbackHttpServer.h"
 #include "RunningApplication.h"
 #include "ScreenTestTools.h"
 
@@ -14,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
 #include <iostream>
 
 namespace {
@@ -81,7 +85,7 @@ struct Pixaloom : ::testing::Test {
     void SetUp() override {
         colours.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&colours));
-        app = std::make_unique<RunningApplication>();
+        app = std::make_unique<RunningApplication>(RunningApplication::Options{true, info});
         ASSERT_TRUE(app->trayIcon());
     }
     void TearDown() override {
@@ -134,6 +138,8 @@ struct Pixaloom : ::testing::Test {
     }
 
     KnownColours colours{QRect(500, 300, 640, 480)};
+    // Keys of the application's Info file, for fixtures of their own.
+    QJsonObject info;
     std::unique_ptr<RunningApplication> app;
 };
 
@@ -249,6 +255,98 @@ TEST_F(Pixaloom, TheTrayMenuOpensTheSettingsWhoseCheckboxTurnsOnAutoCopy) {
     EXPECT_EQ(app->waitForExit(), 0);
 }
 
+// A logout, `kill` or Ctrl+C in a terminal, with a crash-report sink that sees how each run's
+// crash-reporting session ended, and an edit server of the test's own.
+struct Termination : Pixaloom {
+    Termination() {
+        info.insert("PixaloomCrashDSN", SdkTestSupport::dsnFor(crashSink));
+        info.insert("PixaloomServerURL", editServer.baseUrl());
+    }
+    QStringList sessionStatuses() const {
+        using namespace SdkTestSupport;
+        QStringList statuses;
+        for (const auto& session : items(envelopes(crashSink.accepted()), "session"))
+            statuses << session.value("status").toString();
+        return statuses;
+    }
+    int startMessages() const {
+        using namespace SdkTestSupport;
+        const auto events = items(envelopes(crashSink.accepted()), "event");
+        return int(std::ranges::count_if(events, [](const QJsonObject& event) {
+            return valueAt(event, "message/formatted") == "Pixaloom application started";
+        }));
+    }
+    // Quits as Quit does: status 0, the session closed as exited, the lock and socket gone.
+    void expectQuitOn(int number) {
+        const auto exited = sessionStatuses().count("exited");
+        app->signal(number);
+        EXPECT_EQ(app->waitForExit(), 0) << app->log().toStdString();
+        EXPECT_TRUE(LoopbackHttpServer::waitUntil([&] {
+            return sessionStatuses().count("exited") == exited + 1;
+        })) << sessionStatuses().join(' ').toStdString();
+        const QStringList left = QDir(app->runtimeFolder()).entryList(QDir::Files | QDir::System);
+        EXPECT_TRUE(left.isEmpty()) << "left behind: " << left.join(' ').toStdString();
+    }
+    // The next start finds no session left open by an earlier run.
+    void expectNoAbnormalSessionAtTheNextStart() {
+        const int started = startMessages();
+        app->relaunch();
+        EXPECT_TRUE(LoopbackHttpServer::waitUntil([&] { return startMessages() == started + 1; }));
+        EXPECT_FALSE(sessionStatuses().contains("abnormal"))
+            << sessionStatuses().join(' ').toStdString();
+    }
+
+    LoopbackHttpServer crashSink{std::chrono::minutes(5)};
+    LoopbackHttpServer editServer{std::chrono::minutes(5)};
+};
+
+TEST_F(Termination, EachSignalAtRestQuitsAsQuitDoes) {
+    int runs = 0;
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(sigabbrev_np(number));
+        if (runs++ > 0)
+            app->relaunch();
+        ASSERT_TRUE(
+            LoopbackHttpServer::waitUntil([&] { return sessionStatuses().count("ok") == runs; }));
+        expectQuitOn(number);
+    }
+    expectNoAbnormalSessionAtTheNextStart();
+}
+
+TEST_F(Termination, AnEditWaitingForItsServerOrItsErrorAlertQuitsAsQuitDoes) {
+    const struct {
+        const char* situation;
+        LoopbackHttpServer::Reply reply;
+        std::function<bool(RunningApplication&)> reached;
+        int signal;
+    } cases[] = {
+        {"mid-edit",
+         {.delay = std::chrono::seconds(60)},
+         [](RunningApplication& app) { return app.waitForLog("Sending request to edit endpoint"); },
+         SIGTERM},
+        {"with the error alert open",
+         {.status = 500},
+         [](RunningApplication& app) {
+             return app.waitForWindow([](auto& w) { return w.name == "Error"; }).has_value();
+         },
+         SIGINT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.situation);
+        if (!app->isRunning())
+            app->relaunch();
+        editServer.setDefaultReply(c.reply);
+        const auto editor = captureColours();
+        ASSERT_FALSE(editor.id.isEmpty());
+        click(toolbarButton(editor, editButton));
+        QTest::qWait(300);
+        xdo({"type", "--delay", "20", "anything"});
+        xdo({"key", "Return"});
+        ASSERT_TRUE(c.reached(*app)) << app->log().toStdString();
+        expectQuitOn(c.signal);
+    }
+    expectNoAbnormalSessionAtTheNextStart();
+}
 } // namespace
 
 namespace {

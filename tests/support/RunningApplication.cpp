@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
@@ -60,16 +61,25 @@ QImage waitForClipboardImage(int timeoutMs) {
     return image;
 }
 
-RunningApplication::RunningApplication(bool withTray) {
+RunningApplication::RunningApplication(bool withTray)
+    : RunningApplication(Options{withTray}) {
+}
+
+RunningApplication::RunningApplication(Options given)
+    : options(std::move(given)) {
     for (const char* sub : {"config", "cache", "data", "runtime", "bin"})
         QDir(folder.path()).mkpath(QString::fromLatin1(sub));
     QFile::setPermissions(folder.filePath("runtime"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_FALSE(editServer.baseUrl().isEmpty()) << "the local edit server did not start";
-    if (withTray)
+    if (options.withTray)
         startTray();
     startApplication();
-    if (withTray)
+    waitUntilStarted();
+}
+
+void RunningApplication::waitUntilStarted() {
+    if (options.withTray)
         EXPECT_TRUE(
             waitForWindow([](const Window& w) { return w.geometry.width() <= 64; }, startTimeoutMs))
             << "the tray icon never appeared";
@@ -95,13 +105,23 @@ void RunningApplication::startTray() {
 }
 
 void RunningApplication::startApplication() {
+    QJsonObject info{{QStringLiteral("PixaloomServerURL"), editServer.baseUrl()}};
+    for (auto key = options.info.begin(); key != options.info.end(); ++key)
+        info.insert(key.key(), key.value());
     const QString bin = folder.filePath(QStringLiteral("bin"));
-    const QString executable = bin + QStringLiteral("/pixaloom");
-    ASSERT_TRUE(QFile::copy(QStringLiteral(PIXALOOM_EXECUTABLE), executable));
-    QFile info(bin + QStringLiteral("/Info.json"));
-    ASSERT_TRUE(info.open(QIODevice::WriteOnly));
-    info.write(QStringLiteral(R"({"PixaloomServerURL": "%1"})").arg(editServer.baseUrl()).toUtf8());
-    info.close();
+    const QString executableFolder =
+        options.launcher.isEmpty() ? bin : bin + QStringLiteral("/src/shell");
+    const QString executable = executableFolder + QStringLiteral("/pixaloom");
+    if (!QFile::exists(executable)) {
+        QDir().mkpath(executableFolder);
+        ASSERT_TRUE(QFile::copy(QStringLiteral(PIXALOOM_EXECUTABLE), executable));
+    }
+    QFile infoFile(executableFolder + QStringLiteral("/Info.json"));
+    ASSERT_TRUE(infoFile.open(QIODevice::WriteOnly));
+    infoFile.write(QJsonDocument(info).toJson());
+    infoFile.close();
+    if (!options.launcher.isEmpty())
+        layOutBuildFolder(info.value(QStringLiteral("PixaloomServerURL")).toString());
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", folder.path());
@@ -113,8 +133,23 @@ void RunningApplication::startApplication() {
     application.setProcessEnvironment(environment);
     application.setProcessChannelMode(QProcess::SeparateChannels);
     endWithParent(application);
-    application.start(executable, {});
+    if (options.launcher.isEmpty())
+        application.start(executable, {});
+    else
+        application.start(options.launcher, {bin});
     ASSERT_TRUE(application.waitForStarted());
+}
+
+// The parts of a build folder that the launcher reads besides the executable.
+void RunningApplication::layOutBuildFolder(const QString& serverUrl) {
+    const QDir build(folder.filePath(QStringLiteral("bin")));
+    build.mkpath(QStringLiteral("tools/edit-server"));
+    const QString server = build.filePath(QStringLiteral("tools/edit-server/pixaloom-edit-server"));
+    if (!QFile::exists(server))
+        ASSERT_TRUE(QFile::link(QStringLiteral(PIXALOOM_EDIT_SERVER), server));
+    QFile cache(build.filePath(QStringLiteral("CMakeCache.txt")));
+    ASSERT_TRUE(cache.open(QIODevice::WriteOnly));
+    cache.write("PIXALOOM_SERVER_URL:STRING=" + serverUrl.toUtf8() + '\n');
 }
 
 std::optional<int> RunningApplication::startAgain() {
@@ -132,6 +167,23 @@ std::optional<int> RunningApplication::startAgain() {
 
 void RunningApplication::stopEditServer() {
     editServer.stop();
+}
+
+void RunningApplication::signal(int number) {
+    ASSERT_EQ(::kill(pid_t(application.processId()), number), 0);
+}
+
+void RunningApplication::relaunch() {
+    ASSERT_FALSE(isRunning());
+    // What the last run wrote is not taken for what this one writes.
+    log();
+    errors.clear();
+    startApplication();
+    waitUntilStarted();
+}
+
+QString RunningApplication::runtimeFolder() const {
+    return folder.filePath(QStringLiteral("runtime"));
 }
 
 bool RunningApplication::isRunning() const {

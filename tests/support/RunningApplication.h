@@ -7,6 +7,7 @@
 
 #include "LocalEditServer.h"
 
+#include <QJsonObject>
 #include <QProcess>
 #include <QRect>
 #include <QString>
@@ -24,14 +25,32 @@ public:
         QRect geometry;
     };
 
+    struct Options {
+        bool withTray = true;
+        // Keys of its Info file, besides or in place of the local edit server's URL.
+        QJsonObject info{};
+        // A script that runs a built tree (tools/run-built.sh): the application is started
+        // through it, given a build folder that holds the executable, the edit server and a
+        // CMakeCache.txt naming the Info file's server URL. The process is then the script's.
+        QString launcher{};
+    };
+
     // Starts the edit server and a tray (trayer) when `withTray`, then the application; waits
     // until its tray icon is embedded, or until it has started when there is no tray.
     explicit RunningApplication(bool withTray = true);
+    explicit RunningApplication(Options options);
     ~RunningApplication();
     RunningApplication(const RunningApplication&) = delete;
     RunningApplication& operator=(const RunningApplication&) = delete;
 
     bool isRunning() const;
+    qint64 pid() const { return application.processId(); }
+    // Sends the started process a signal, as a session, `kill` or a terminal would.
+    void signal(int number);
+    // Starts it again in the same folders once it has ended: its next start.
+    void relaunch();
+    // The folder of its lock and socket ($XDG_RUNTIME_DIR).
+    QString runtimeFolder() const;
     // Starts the executable once more, as a user would a second time, and waits for that
     // start to end; its exit code, or nullopt when it did not end or crashed.
     std::optional<int> startAgain();
@@ -57,7 +76,10 @@ public:
 private:
     void startTray();
     void startApplication();
+    void waitUntilStarted();
+    void layOutBuildFolder(const QString& serverUrl);
 
+    Options options;
     QTemporaryDir folder;
     LocalEditServer editServer;
     QProcess tray;
