@@ -36,11 +36,13 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     AppDelegate delegate;
-    // One Pixaloom per session: a second start asks the running one for a capture and ends.
-    const auto instance = SingleInstance::claim(SingleInstance::applicationName,
-                                                [&delegate] { delegate.takeScreenshot(); });
-    if (!instance)
-        return 0;
+    // One Pixaloom per session: a second start asks the running one for a capture and ends,
+    // failing when that one did not answer (hung or stopped): nothing the user asked for
+    // happened.
+    const auto claim = SingleInstance::claim(SingleInstance::applicationName,
+                                             [&delegate] { delegate.takeScreenshot(); });
+    if (!claim.instance)
+        return claim.answered ? 0 : 1;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });
     // A logout, `kill` or Ctrl+C quits as Quit does: the hot key is released, the queues are

@@ -214,6 +214,13 @@ TEST_F(Pixaloom, AStartWhileRunningEndsAndTheRunningOneStartsACapture) {
     xdo({"key", "Escape"});
 }
 
+TEST_F(Pixaloom, AStartThatTheRunningOneDoesNotAnswerEndsWithStatus1) {
+    app->signal(SIGSTOP);
+    EXPECT_EQ(app->startAgain(), 1);
+    app->signal(SIGCONT);
+    EXPECT_TRUE(app->isRunning());
+}
+
 TEST_F(Pixaloom, ATrayClickDuringACaptureDoesNothingAndEscapeEndsIt) {
     leftClickTray();
     ASSERT_TRUE(app->waitForWindow(isCaptureWindow));
