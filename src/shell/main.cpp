@@ -2,6 +2,7 @@
 #include "shell/AppDelegate.h"
 
 #include "platform/BundleInfo.h"
+#include "platform/DisplayConnection.h"
 #include "platform/LogMessageHandler.h"
 #include "platform/MainQueue.h"
 #include "platform/SingleInstance.h"
@@ -22,6 +23,9 @@ int main(int argc, char** argv) {
     // starting value) hands every large block back to the system as soon as it is freed.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     LogMessageHandler::install();
+    // Qt would abort without a display, blaming its own installation; this says what is wrong.
+    if (!DisplayConnection::isAvailable(argc, argv))
+        return 1;
     const BundleInfo& info = BundleInfo::main();
     const PostHogConfig config(info.string(BundleInfo::analyticsKeyKey).value_or(QString()),
                                info.string(BundleInfo::analyticsHostKey).value_or(QString()));

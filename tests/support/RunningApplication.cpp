@@ -40,6 +40,11 @@ void stop(QProcess& process) {
 
 } // namespace
 
+bool showsLaunchFinished(const QString& log) {
+    return log.contains(QStringLiteral("Successfully registered global shortcut")) ||
+           log.contains(QStringLiteral("Failed to register hotkey"));
+}
+
 QString xdo(const QStringList& arguments) {
     return QString::fromUtf8(runToolToItsEnd(QStringLiteral("xdotool"), arguments).output)
         .trimmed();
@@ -84,7 +89,8 @@ void RunningApplication::waitUntilStarted() {
             waitForWindow([](const Window& w) { return w.geometry.width() <= 64; }, startTimeoutMs))
             << "the tray icon never appeared";
     else
-        EXPECT_TRUE(waitForLog(QStringLiteral("Pixaloom application started"), startTimeoutMs));
+        EXPECT_TRUE(waitUntil([this] { return showsLaunchFinished(log()); }, startTimeoutMs))
+            << log().toStdString();
 }
 
 RunningApplication::~RunningApplication() {

@@ -36,7 +36,7 @@ public:
     };
 
     // Starts the edit server and a tray (trayer) when `withTray`, then the application; waits
-    // until its tray icon is embedded, or until it has started when there is no tray.
+    // until its tray icon is embedded, or until its launch has finished when there is no tray.
     explicit RunningApplication(bool withTray = true);
     explicit RunningApplication(Options options);
     ~RunningApplication();
@@ -87,6 +87,9 @@ private:
     QString errors;
 };
 
+// Whether the application's log shows its launch finished: its last step, the hot key's
+// registration, is logged whether it succeeds or not.
+bool showsLaunchFinished(const QString& log);
 // Runs xdotool while this process keeps serving its own windows; returns its output.
 QString xdo(const QStringList& arguments);
 // The clipboard's image as another X client reads it.
