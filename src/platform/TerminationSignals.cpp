@@ -54,8 +54,13 @@ TerminationSignals::TerminationSignals(std::function<void(int)> onSignal)
     // Interrupted system calls elsewhere go on as if nothing happened.
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < caughtSignals.size(); ++i)
-        sigaction(caughtSignals[i], &action, &previousActions[i]);
+    for (std::size_t i = 0; i < caughtSignals.size(); ++i) {
+        sigaction(caughtSignals[i], nullptr, &previousActions[i]);
+        // Whoever started us asked for it to be ignored (nohup, a shell's background job):
+        // it stays so.
+        if (previousActions[i].sa_handler != SIG_IGN)
+            sigaction(caughtSignals[i], &action, nullptr);
+    }
 }
 
 TerminationSignals::~TerminationSignals() {

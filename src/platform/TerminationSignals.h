@@ -12,7 +12,8 @@ class QSocketNotifier;
 // number to a pipe, which is all a signal handler may safely do; the event loop reads it,
 // also while a nested loop (a modal dialog) runs. While an object lives, the signals no
 // longer end the process by themselves; its destruction gives them their previous actions.
-// One object per process.
+// A signal ignored when the object is made (under nohup, say) stays ignored. One object per
+// process.
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:

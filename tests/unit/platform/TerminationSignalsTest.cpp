@@ -66,4 +66,21 @@ TEST(TerminationSignals, TheirEndGivesTheSignalsBackToWhatHandledThemBefore) {
     sigaction(SIGHUP, &saved, nullptr);
 }
 
+TEST(TerminationSignals, ASignalIgnoredBeforeStaysIgnored) {
+    // As under nohup: a closed terminal must not end the process.
+    struct sigaction ignored {};
+    ignored.sa_handler = SIG_IGN;
+    sigemptyset(&ignored.sa_mask);
+    struct sigaction saved {};
+    ASSERT_EQ(sigaction(SIGHUP, &ignored, &saved), 0);
+    int received = 0;
+    TerminationSignals caught([&received](int) { ++received; });
+    std::raise(SIGHUP);
+    std::raise(SIGTERM);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return received > 0; }, 2000));
+    QTest::qWait(50);
+    EXPECT_EQ(received, 1) << "only SIGTERM";
+    sigaction(SIGHUP, &saved, nullptr);
+}
+
 } // namespace
