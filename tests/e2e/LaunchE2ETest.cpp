@@ -89,4 +89,50 @@ TEST(NoDisplay, AnotherPlatformAskedForNeedsNone) {
     }
 }
 
+// A port of 127.0.0.1 that nothing listens on.
+quint16 freePort() {
+    QTcpServer probe;
+    EXPECT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    return probe.serverPort();
+}
+
+bool listens(quint16 port) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(1000);
+}
+
+bool isAlive(qint64 pid) {
+    return pid > 0 && ::kill(pid_t(pid), 0) == 0;
+}
+
+// tools/run-built.sh as a user runs it from a terminal or a launcher, with the local edit
+// server it starts on a port of its own.
+TEST(RunScript, ASignalToTheScriptQuitsTheApplicationThenStopsItsServer) {
+    for (const int number : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sigabbrev_np(number));
+        const quint16 port = freePort();
+        RunningApplication::Options options;
+        options.withTray = false;
+        options.info.insert("PixaloomServerURL", QStringLiteral("http://127.0.0.1:%1").arg(port));
+        options.launcher = QStringLiteral(PIXALOOM_SOURCE_DIR "/tools/run-built.sh");
+        RunningApplication script(options);
+        EXPECT_TRUE(QTest::qWaitFor([port] { return listens(port); }, 5000))
+            << "the script started no edit server";
+        qint64 application = 0;
+        QString host, name;
+        QLockFile(script.runtimeFolder() + "/com.app.pixaloom.lock")
+            .getLockInfo(&application, &host, &name);
+        ASSERT_TRUE(isAlive(application));
+
+        script.signal(number);
+        EXPECT_EQ(script.waitForExit(), 0) << script.log().toStdString();
+        EXPECT_FALSE(isAlive(application)) << "the application outlived its script";
+        EXPECT_FALSE(listens(port)) << "the edit server outlived its script";
+        EXPECT_TRUE(script.log().contains("Received SIG" + QString(sigabbrev_np(number))));
+        if (isAlive(application))
+            ::kill(pid_t(application), SIGKILL);
+    }
+}
+
 } // namespace
