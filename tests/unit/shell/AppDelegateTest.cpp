@@ -42,6 +42,29 @@ QStringList eventNames() {
     return names;
 }
 
+QStringList reportMessages() {
+    QStringList messages;
+    for (const auto& report : SentrySDK::shared().reports())
+        messages << report.message;
+    return messages;
+}
+
+// What the SDKs had been sent when each widget came into being: a widget is told of its
+// creation while it is being made (as a plain widget still), before the code that makes it
+// goes on. A later widget at the same address replaces an earlier one.
+struct SentAtWidgetCreation : QObject {
+    struct Sent {
+        QStringList events;
+        QStringList messages;
+    };
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Create)
+            byWidget[watched] = {eventNames(), reportMessages()};
+        return false;
+    }
+    std::map<const QObject*, Sent> byWidget;
+};
+
 QAction* menuItem(QMenu* menu, const QString& title) {
     for (QAction* item : menu->actions()) {
         if (item->text() == title)
@@ -126,6 +149,28 @@ TEST_F(Shell, LaunchSendsItsEventAndMessageOnceWithVersionsOrUnknown) {
         EXPECT_FALSE(QApplication::windowIcon().isNull());
     }
     BundleInfo::setMainForTesting(std::nullopt);
+}
+
+TEST_F(Shell, LaunchSendsItsEventAndMessageBeforeTheMainMenuAndTheTrayExist) {
+    PostHogSDK::shared().clearEvents();
+    SentrySDK::shared().clearReports();
+    SentAtWidgetCreation sent;
+    qApp->installEventFilter(&sent);
+    AppDelegate launched;
+    launched.applicationDidFinishLaunching();
+    qApp->removeEventFilter(&sent);
+    // The tray's menu is made just before the tray icon.
+    const struct {
+        const char* name;
+        QMenu* menu;
+    } menus[] = {{"main menu", launched.mainMenu()}, {"tray menu", launched.statusMenu()}};
+    for (const auto& [name, menu] : menus) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(sent.byWidget.contains(menu));
+        EXPECT_EQ(sent.byWidget[menu].events, QStringList{"app_launched"});
+        EXPECT_EQ(sent.byWidget[menu].messages, QStringList{"Pixaloom application started"});
+    }
+    EXPECT_NE(launched.statusItem, nullptr);
 }
 
 TEST_F(Shell, ACaptureOpensTheEditorThenForgetsTheCaptureWindow) {
