@@ -18,6 +18,21 @@ void previousHandler(int) {
     previousHandlerRan = 1;
 }
 
+// Gives SIGHUP an action, as whoever started the process may have, until the end of a test.
+class PreviousHangUpAction {
+public:
+    explicit PreviousHangUpAction(void (*handler)(int)) {
+        struct sigaction action {};
+        action.sa_handler = handler;
+        sigemptyset(&action.sa_mask);
+        EXPECT_EQ(sigaction(SIGHUP, &action, &saved), 0);
+    }
+    ~PreviousHangUpAction() { sigaction(SIGHUP, &saved, nullptr); }
+
+private:
+    struct sigaction saved {};
+};
+
 TEST(TerminationSignals, EachSignalReachesTheEventLoopAlsoANestedOneAndNotTheProcess) {
     std::vector<int> received;
     TerminationSignals caught([&received](int number) { received.push_back(number); });
@@ -48,11 +63,7 @@ TEST(TerminationSignals, EachSignalReachesTheEventLoopAlsoANestedOneAndNotThePro
 }
 
 TEST(TerminationSignals, TheirEndGivesTheSignalsBackToWhatHandledThemBefore) {
-    struct sigaction previous {};
-    previous.sa_handler = previousHandler;
-    sigemptyset(&previous.sa_mask);
-    struct sigaction saved {};
-    ASSERT_EQ(sigaction(SIGHUP, &previous, &saved), 0);
+    const PreviousHangUpAction previous(previousHandler);
     int received = 0;
     {
         TerminationSignals caught([&received](int) { ++received; });
@@ -63,16 +74,11 @@ TEST(TerminationSignals, TheirEndGivesTheSignalsBackToWhatHandledThemBefore) {
     EXPECT_EQ(previousHandlerRan, 0);
     std::raise(SIGHUP);
     EXPECT_EQ(previousHandlerRan, 1);
-    sigaction(SIGHUP, &saved, nullptr);
 }
 
 TEST(TerminationSignals, ASignalIgnoredBeforeStaysIgnored) {
     // As under nohup: a closed terminal must not end the process.
-    struct sigaction ignored {};
-    ignored.sa_handler = SIG_IGN;
-    sigemptyset(&ignored.sa_mask);
-    struct sigaction saved {};
-    ASSERT_EQ(sigaction(SIGHUP, &ignored, &saved), 0);
+    const PreviousHangUpAction ignored(SIG_IGN);
     int received = 0;
     TerminationSignals caught([&received](int) { ++received; });
     std::raise(SIGHUP);
@@ -80,7 +86,6 @@ TEST(TerminationSignals, ASignalIgnoredBeforeStaysIgnored) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return received > 0; }, 2000));
     QTest::qWait(50);
     EXPECT_EQ(received, 1) << "only SIGTERM";
-    sigaction(SIGHUP, &saved, nullptr);
 }
 
 } // namespace
