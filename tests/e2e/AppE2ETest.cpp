@@ -85,7 +85,7 @@ struct Pixaloom : ::testing::Test {
     void SetUp() override {
         colours.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&colours));
-        app = std::make_unique<RunningApplication>(RunningApplication::Options{true, info});
+        app = std::make_unique<RunningApplication>(true, info);
         ASSERT_TRUE(app->trayIcon());
     }
     void TearDown() override {
@@ -138,8 +138,8 @@ struct Pixaloom : ::testing::Test {
     }
 
     KnownColours colours{QRect(500, 300, 640, 480)};
-    // Keys of the application's Info file, for fixtures of their own.
-    QJsonObject info;
+    // Values of the application's Info file beside the edit server's URL.
+    QVariantMap info;
     std::unique_ptr<RunningApplication> app;
 };
 

@@ -112,11 +112,9 @@ TEST(RunScript, ASignalToTheScriptQuitsTheApplicationThenStopsItsServer) {
     for (const int number : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(sigabbrev_np(number));
         const quint16 port = freePort();
-        RunningApplication::Options options;
-        options.withTray = false;
-        options.info.insert("PixaloomServerURL", QStringLiteral("http://127.0.0.1:%1").arg(port));
-        options.launcher = QStringLiteral(PIXALOOM_SOURCE_DIR "/tools/run-built.sh");
-        RunningApplication script(options);
+        RunningApplication script(
+            false, {{"PixaloomServerURL", QStringLiteral("http://127.0.0.1:%1").arg(port)}},
+            QStringLiteral(PIXALOOM_SOURCE_DIR "/tools/run-built.sh"));
         EXPECT_TRUE(QTest::qWaitFor([port] { return listens(port); }, 5000))
             << "the script started no edit server";
         qint64 application = 0;

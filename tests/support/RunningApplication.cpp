@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
@@ -66,25 +67,24 @@ QImage waitForClipboardImage(int timeoutMs) {
     return image;
 }
 
-RunningApplication::RunningApplication(bool withTray)
-    : RunningApplication(Options{withTray}) {
-}
-
-RunningApplication::RunningApplication(Options given)
-    : options(std::move(given)) {
+RunningApplication::RunningApplication(bool withTray, const QVariantMap& info,
+                                       const QString& launcher)
+    : withTray(withTray)
+    , info(info)
+    , launcher(launcher) {
     for (const char* sub : {"config", "cache", "data", "runtime", "bin"})
         QDir(folder.path()).mkpath(QString::fromLatin1(sub));
     QFile::setPermissions(folder.filePath("runtime"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_FALSE(editServer.baseUrl().isEmpty()) << "the local edit server did not start";
-    if (options.withTray)
+    if (withTray)
         startTray();
     startApplication();
     waitUntilStarted();
 }
 
 void RunningApplication::waitUntilStarted() {
-    if (options.withTray)
+    if (withTray)
         EXPECT_TRUE(
             waitForWindow([](const Window& w) { return w.geometry.width() <= 64; }, startTimeoutMs))
             << "the tray icon never appeared";
@@ -111,12 +111,11 @@ void RunningApplication::startTray() {
 }
 
 void RunningApplication::startApplication() {
-    QJsonObject info{{QStringLiteral("PixaloomServerURL"), editServer.baseUrl()}};
-    for (auto key = options.info.begin(); key != options.info.end(); ++key)
-        info.insert(key.key(), key.value());
+    QJsonObject values = QJsonObject::fromVariantMap(info);
+    if (!values.contains(QStringLiteral("PixaloomServerURL")))
+        values.insert(QStringLiteral("PixaloomServerURL"), editServer.baseUrl());
     const QString bin = folder.filePath(QStringLiteral("bin"));
-    const QString executableFolder =
-        options.launcher.isEmpty() ? bin : bin + QStringLiteral("/src/shell");
+    const QString executableFolder = launcher.isEmpty() ? bin : bin + QStringLiteral("/src/shell");
     const QString executable = executableFolder + QStringLiteral("/pixaloom");
     if (!QFile::exists(executable)) {
         QDir().mkpath(executableFolder);
@@ -124,10 +123,10 @@ void RunningApplication::startApplication() {
     }
     QFile infoFile(executableFolder + QStringLiteral("/Info.json"));
     ASSERT_TRUE(infoFile.open(QIODevice::WriteOnly));
-    infoFile.write(QJsonDocument(info).toJson());
+    infoFile.write(QJsonDocument(values).toJson());
     infoFile.close();
-    if (!options.launcher.isEmpty())
-        layOutBuildFolder(info.value(QStringLiteral("PixaloomServerURL")).toString());
+    if (!launcher.isEmpty())
+        layOutBuildFolder(values.value(QStringLiteral("PixaloomServerURL")).toString());
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", folder.path());
@@ -139,10 +138,10 @@ void RunningApplication::startApplication() {
     application.setProcessEnvironment(environment);
     application.setProcessChannelMode(QProcess::SeparateChannels);
     endWithParent(application);
-    if (options.launcher.isEmpty())
+    if (launcher.isEmpty())
         application.start(executable, {});
     else
-        application.start(options.launcher, {bin});
+        application.start(launcher, {bin});
     ASSERT_TRUE(application.waitForStarted());
 }
 

@@ -7,12 +7,12 @@
 
 #include "LocalEditServer.h"
 
-#include <QJsonObject>
 #include <QProcess>
 #include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QVariantMap>
 
 #include <memory>
 #include <optional>
@@ -25,26 +25,19 @@ public:
         QRect geometry;
     };
 
-    struct Options {
-        bool withTray = true;
-        // Keys of its Info file, besides or in place of the local edit server's URL.
-        QJsonObject info{};
-        // A script that runs a built tree (tools/run-built.sh): the application is started
-        // through it, given a build folder that holds the executable, the edit server and a
-        // CMakeCache.txt naming the Info file's server URL. The process is then the script's.
-        QString launcher{};
-    };
-
     // Starts the edit server and a tray (trayer) when `withTray`, then the application; waits
     // until its tray icon is embedded, or until its launch has finished when there is no tray.
-    explicit RunningApplication(bool withTray = true);
-    explicit RunningApplication(Options options);
+    // The keys of `info` go into its Info file beside the edit server's URL, or in its place.
+    // With a `launcher` (tools/run-built.sh) the application is started through that script,
+    // given a build folder that holds the executable, the edit server and a CMakeCache.txt
+    // naming the Info file's server URL; the process is then the script's.
+    explicit RunningApplication(bool withTray = true, const QVariantMap& info = {},
+                                const QString& launcher = {});
     ~RunningApplication();
     RunningApplication(const RunningApplication&) = delete;
     RunningApplication& operator=(const RunningApplication&) = delete;
 
     bool isRunning() const;
-    qint64 pid() const { return application.processId(); }
     // Sends the started process a signal, as a session, `kill` or a terminal would.
     void signal(int number);
     // Starts it again in the same folders once it has ended: its next start.
@@ -79,7 +72,9 @@ private:
     void waitUntilStarted();
     void layOutBuildFolder(const QString& serverUrl);
 
-    Options options;
+    const bool withTray;
+    const QVariantMap info;
+    const QString launcher;
     QTemporaryDir folder;
     LocalEditServer editServer;
     QProcess tray;
