@@ -263,11 +263,20 @@ TEST_F(Pixaloom, TheTrayMenuOpensTheSettingsWhoseCheckboxTurnsOnAutoCopy) {
 }
 
 // A logout, `kill` or Ctrl+C in a terminal, with a crash-report sink that sees how each run's
-// crash-reporting session ended, and an edit server of the test's own.
+// crash-reporting session ended, an analytics sink that gets each run's queued events when it
+// quits, and an edit server of the test's own.
 struct Termination : Pixaloom {
     Termination() {
         info.insert("PixaloomCrashDSN", SdkTestSupport::dsnFor(crashSink));
+        info.insert("PixaloomAnalyticsKey", "phc_e2e");
+        info.insert("PixaloomAnalyticsHost", analyticsSink.baseUrl());
         info.insert("PixaloomServerURL", editServer.baseUrl());
+    }
+    int launchEventsSent() const {
+        const auto events = SdkTestSupport::batchedEvents(analyticsSink.accepted());
+        return int(std::ranges::count_if(events, [](const QJsonObject& event) {
+            return event.value("event") == "app_launched";
+        }));
     }
     QStringList sessionStatuses() const {
         using namespace SdkTestSupport;
@@ -283,11 +292,15 @@ struct Termination : Pixaloom {
             return valueAt(event, "message/formatted") == "Pixaloom application started";
         }));
     }
-    // Quits as Quit does: status 0, the session closed as exited, the lock and socket gone.
+    // Quits as Quit does: status 0, the session closed as exited, the launch event sent (it
+    // waits for a batch otherwise), the lock and socket gone.
     void expectQuitOn(int number) {
         const auto exited = sessionStatuses().count("exited");
+        const int launchEvents = launchEventsSent();
         app->signal(number);
         EXPECT_EQ(app->waitForExit(), 0) << app->log().toStdString();
+        EXPECT_TRUE(
+            LoopbackHttpServer::waitUntil([&] { return launchEventsSent() == launchEvents + 1; }));
         EXPECT_TRUE(LoopbackHttpServer::waitUntil([&] {
             return sessionStatuses().count("exited") == exited + 1;
         })) << sessionStatuses().join(' ').toStdString();
@@ -304,6 +317,7 @@ struct Termination : Pixaloom {
     }
 
     LoopbackHttpServer crashSink{std::chrono::minutes(5)};
+    LoopbackHttpServer analyticsSink{std::chrono::minutes(5)};
     LoopbackHttpServer editServer{std::chrono::minutes(5)};
 };
 
