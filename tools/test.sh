@@ -25,7 +25,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 status=0
 # The end-to-end tests that start the application itself.
-app_tests='^(Pixaloom|HotKeyRoad|TakenHotKey|Updates)\.'
+app_tests='^(Pixaloom|HotKeyRoad|TakenHotKey|Updates|Termination|NoDisplay|RunScript)\.'
 echo "== unit tests under sanitizers"
 ctest --test-dir build-asan -L unit --output-on-failure -j "$jobs" || status=1
 if ctest --test-dir build -N -L e2e | grep -q 'Total Tests: [1-9]'; then

@@ -75,13 +75,13 @@ SingleInstance::~SingleInstance() {
         server->close();
 }
 
-std::unique_ptr<SingleInstance> SingleInstance::claim(const QString& name,
-                                                      std::function<void()> onActivationRequest) {
+SingleInstance::Claim SingleInstance::claim(const QString& name,
+                                            std::function<void()> onActivationRequest) {
     // Better a second Pixaloom than none: without a place to coordinate, the claim guards
     // nothing and the application starts.
     const auto unguarded = [&onActivationRequest] {
-        return std::unique_ptr<SingleInstance>(
-            new SingleInstance(nullptr, std::move(onActivationRequest)));
+        return Claim{std::unique_ptr<SingleInstance>(
+            new SingleInstance(nullptr, std::move(onActivationRequest)))};
     };
     if (runtimeFolder().isEmpty()) {
         logger().error("No runtime folder: another running Pixaloom cannot be detected");
@@ -98,7 +98,7 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const QString& name,
             std::unique_ptr<SingleInstance> instance(
                 new SingleInstance(std::move(lock), std::move(onActivationRequest)));
             instance->listen(socketPath(name));
-            return instance;
+            return {std::move(instance)};
         }
         if (lock->error() != QLockFile::LockFailedError) {
             logger().error("Cannot take the lock %s: another running Pixaloom cannot be detected",
@@ -108,10 +108,10 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const QString& name,
         switch (askRunningInstance(socketPath(name))) {
         case Notification::answered:
             logger().info("Pixaloom is already running; asked it to take a screenshot");
-            return nullptr;
+            return {nullptr, true};
         case Notification::noAnswer:
             logger().error("Pixaloom is already running but did not answer");
-            return nullptr;
+            return {};
         case Notification::notListening:
             break;
         }
@@ -128,7 +128,7 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const QString& name,
                 continue;
             }
             logger().error("Pixaloom is already running but did not answer");
-            return nullptr;
+            return {};
         }
         QThread::msleep(retryIntervalMs);
     }

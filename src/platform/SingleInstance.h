@@ -21,14 +21,20 @@ public:
     // The name the application claims.
     static inline const QString applicationName = QStringLiteral("com.app.pixaloom");
 
-    // Claims `name` for this process and returns the claim: while it lives, each later start
-    // makes it call `onActivationRequest` on this thread's event loop. Returns null when another
-    // process holds the name; that process has then been asked to call its own request
-    // handler, or did not answer within a few seconds (logged). Blocks until then; call it
-    // before the event loop runs. When the runtime folder cannot be used the claim is
-    // granted without guarding anything (logged), so the application still starts.
-    static std::unique_ptr<SingleInstance> claim(const QString& name,
-                                                 std::function<void()> onActivationRequest);
+    // What a start got: the claim, or, when another process holds the name, whether that
+    // process took the request.
+    struct Claim {
+        std::unique_ptr<SingleInstance> instance;
+        bool answered = false;
+    };
+
+    // Claims `name` for this process: while the claim lives, each later start makes it call
+    // `onActivationRequest` on this thread's event loop. No instance when another process holds
+    // the name; that process has then been asked to call its own request handler, or did not
+    // answer within a few seconds (logged). Blocks until then; call it before the event loop
+    // runs. When the runtime folder cannot be used the claim is granted without guarding
+    // anything (logged), so the application still starts.
+    static Claim claim(const QString& name, std::function<void()> onActivationRequest);
     ~SingleInstance() override;
 
     // The socket the holder of `name` listens on: in $XDG_RUNTIME_DIR, or Qt's per-user

@@ -2,9 +2,11 @@
 #include "shell/AppDelegate.h"
 
 #include "platform/BundleInfo.h"
+#include "platform/DisplayConnection.h"
 #include "platform/LogMessageHandler.h"
 #include "platform/MainQueue.h"
 #include "platform/SingleInstance.h"
+#include "platform/TerminationSignals.h"
 #include "platform/UserDefaults.h"
 #include "sdk/PostHogConfig.h"
 #include "sdk/PostHogSDK.h"
@@ -21,6 +23,9 @@ int main(int argc, char** argv) {
     // starting value) hands every large block back to the system as soon as it is freed.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     LogMessageHandler::install();
+    // Qt would abort without a display, blaming its own installation; this says what is wrong.
+    if (!DisplayConnection::isAvailable(argc, argv))
+        return 1;
     const BundleInfo& info = BundleInfo::main();
     const PostHogConfig config(info.string(BundleInfo::analyticsKeyKey).value_or(QString()),
                                info.string(BundleInfo::analyticsHostKey).value_or(QString()));
@@ -35,13 +40,18 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     AppDelegate delegate;
-    // One Pixaloom per session: a second start asks the running one for a capture and ends.
-    const auto instance = SingleInstance::claim(SingleInstance::applicationName,
-                                                [&delegate] { delegate.takeScreenshot(); });
-    if (!instance)
-        return 0;
+    // One Pixaloom per session: a second start asks the running one for a capture and ends,
+    // failing when that one did not answer (hung or stopped): nothing the user asked for
+    // happened.
+    const auto claim = SingleInstance::claim(SingleInstance::applicationName,
+                                             [&delegate] { delegate.takeScreenshot(); });
+    if (!claim.instance)
+        return claim.answered ? 0 : 1;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });
+    // A logout, `kill` or Ctrl+C quits as Quit does: the hot key is released, the queues are
+    // sent and the crash-reporting session ends as a normal exit, not as an abnormal one.
+    const TerminationSignals terminationSignals([](int) { QCoreApplication::quit(); });
     // Launching has finished once the event loop runs.
     MainQueue::async([&delegate] { delegate.applicationDidFinishLaunching(); });
     app.exec();

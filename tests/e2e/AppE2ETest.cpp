@@ -5,6 +5,7 @@
 #include "platform/HotKey.h"
 
 #include "../unit/sdk/UpdateFeeds.h"
+#include "../unit/sdk/SdkTestSupport.h"
 #include "LoopbackHttpServer.h"
 #include "RunningApplication.h"
 #include "ScreenTestTools.h"
@@ -17,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
 #include <iostream>
 
 namespace {
@@ -213,6 +216,13 @@ TEST_F(Pixaloom, AStartWhileRunningEndsAndTheRunningOneStartsACapture) {
     xdo({"key", "Escape"});
 }
 
+TEST_F(Pixaloom, AStartThatTheRunningOneDoesNotAnswerEndsWithStatus1) {
+    app->signal(SIGSTOP);
+    EXPECT_EQ(app->startAgain(), 1);
+    app->signal(SIGCONT);
+    EXPECT_TRUE(app->isRunning());
+}
+
 TEST_F(Pixaloom, ATrayClickDuringACaptureDoesNothingAndEscapeEndsIt) {
     leftClickTray();
     ASSERT_TRUE(app->waitForWindow(isCaptureWindow));
@@ -254,6 +264,112 @@ TEST_F(Pixaloom, TheTrayMenuOpensTheSettingsWhoseCheckboxTurnsOnAutoCopy) {
     EXPECT_EQ(app->waitForExit(), 0);
 }
 
+// A logout, `kill` or Ctrl+C in a terminal, with a crash-report sink that sees how each run's
+// crash-reporting session ended, an analytics sink that gets each run's queued events when it
+// quits, and an edit server of the test's own.
+struct Termination : Pixaloom {
+    Termination() {
+        info.insert("PixaloomCrashDSN", SdkTestSupport::dsnFor(crashSink));
+        info.insert("PixaloomAnalyticsKey", "phc_e2e");
+        info.insert("PixaloomAnalyticsHost", analyticsSink.baseUrl());
+        info.insert("PixaloomServerURL", editServer.baseUrl());
+    }
+    int launchEventsSent() const {
+        const auto events = SdkTestSupport::batchedEvents(analyticsSink.accepted());
+        return int(std::ranges::count_if(events, [](const QJsonObject& event) {
+            return event.value("event") == "app_launched";
+        }));
+    }
+    QStringList sessionStatuses() const {
+        using namespace SdkTestSupport;
+        QStringList statuses;
+        for (const auto& session : items(envelopes(crashSink.accepted()), "session"))
+            statuses << session.value("status").toString();
+        return statuses;
+    }
+    int startMessages() const {
+        using namespace SdkTestSupport;
+        const auto events = items(envelopes(crashSink.accepted()), "event");
+        return int(std::ranges::count_if(events, [](const QJsonObject& event) {
+            return valueAt(event, "message/formatted") == "Pixaloom application started";
+        }));
+    }
+    // Quits as Quit does: status 0, the session closed as exited, the launch event sent (it
+    // waits for a batch otherwise), the lock and socket gone.
+    void expectQuitOn(int number) {
+        const auto exited = sessionStatuses().count("exited");
+        const int launchEvents = launchEventsSent();
+        app->signal(number);
+        EXPECT_EQ(app->waitForExit(), 0) << app->log().toStdString();
+        EXPECT_TRUE(
+            LoopbackHttpServer::waitUntil([&] { return launchEventsSent() == launchEvents + 1; }));
+        EXPECT_TRUE(LoopbackHttpServer::waitUntil([&] {
+            return sessionStatuses().count("exited") == exited + 1;
+        })) << sessionStatuses().join(' ').toStdString();
+        const QStringList left = QDir(app->runtimeFolder()).entryList(QDir::Files | QDir::System);
+        EXPECT_TRUE(left.isEmpty()) << "left behind: " << left.join(' ').toStdString();
+    }
+    // The next start finds no session left open by an earlier run.
+    void expectNoAbnormalSessionAtTheNextStart() {
+        const int started = startMessages();
+        app->relaunch();
+        EXPECT_TRUE(LoopbackHttpServer::waitUntil([&] { return startMessages() == started + 1; }));
+        EXPECT_FALSE(sessionStatuses().contains("abnormal"))
+            << sessionStatuses().join(' ').toStdString();
+    }
+
+    LoopbackHttpServer crashSink{std::chrono::minutes(5)};
+    LoopbackHttpServer analyticsSink{std::chrono::minutes(5)};
+    LoopbackHttpServer editServer{std::chrono::minutes(5)};
+};
+
+TEST_F(Termination, EachSignalAtRestQuitsAsQuitDoes) {
+    int runs = 0;
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(sigabbrev_np(number));
+        if (runs++ > 0)
+            app->relaunch();
+        ASSERT_TRUE(
+            LoopbackHttpServer::waitUntil([&] { return sessionStatuses().count("ok") == runs; }));
+        expectQuitOn(number);
+    }
+    expectNoAbnormalSessionAtTheNextStart();
+}
+
+TEST_F(Termination, AnEditWaitingForItsServerOrItsErrorAlertQuitsAsQuitDoes) {
+    const struct {
+        const char* situation;
+        LoopbackHttpServer::Reply reply;
+        std::function<bool(RunningApplication&)> reached;
+        int signal;
+    } cases[] = {
+        {"mid-edit",
+         {.delay = std::chrono::seconds(60)},
+         [](RunningApplication& app) { return app.waitForLog("Sending request to edit endpoint"); },
+         SIGTERM},
+        {"with the error alert open",
+         {.status = 500},
+         [](RunningApplication& app) {
+             return app.waitForWindow([](auto& w) { return w.name == "Error"; }).has_value();
+         },
+         SIGINT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.situation);
+        if (!app->isRunning())
+            app->relaunch();
+        editServer.setDefaultReply(c.reply);
+        const auto editor = captureColours();
+        ASSERT_FALSE(editor.id.isEmpty());
+        click(toolbarButton(editor, editButton));
+        QTest::qWait(300);
+        xdo({"type", "--delay", "20", "anything"});
+        xdo({"key", "Return"});
+        ASSERT_TRUE(c.reached(*app)) << app->log().toStdString();
+        expectQuitOn(c.signal);
+    }
+    expectNoAbnormalSessionAtTheNextStart();
+}
 } // namespace
 
 namespace {

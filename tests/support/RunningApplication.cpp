@@ -41,6 +41,11 @@ void stop(QProcess& process) {
 
 } // namespace
 
+bool showsLaunchFinished(const QString& log) {
+    return log.contains(QStringLiteral("Successfully registered global shortcut")) ||
+           log.contains(QStringLiteral("Failed to register hotkey"));
+}
+
 QString xdo(const QStringList& arguments) {
     return QString::fromUtf8(runToolToItsEnd(QStringLiteral("xdotool"), arguments).output)
         .trimmed();
@@ -62,7 +67,11 @@ QImage waitForClipboardImage(int timeoutMs) {
     return image;
 }
 
-RunningApplication::RunningApplication(bool withTray, const QVariantMap& info) {
+RunningApplication::RunningApplication(bool withTray, const QVariantMap& info,
+                                       const QString& launcher)
+    : withTray(withTray)
+    , info(info)
+    , launcher(launcher) {
     for (const char* sub : {"config", "cache", "data", "runtime", "bin"})
         QDir(folder.path()).mkpath(QString::fromLatin1(sub));
     QFile::setPermissions(folder.filePath("runtime"),
@@ -70,13 +79,18 @@ RunningApplication::RunningApplication(bool withTray, const QVariantMap& info) {
     EXPECT_FALSE(editServer.baseUrl().isEmpty()) << "the local edit server did not start";
     if (withTray)
         startTray();
-    startApplication(info);
+    startApplication();
+    waitUntilStarted();
+}
+
+void RunningApplication::waitUntilStarted() {
     if (withTray)
         EXPECT_TRUE(
             waitForWindow([](const Window& w) { return w.geometry.width() <= 64; }, startTimeoutMs))
             << "the tray icon never appeared";
     else
-        EXPECT_TRUE(waitForLog(QStringLiteral("Pixaloom application started"), startTimeoutMs));
+        EXPECT_TRUE(waitUntil([this] { return showsLaunchFinished(log()); }, startTimeoutMs))
+            << log().toStdString();
 }
 
 RunningApplication::~RunningApplication() {
@@ -96,16 +110,23 @@ void RunningApplication::startTray() {
         startTimeoutMs));
 }
 
-void RunningApplication::startApplication(const QVariantMap& info) {
-    const QString bin = folder.filePath(QStringLiteral("bin"));
-    const QString executable = bin + QStringLiteral("/pixaloom");
-    ASSERT_TRUE(QFile::copy(QStringLiteral(PIXALOOM_EXECUTABLE), executable));
-    QFile infoFile(bin + QStringLiteral("/Info.json"));
-    ASSERT_TRUE(infoFile.open(QIODevice::WriteOnly));
+void RunningApplication::startApplication() {
     QJsonObject values = QJsonObject::fromVariantMap(info);
-    values.insert(QStringLiteral("PixaloomServerURL"), editServer.baseUrl());
+    if (!values.contains(QStringLiteral("PixaloomServerURL")))
+        values.insert(QStringLiteral("PixaloomServerURL"), editServer.baseUrl());
+    const QString bin = folder.filePath(QStringLiteral("bin"));
+    const QString executableFolder = launcher.isEmpty() ? bin : bin + QStringLiteral("/src/shell");
+    const QString executable = executableFolder + QStringLiteral("/pixaloom");
+    if (!QFile::exists(executable)) {
+        QDir().mkpath(executableFolder);
+        ASSERT_TRUE(QFile::copy(QStringLiteral(PIXALOOM_EXECUTABLE), executable));
+    }
+    QFile infoFile(executableFolder + QStringLiteral("/Info.json"));
+    ASSERT_TRUE(infoFile.open(QIODevice::WriteOnly));
     infoFile.write(QJsonDocument(values).toJson());
     infoFile.close();
+    if (!launcher.isEmpty())
+        layOutBuildFolder(values.value(QStringLiteral("PixaloomServerURL")).toString());
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", folder.path());
@@ -117,8 +138,23 @@ void RunningApplication::startApplication(const QVariantMap& info) {
     application.setProcessEnvironment(environment);
     application.setProcessChannelMode(QProcess::SeparateChannels);
     endWithParent(application);
-    application.start(executable, {});
+    if (launcher.isEmpty())
+        application.start(executable, {});
+    else
+        application.start(launcher, {bin});
     ASSERT_TRUE(application.waitForStarted());
+}
+
+// The parts of a build folder that the launcher reads besides the executable.
+void RunningApplication::layOutBuildFolder(const QString& serverUrl) {
+    const QDir build(folder.filePath(QStringLiteral("bin")));
+    build.mkpath(QStringLiteral("tools/edit-server"));
+    const QString server = build.filePath(QStringLiteral("tools/edit-server/pixaloom-edit-server"));
+    if (!QFile::exists(server))
+        ASSERT_TRUE(QFile::link(QStringLiteral(PIXALOOM_EDIT_SERVER), server));
+    QFile cache(build.filePath(QStringLiteral("CMakeCache.txt")));
+    ASSERT_TRUE(cache.open(QIODevice::WriteOnly));
+    cache.write("PIXALOOM_SERVER_URL:STRING=" + serverUrl.toUtf8() + '\n');
 }
 
 std::optional<int> RunningApplication::startAgain() {
@@ -136,6 +172,23 @@ std::optional<int> RunningApplication::startAgain() {
 
 void RunningApplication::stopEditServer() {
     editServer.stop();
+}
+
+void RunningApplication::signal(int number) {
+    ASSERT_EQ(::kill(pid_t(application.processId()), number), 0);
+}
+
+void RunningApplication::relaunch() {
+    ASSERT_FALSE(isRunning());
+    // What the last run wrote is not taken for what this one writes.
+    log();
+    errors.clear();
+    startApplication();
+    waitUntilStarted();
+}
+
+QString RunningApplication::runtimeFolder() const {
+    return folder.filePath(QStringLiteral("runtime"));
 }
 
 bool RunningApplication::isRunning() const {

@@ -26,14 +26,24 @@ public:
     };
 
     // Starts the edit server and a tray (trayer) when `withTray`, then the application; waits
-    // until its tray icon is embedded, or until it has started when there is no tray. The
-    // keys of `info` go into its Info file beside the edit server's URL.
-    explicit RunningApplication(bool withTray = true, const QVariantMap& info = {});
+    // until its tray icon is embedded, or until its launch has finished when there is no tray.
+    // The keys of `info` go into its Info file beside the edit server's URL, or in its place.
+    // With a `launcher` (tools/run-built.sh) the application is started through that script,
+    // given a build folder that holds the executable, the edit server and a CMakeCache.txt
+    // naming the Info file's server URL; the process is then the script's.
+    explicit RunningApplication(bool withTray = true, const QVariantMap& info = {},
+                                const QString& launcher = {});
     ~RunningApplication();
     RunningApplication(const RunningApplication&) = delete;
     RunningApplication& operator=(const RunningApplication&) = delete;
 
     bool isRunning() const;
+    // Sends the started process a signal, as a session, `kill` or a terminal would.
+    void signal(int number);
+    // Starts it again in the same folders once it has ended: its next start.
+    void relaunch();
+    // The folder of its lock and socket ($XDG_RUNTIME_DIR).
+    QString runtimeFolder() const;
     // Starts the executable once more, as a user would a second time, and waits for that
     // start to end; its exit code, or nullopt when it did not end or crashed.
     std::optional<int> startAgain();
@@ -53,15 +63,20 @@ public:
     bool waitForLog(const QString& line, int timeoutMs = 10000);
     // Waits for the process to end; its exit code, or nullopt when it did not end or crashed.
     std::optional<int> waitForExit(int timeoutMs = 10000);
-    // The settings file the application reads and writes.
-    QString settingsFile() const;
     // The names of the analytics events waiting in the application's queue on disk.
     QStringList queuedAnalyticsEvents() const;
+    // The settings file the application reads and writes.
+    QString settingsFile() const;
 
 private:
     void startTray();
-    void startApplication(const QVariantMap& info);
+    void startApplication();
+    void waitUntilStarted();
+    void layOutBuildFolder(const QString& serverUrl);
 
+    const bool withTray;
+    const QVariantMap info;
+    const QString launcher;
     QTemporaryDir folder;
     LocalEditServer editServer;
     QProcess tray;
@@ -69,6 +84,9 @@ private:
     QString errors;
 };
 
+// Whether the application's log shows its launch finished: its last step, the hot key's
+// registration, is logged whether it succeeds or not.
+bool showsLaunchFinished(const QString& log);
 // Runs xdotool while this process keeps serving its own windows; returns its output.
 QString xdo(const QStringList& arguments);
 // The clipboard's image as another X client reads it.

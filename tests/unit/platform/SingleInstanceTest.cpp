@@ -71,7 +71,7 @@ protected:
         EXPECT_EQ(child.exitCode(), 0);
         return QString::fromUtf8(child.readAllStandardOutput()).trimmed();
     }
-    std::unique_ptr<SingleInstance> claimHere() {
+    SingleInstance::Claim claimHere() {
         return SingleInstance::claim(name, [this] { ++requestsHere; });
     }
 
@@ -84,7 +84,7 @@ protected:
 };
 
 TEST_F(SingleInstanceTest, LaterStartsAskTheRunningOneAndEndWithSuccess) {
-    auto instance = claimHere();
+    auto instance = claimHere().instance;
     ASSERT_NE(instance, nullptr);
     EXPECT_EQ(QFileInfo(SingleInstance::socketPath(name)).path(), runtimeFolder.path());
     EXPECT_FALSE(QFileInfo(SingleInstance::socketPath(name)).permissions() &
@@ -101,7 +101,9 @@ TEST_F(SingleInstanceTest, LaterStartsAskTheRunningOneAndEndWithSuccess) {
     QProcess& running = start();
     ASSERT_EQ(lines(running, 1), "primary");
     LogCapture logs;
-    EXPECT_EQ(claimHere(), nullptr);
+    const auto later = claimHere();
+    EXPECT_EQ(later.instance, nullptr);
+    EXPECT_TRUE(later.answered);
     EXPECT_EQ(lines(running, 2), "primary activated");
     EXPECT_EQ(logs.messages(instanceLog),
               QStringList{"Pixaloom is already running; asked it to take a screenshot"});
@@ -115,7 +117,7 @@ TEST_F(SingleInstanceTest, ACrashedInstancesFilesDoNotStopTheNextStart) {
     ASSERT_TRUE(QFile::exists(SingleInstance::socketPath(name)));
     ASSERT_TRUE(QFile::exists(SingleInstance::lockPath(name)));
 
-    auto instance = claimHere();
+    auto instance = claimHere().instance;
     ASSERT_NE(instance, nullptr);
     EXPECT_EQ(runSecondStart(), "secondary");
     EXPECT_EQ(requestsHere, 1);
@@ -130,7 +132,7 @@ TEST_F(SingleInstanceTest, AnUnreadableLockIsRemovedOnceNobodyAnswers) {
         lock.close();
 
         LogCapture logs;
-        auto instance = claimHere();
+        auto instance = claimHere().instance;
         ASSERT_NE(instance, nullptr);
         EXPECT_EQ(logs.messages(instanceLog),
                   QStringList{"Removing the unreadable lock " + SingleInstance::lockPath(name)});
@@ -167,14 +169,16 @@ TEST_F(SingleInstanceTest, AHungInstanceDoesNotHangTheNextStart) {
 
     LogCapture logs;
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(claimHere(), nullptr) << "it still holds the name";
+    const auto later = claimHere();
+    EXPECT_EQ(later.instance, nullptr) << "it still holds the name";
+    EXPECT_FALSE(later.answered);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
     EXPECT_EQ(logs.messages(instanceLog),
               QStringList{"Pixaloom is already running but did not answer"});
 }
 
 TEST_F(SingleInstanceTest, WhatIsNotARequestIsDroppedAndRequestsStillArrive) {
-    auto instance = claimHere();
+    auto instance = claimHere().instance;
     ASSERT_NE(instance, nullptr);
     // A peer that connects and stays silent holds nothing up.
     QLocalSocket silent;

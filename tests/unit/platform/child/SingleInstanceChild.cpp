@@ -27,14 +27,14 @@ int main(int argc, char** argv) {
     }
     const int expectedRequests = arguments[2].toInt();
     int requests = 0;
-    auto instance = SingleInstance::claim(arguments[1], [&] {
+    const auto claim = SingleInstance::claim(arguments[1], [&] {
         say("activated");
         if (++requests == expectedRequests)
             application.quit();
     });
-    if (!instance) {
+    if (!claim.instance) {
         say("secondary");
-        return 0;
+        return claim.answered ? 0 : 1;
     }
     say("primary");
     QTimer::singleShot(arguments[3].toInt(), &application, &QCoreApplication::quit);
