@@ -177,253 +177,254 @@ TEST_F(Shell, TheApplicationAndTrayIconsAreTheOrangeFrameOnAClearCanvas) {
             EXPECT_EQ(look.offFrame, 0);
             EXPECT_EQ(look.offColour, 0);
         }
+}
 
-    TEST_F(Shell, LaunchSendsItsEventAndMessageBeforeTheMainMenuAndTheTrayExist) {
-        PostHogSDK::shared().clearEvents();
-        SentrySDK::shared().clearReports();
-        SentAtWidgetCreation sent;
-        qApp->installEventFilter(&sent);
-        AppDelegate launched;
-        launched.applicationDidFinishLaunching();
-        qApp->removeEventFilter(&sent);
-        // The tray's menu is made just before the tray icon.
-        const struct {
-            const char* name;
-            QMenu* menu;
-        } menus[] = {{"main menu", launched.mainMenu()}, {"tray menu", launched.statusMenu()}};
-        for (const auto& [name, menu] : menus) {
-            SCOPED_TRACE(name);
-            ASSERT_TRUE(sent.byWidget.contains(menu));
-            EXPECT_EQ(sent.byWidget[menu].events, QStringList{"app_launched"});
-            EXPECT_EQ(sent.byWidget[menu].messages, QStringList{"Pixaloom application started"});
-        }
-        EXPECT_NE(launched.statusItem, nullptr);
+TEST_F(Shell, LaunchSendsItsEventAndMessageBeforeTheMainMenuAndTheTrayExist) {
+    PostHogSDK::shared().clearEvents();
+    SentrySDK::shared().clearReports();
+    SentAtWidgetCreation sent;
+    qApp->installEventFilter(&sent);
+    AppDelegate launched;
+    launched.applicationDidFinishLaunching();
+    qApp->removeEventFilter(&sent);
+    // The tray's menu is made just before the tray icon.
+    const struct {
+        const char* name;
+        QMenu* menu;
+    } menus[] = {{"main menu", launched.mainMenu()}, {"tray menu", launched.statusMenu()}};
+    for (const auto& [name, menu] : menus) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(sent.byWidget.contains(menu));
+        EXPECT_EQ(sent.byWidget[menu].events, QStringList{"app_launched"});
+        EXPECT_EQ(sent.byWidget[menu].messages, QStringList{"Pixaloom application started"});
     }
+    EXPECT_NE(launched.statusItem, nullptr);
+}
 
-    TEST_F(Shell, ACaptureOpensTheEditorThenForgetsTheCaptureWindow) {
-        delegate->takeScreenshot();
-        EXPECT_TRUE(delegate->isCapturingScreen);
-        EXPECT_EQ(eventNames(), QStringList{"screenshot_capture_started"});
-        ASSERT_TRUE(delegate->captureWindow);
-        EXPECT_TRUE(delegate->captureWindow->isVisible());
+TEST_F(Shell, ACaptureOpensTheEditorThenForgetsTheCaptureWindow) {
+    delegate->takeScreenshot();
+    EXPECT_TRUE(delegate->isCapturingScreen);
+    EXPECT_EQ(eventNames(), QStringList{"screenshot_capture_started"});
+    ASSERT_TRUE(delegate->captureWindow);
+    EXPECT_TRUE(delegate->captureWindow->isVisible());
 
-        captureArea(QRectF(40, 30, 300, 200));
-        ASSERT_TRUE(delegate->editWindow);
-        EXPECT_TRUE(delegate->editWindow->isVisible());
-        EXPECT_FALSE(delegate->captureWindow);
-        EXPECT_FALSE(delegate->isCapturingScreen);
-        EXPECT_TRUE(delegate->hasOpenWindows);
-        const QImage shown =
-            EditViewControllerInspector::shown(*delegate->editWindow->editViewController);
-        EXPECT_EQ(shown.pixelColor(5, 5), QColor(Qt::darkCyan));
+    captureArea(QRectF(40, 30, 300, 200));
+    ASSERT_TRUE(delegate->editWindow);
+    EXPECT_TRUE(delegate->editWindow->isVisible());
+    EXPECT_FALSE(delegate->captureWindow);
+    EXPECT_FALSE(delegate->isCapturingScreen);
+    EXPECT_TRUE(delegate->hasOpenWindows);
+    const QImage shown =
+        EditViewControllerInspector::shown(*delegate->editWindow->editViewController);
+    EXPECT_EQ(shown.pixelColor(5, 5), QColor(Qt::darkCyan));
 
-        delegate->editWindow->close();
-        settle();
-        EXPECT_FALSE(delegate->editWindow);
-        EXPECT_FALSE(delegate->hasOpenWindows);
-    }
+    delegate->editWindow->close();
+    settle();
+    EXPECT_FALSE(delegate->editWindow);
+    EXPECT_FALSE(delegate->hasOpenWindows);
+}
 
-    TEST_F(Shell, EscapeInTheCaptureForgetsItAndNoWindowStaysOpen) {
-        delegate->takeScreenshot();
-        QTest::keyClick(delegate->captureWindow.get(), Qt::Key_Escape);
-        settle();
-        EXPECT_FALSE(delegate->captureWindow);
-        EXPECT_FALSE(delegate->isCapturingScreen);
-        EXPECT_FALSE(delegate->hasOpenWindows);
-    }
+TEST_F(Shell, EscapeInTheCaptureForgetsItAndNoWindowStaysOpen) {
+    delegate->takeScreenshot();
+    QTest::keyClick(delegate->captureWindow.get(), Qt::Key_Escape);
+    settle();
+    EXPECT_FALSE(delegate->captureWindow);
+    EXPECT_FALSE(delegate->isCapturingScreen);
+    EXPECT_FALSE(delegate->hasOpenWindows);
+}
 
-    TEST_F(Shell, ASecondCaptureReplacesTheEditorAndItsClosingClearsNothing) {
-        delegate->takeScreenshot();
-        captureArea(QRectF(0, 0, 200, 100));
-        const QPointer<EditWindow> first = delegate->editWindow.get();
+TEST_F(Shell, ASecondCaptureReplacesTheEditorAndItsClosingClearsNothing) {
+    delegate->takeScreenshot();
+    captureArea(QRectF(0, 0, 200, 100));
+    const QPointer<EditWindow> first = delegate->editWindow.get();
 
-        delegate->takeScreenshot();
-        captureArea(QRectF(0, 0, 320, 180));
-        ASSERT_TRUE(delegate->editWindow);
-        EXPECT_NE(delegate->editWindow.get(), first.data());
-        EXPECT_TRUE(delegate->editWindow->isVisible());
-        EXPECT_TRUE(delegate->hasOpenWindows);
-        // The first editor was closed and is gone: one editor window at a time.
-        EXPECT_TRUE(first.isNull());
-    }
+    delegate->takeScreenshot();
+    captureArea(QRectF(0, 0, 320, 180));
+    ASSERT_TRUE(delegate->editWindow);
+    EXPECT_NE(delegate->editWindow.get(), first.data());
+    EXPECT_TRUE(delegate->editWindow->isVisible());
+    EXPECT_TRUE(delegate->hasOpenWindows);
+    // The first editor was closed and is gone: one editor window at a time.
+    EXPECT_TRUE(first.isNull());
+}
 
-    TEST_F(Shell, TakeScreenshotTwiceTracksOnlyTheNewestAndTakesTheOlderOffTheScreen) {
-        delegate->takeScreenshot();
-        const QPointer<ScreenCaptureWindow> older = delegate->captureWindow.get();
-        delegate->takeScreenshot();
-        settle();
-        EXPECT_TRUE(older.isNull());
-        ASSERT_TRUE(delegate->captureWindow);
-        EXPECT_TRUE(delegate->captureWindow->isVisible());
-        EXPECT_TRUE(delegate->isCapturingScreen);
-        EXPECT_EQ(eventNames().count("screenshot_capture_started"), 2);
-        // The crosshair of the older capture went with it.
-        ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
-        delegate->captureWindow->close();
-        settle();
-        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-    }
+TEST_F(Shell, TakeScreenshotTwiceTracksOnlyTheNewestAndTakesTheOlderOffTheScreen) {
+    delegate->takeScreenshot();
+    const QPointer<ScreenCaptureWindow> older = delegate->captureWindow.get();
+    delegate->takeScreenshot();
+    settle();
+    EXPECT_TRUE(older.isNull());
+    ASSERT_TRUE(delegate->captureWindow);
+    EXPECT_TRUE(delegate->captureWindow->isVisible());
+    EXPECT_TRUE(delegate->isCapturingScreen);
+    EXPECT_EQ(eventNames().count("screenshot_capture_started"), 2);
+    // The crosshair of the older capture went with it.
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    delegate->captureWindow->close();
+    settle();
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
 
-    TEST_F(Shell, AForeignWindowClosingClearsNoFieldButRecountsTheOpenWindows) {
-        delegate->showPreferences();
-        settle();
-        QWidget foreign;
-        foreign.show();
-        foreign.close();
-        settle();
-        EXPECT_TRUE(delegate->settingsWindow);
-        EXPECT_TRUE(delegate->hasOpenWindows);
+TEST_F(Shell, AForeignWindowClosingClearsNoFieldButRecountsTheOpenWindows) {
+    delegate->showPreferences();
+    settle();
+    QWidget foreign;
+    foreign.show();
+    foreign.close();
+    settle();
+    EXPECT_TRUE(delegate->settingsWindow);
+    EXPECT_TRUE(delegate->hasOpenWindows);
 
-        delegate->settingsWindow->close();
-        settle();
-        EXPECT_FALSE(delegate->settingsWindow);
-        EXPECT_FALSE(delegate->hasOpenWindows);
-    }
+    delegate->settingsWindow->close();
+    settle();
+    EXPECT_FALSE(delegate->settingsWindow);
+    EXPECT_FALSE(delegate->hasOpenWindows);
+}
 
-    TEST_F(Shell, TrayLeftClickIsIgnoredDuringACaptureAndOtherwiseClosesTheEditorFirst) {
-        delegate->takeScreenshot();
-        const QPointer<ScreenCaptureWindow> capturing = delegate->captureWindow.get();
-        delegate->statusItemClicked();
-        settle();
-        EXPECT_EQ(delegate->captureWindow.get(), capturing.data());
-        EXPECT_EQ(eventNames().count("screenshot_capture_started"), 1);
+TEST_F(Shell, TrayLeftClickIsIgnoredDuringACaptureAndOtherwiseClosesTheEditorFirst) {
+    delegate->takeScreenshot();
+    const QPointer<ScreenCaptureWindow> capturing = delegate->captureWindow.get();
+    delegate->statusItemClicked();
+    settle();
+    EXPECT_EQ(delegate->captureWindow.get(), capturing.data());
+    EXPECT_EQ(eventNames().count("screenshot_capture_started"), 1);
 
-        captureArea(QRectF(0, 0, 240, 160));
-        delegate->showPreferences();
-        settle();
-        const QPointer<EditWindow> editor = delegate->editWindow.get();
-        const QPointer<SettingsWindow> settings = delegate->settingsWindow.get();
-        delegate->statusItemClicked();
-        settle();
-        EXPECT_TRUE(editor.isNull());
-        EXPECT_TRUE(settings.isNull());
-        EXPECT_TRUE(delegate->captureWindow);
-        EXPECT_TRUE(delegate->isCapturingScreen);
-    }
+    captureArea(QRectF(0, 0, 240, 160));
+    delegate->showPreferences();
+    settle();
+    const QPointer<EditWindow> editor = delegate->editWindow.get();
+    const QPointer<SettingsWindow> settings = delegate->settingsWindow.get();
+    delegate->statusItemClicked();
+    settle();
+    EXPECT_TRUE(editor.isNull());
+    EXPECT_TRUE(settings.isNull());
+    EXPECT_TRUE(delegate->captureWindow);
+    EXPECT_TRUE(delegate->isCapturingScreen);
+}
 
-    TEST_F(Shell, SettingsIsOneWindowBroughtBackByASecondCommand) {
-        delegate->showPreferences();
-        const QPointer<SettingsWindow> first = delegate->settingsWindow.get();
-        delegate->showPreferences();
-        settle();
-        EXPECT_EQ(delegate->settingsWindow.get(), first.data());
-        EXPECT_EQ(delegate->settingsWindow->windowTitle(), "Pixaloom Settings");
-        // Centred as a whole, menu bar included: off by at most the frame's margins.
-        const QRect shown = delegate->settingsWindow->geometry();
-        EXPECT_GT(shown.height(), 200) << "the menu bar is part of the window";
-        EXPECT_LE((shown.center() - delegate->settingsWindow->screen()->geometry().center())
-                      .manhattanLength(),
-                  8);
-    }
+TEST_F(Shell, SettingsIsOneWindowBroughtBackByASecondCommand) {
+    delegate->showPreferences();
+    const QPointer<SettingsWindow> first = delegate->settingsWindow.get();
+    delegate->showPreferences();
+    settle();
+    EXPECT_EQ(delegate->settingsWindow.get(), first.data());
+    EXPECT_EQ(delegate->settingsWindow->windowTitle(), "Pixaloom Settings");
+    // Centred as a whole, menu bar included: off by at most the frame's margins.
+    const QRect shown = delegate->settingsWindow->geometry();
+    EXPECT_GT(shown.height(), 200) << "the menu bar is part of the window";
+    EXPECT_LE((shown.center() - delegate->settingsWindow->screen()->geometry().center())
+                  .manhattanLength(),
+              8);
+}
 
-    TEST_F(Shell, MenuShortcutsReachTheActiveEditorOnceAndFollowItsHistory) {
-        delegate->takeScreenshot();
-        captureArea(QRectF(0, 0, 300, 200));
-        EditWindow& editor = *delegate->editWindow;
-        editor.activateWindow();
-        QApplication::setActiveWindow(&editor);
-        settle();
-        QAction* undo = menuItem(delegate->mainMenu(), "Undo");
-        QAction* redo = menuItem(delegate->mainMenu(), "Redo");
-        ASSERT_TRUE(undo && redo);
-        EXPECT_EQ(redo->shortcut(), QKeySequence("Ctrl+Shift+Z"));
-        MainMenu::update();
-        EXPECT_FALSE(undo->isEnabled());
+TEST_F(Shell, MenuShortcutsReachTheActiveEditorOnceAndFollowItsHistory) {
+    delegate->takeScreenshot();
+    captureArea(QRectF(0, 0, 300, 200));
+    EditWindow& editor = *delegate->editWindow;
+    editor.activateWindow();
+    QApplication::setActiveWindow(&editor);
+    settle();
+    QAction* undo = menuItem(delegate->mainMenu(), "Undo");
+    QAction* redo = menuItem(delegate->mainMenu(), "Redo");
+    ASSERT_TRUE(undo && redo);
+    EXPECT_EQ(redo->shortcut(), QKeySequence("Ctrl+Shift+Z"));
+    MainMenu::update();
+    EXPECT_FALSE(undo->isEnabled());
 
-        auto& controller = *editor.editViewController;
-        controller.controlPanelDidChangeBackgroundColorHorizontalPaddingVerticalPadding(
-            nullptr, Qt::white, 10, 10);
-        controller.controlPanelDidChangeBackgroundColorHorizontalPaddingVerticalPadding(
-            nullptr, Qt::black, 20, 20);
-        MainMenu::update();
-        EXPECT_TRUE(undo->isEnabled());
-        EXPECT_FALSE(redo->isEnabled());
+    auto& controller = *editor.editViewController;
+    controller.controlPanelDidChangeBackgroundColorHorizontalPaddingVerticalPadding(
+        nullptr, Qt::white, 10, 10);
+    controller.controlPanelDidChangeBackgroundColorHorizontalPaddingVerticalPadding(
+        nullptr, Qt::black, 20, 20);
+    MainMenu::update();
+    EXPECT_TRUE(undo->isEnabled());
+    EXPECT_FALSE(redo->isEnabled());
 
-        // One key press, one step, whichever of the menu and the window takes the key.
-        ASSERT_EQ(EditViewControllerInspector::index(controller), 2);
-        QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
-        EXPECT_EQ(EditViewControllerInspector::index(controller), 1);
-        MainMenu::update();
-        EXPECT_TRUE(redo->isEnabled());
-        QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-        EXPECT_EQ(EditViewControllerInspector::index(controller), 2);
+    // One key press, one step, whichever of the menu and the window takes the key.
+    ASSERT_EQ(EditViewControllerInspector::index(controller), 2);
+    QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(EditViewControllerInspector::index(controller), 1);
+    MainMenu::update();
+    EXPECT_TRUE(redo->isEnabled());
+    QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(EditViewControllerInspector::index(controller), 2);
 
-        menuItem(delegate->mainMenu(), "Close Window")->trigger();
-        settle();
-        EXPECT_FALSE(delegate->editWindow);
-    }
+    menuItem(delegate->mainMenu(), "Close Window")->trigger();
+    settle();
+    EXPECT_FALSE(delegate->editWindow);
+}
 
-    TEST_F(Shell, EditItemsActOnTheFocusedTextField) {
-        QWidget window;
-        auto* field = new QLineEdit(QStringLiteral("hello world"), &window);
-        window.show();
-        QApplication::setActiveWindow(&window);
-        field->setFocus();
-        settle();
-        QAction* selectAll = menuItem(delegate->mainMenu(), "Select All");
-        QAction* cut = menuItem(delegate->mainMenu(), "Cut");
-        QAction* paste = menuItem(delegate->mainMenu(), "Paste");
-        EXPECT_FALSE(cut->isEnabled()) << "nothing selected";
-        selectAll->trigger();
-        EXPECT_EQ(field->selectedText(), "hello world");
-        MainMenu::update();
-        cut->trigger();
-        EXPECT_EQ(field->text(), "");
-        paste->trigger();
-        EXPECT_EQ(field->text(), "hello world");
+TEST_F(Shell, EditItemsActOnTheFocusedTextField) {
+    QWidget window;
+    auto* field = new QLineEdit(QStringLiteral("hello world"), &window);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    field->setFocus();
+    settle();
+    QAction* selectAll = menuItem(delegate->mainMenu(), "Select All");
+    QAction* cut = menuItem(delegate->mainMenu(), "Cut");
+    QAction* paste = menuItem(delegate->mainMenu(), "Paste");
+    EXPECT_FALSE(cut->isEnabled()) << "nothing selected";
+    selectAll->trigger();
+    EXPECT_EQ(field->selectedText(), "hello world");
+    MainMenu::update();
+    cut->trigger();
+    EXPECT_EQ(field->text(), "");
+    paste->trigger();
+    EXPECT_EQ(field->text(), "hello world");
 
-        field->setReadOnly(true);
-        field->selectAll();
-        MainMenu::update();
-        EXPECT_FALSE(cut->isEnabled());
-        EXPECT_FALSE(paste->isEnabled());
-        EXPECT_TRUE(menuItem(delegate->mainMenu(), "Copy")->isEnabled());
-    }
+    field->setReadOnly(true);
+    field->selectAll();
+    MainMenu::update();
+    EXPECT_FALSE(cut->isEnabled());
+    EXPECT_FALSE(paste->isEnabled());
+    EXPECT_TRUE(menuItem(delegate->mainMenu(), "Copy")->isEnabled());
+}
 
-    TEST_F(Shell, HelpOnlyWritesToTheSystemLog) {
-        LogCapture log;
-        menuItem(delegate->mainMenu(), "Pixaloom Help")->trigger();
-        EXPECT_EQ(log.messages("default"), QStringList{"Show help"});
-    }
+TEST_F(Shell, HelpOnlyWritesToTheSystemLog) {
+    LogCapture log;
+    menuItem(delegate->mainMenu(), "Pixaloom Help")->trigger();
+    EXPECT_EQ(log.messages("default"), QStringList{"Show help"});
+}
 
-    TEST_F(Shell, TheHotKeyShowsTheTrackedCaptureOrANewOneWithoutMarkingACapture) {
-        delegate->handleHotKeyEvent();
-        EXPECT_FALSE(delegate->captureWindow) << "not before a main-queue turn";
-        settle();
-        ASSERT_TRUE(delegate->captureWindow);
-        const QPointer<ScreenCaptureWindow> first = delegate->captureWindow.get();
-        delegate->handleHotKeyEvent();
-        settle();
-        EXPECT_EQ(delegate->captureWindow.get(), first.data());
-        EXPECT_FALSE(delegate->isCapturingScreen);
-        EXPECT_TRUE(eventNames().isEmpty());
+TEST_F(Shell, TheHotKeyShowsTheTrackedCaptureOrANewOneWithoutMarkingACapture) {
+    delegate->handleHotKeyEvent();
+    EXPECT_FALSE(delegate->captureWindow) << "not before a main-queue turn";
+    settle();
+    ASSERT_TRUE(delegate->captureWindow);
+    const QPointer<ScreenCaptureWindow> first = delegate->captureWindow.get();
+    delegate->handleHotKeyEvent();
+    settle();
+    EXPECT_EQ(delegate->captureWindow.get(), first.data());
+    EXPECT_FALSE(delegate->isCapturingScreen);
+    EXPECT_TRUE(eventNames().isEmpty());
 
-        // A hot-key capture leaves the tray's left click free to start another.
-        delegate->statusItemClicked();
-        settle();
-        EXPECT_TRUE(first.isNull());
-        EXPECT_TRUE(delegate->isCapturingScreen);
+    // A hot-key capture leaves the tray's left click free to start another.
+    delegate->statusItemClicked();
+    settle();
+    EXPECT_TRUE(first.isNull());
+    EXPECT_TRUE(delegate->isCapturingScreen);
 
-        // Closed but not yet forgotten: the hot key opens a new window, never the closed one.
-        delegate->captureWindow->close();
-        const QPointer<ScreenCaptureWindow> closed = delegate->captureWindow.get();
-        delegate->handleHotKeyEvent();
-        settle();
-        ASSERT_TRUE(delegate->captureWindow);
-        EXPECT_TRUE(closed.isNull());
-        EXPECT_TRUE(delegate->captureWindow->isVisible());
-    }
+    // Closed but not yet forgotten: the hot key opens a new window, never the closed one.
+    delegate->captureWindow->close();
+    const QPointer<ScreenCaptureWindow> closed = delegate->captureWindow.get();
+    delegate->handleHotKeyEvent();
+    settle();
+    ASSERT_TRUE(delegate->captureWindow);
+    EXPECT_TRUE(closed.isNull());
+    EXPECT_TRUE(delegate->captureWindow->isVisible());
+}
 
-    TEST(AppDelegateShortcut, WithoutAnX11DisplayRegistrationLogsItsStatusAndKeepsNoHotKey) {
-        LogCapture log;
-        AppDelegate delegate;
-        delegate.registerGlobalShortcut();
-        EXPECT_EQ(delegate.hotkeyRef, nullptr);
-        const auto records = log.records();
-        ASSERT_FALSE(records.empty());
-        EXPECT_EQ(records.back().type, QtCriticalMsg);
-        EXPECT_EQ(records.back().message, "Failed to register hotkey: -1");
-        delegate.applicationWillTerminate();
-    }
+TEST(AppDelegateShortcut, WithoutAnX11DisplayRegistrationLogsItsStatusAndKeepsNoHotKey) {
+    LogCapture log;
+    AppDelegate delegate;
+    delegate.registerGlobalShortcut();
+    EXPECT_EQ(delegate.hotkeyRef, nullptr);
+    const auto records = log.records();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.back().type, QtCriticalMsg);
+    EXPECT_EQ(records.back().message, "Failed to register hotkey: -1");
+    delegate.applicationWillTerminate();
+}
 
 } // namespace
