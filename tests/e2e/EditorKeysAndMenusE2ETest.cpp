@@ -1,6 +1,7 @@
 // The editor's keys on a real X server, with the application shell's main menu around the
 // editor as Pixaloom runs it: the undo and redo chords by key position on several keyboard
-// layouts, and Escape while one of the editor's menus or lists is open.
+// layouts, Escape while one of the editor's menus or lists is open, and the Edit menu's items
+// for the text fields of the editor's popovers.
 #include "shell/AppDelegate.h"
 
 #include "editor/ControlPanel.h"
@@ -10,6 +11,7 @@
 #include "editor/ToolbarButton.h"
 #include "platform/MainMenu.h"
 #include "platform/UserDefaults.h"
+#include "KeyboardLayout.h"
 #include "ScreenTestTools.h"
 
 #include <QAbstractItemView>
@@ -45,26 +47,6 @@ void collectActions(const QMenu* menu, QList<QAction*>& into) {
     }
 }
 
-// The X server's keyboard layout for as long as this lives; the one before comes back after.
-class KeyboardLayout {
-public:
-    explicit KeyboardLayout(const QString& layout) {
-        for (const QString& line : QString::fromUtf8(runTool("setxkbmap", {"-query"})).split('\n'))
-            if (line.startsWith("layout:"))
-                previous = line.mid(7).trimmed();
-        runTool("setxkbmap", {layout});
-        // Qt reloads its key map when the server announces the new one.
-        QTest::qWait(300);
-    }
-    ~KeyboardLayout() {
-        runTool("setxkbmap", {previous.isEmpty() ? QStringLiteral("us") : previous});
-        QTest::qWait(300);
-    }
-
-private:
-    QString previous;
-};
-
 // The X keycode of every key press the application sees, before any shortcut can take it.
 class PressedKeycodes : public QObject {
 public:
@@ -84,7 +66,7 @@ protected:
     }
 };
 
-struct EditorKeys : ::testing::Test {
+struct EditorInTheShell : ::testing::Test {
     void SetUp() override {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsFolder.path());
         UserDefaults::standard()->clear();
@@ -146,12 +128,61 @@ struct EditorKeys : ::testing::Test {
         QTest::qWait(150);
     }
 
+    // Whether X shows the window; one that no longer exists is not drawn.
+    static bool isDrawn(WId window) {
+        const ToolRun info = runToolToItsEnd("xwininfo", {"-id", QString::number(window)});
+        return info.succeeded && info.output.contains("IsViewable");
+    }
+    void expectEscapeClosesOnly(QWidget* popup) {
+        const WId popupWindow = popup->winId();
+        ASSERT_TRUE(isDrawn(popupWindow));
+        type(QStringLiteral("Escape"));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return QApplication::activePopupWidget() != popup; }, 5000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !isDrawn(popupWindow); }, 5000))
+            << "the menu is still drawn";
+        QTest::qWait(200);
+        EXPECT_TRUE(editorIsOpen());
+    }
+    QWidget* waitForPopup() {
+        QWidget* popup = nullptr;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return (popup = QApplication::activePopupWidget()) != nullptr; }, 5000));
+        if (popup) {
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(popup, screenTestTimeoutMs));
+        }
+        return popup;
+    }
+    void escapeClosesTheEditor() {
+        type(QStringLiteral("Escape"));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !editorIsOpen(); }, 5000));
+    }
+    QAction* menuItem(const QString& title) const {
+        return *std::ranges::find(menuItems, title, &QAction::text);
+    }
+    // Opens a menu of the editor's menu bar as a user does, with a click on its title.
+    QWidget* openMenuOfTheBar(const QString& title) {
+        auto* bar = editor->findChild<QMenuBar*>();
+        const QList<QAction*> titles = bar->actions();
+        QAction* menu = *std::ranges::find(titles, title, &QAction::text);
+        clickAt(bar->mapToGlobal(bar->actionGeometry(menu).center()));
+        QWidget* popup = waitForPopup();
+        EXPECT_EQ(popup, menu->menu());
+        return popup;
+    }
+
     QTemporaryDir settingsFolder;
     std::unique_ptr<AppDelegate> delegate;
     EditWindow* editor = nullptr;
     ControlPanel* panel = nullptr;
     QList<QAction*> menuItems;
 };
+
+struct EditorKeys : EditorInTheShell {};
+// Escape while a menu or list of the editor is open closes that menu and nothing else; the
+// menu is gone from the screen, and the editor still answers Escape afterwards.
+struct EscapeInAMenu : EditorInTheShell {};
+struct EditMenuItems : EditorInTheShell {};
 
 // Keycodes of the keys at the Z and Y positions of a US keyboard.
 constexpr quint32 zPosition = 52, yPosition = 29;
@@ -202,7 +233,7 @@ TEST_F(EditorKeys, AMenuShortcutOnAKeyTheEditorDoesNotClaimStillWorks) {
     // On AZERTY the key labelled Z sits where US keyboards have W: the editor leaves it to
     // the menu, whose Undo it is.
     KeyboardLayout azerty(QStringLiteral("fr"));
-    QAction* undo = *std::ranges::find(menuItems, QStringLiteral("Undo"), &QAction::text);
+    QAction* undo = menuItem(QStringLiteral("Undo"));
     QSignalSpy fired(undo, &QAction::triggered);
     type(QStringLiteral("ctrl+z"));
     EXPECT_EQ(fired.count(), 1);
@@ -212,48 +243,12 @@ TEST_F(EditorKeys, AMenuShortcutOnAKeyTheEditorDoesNotClaimStillWorks) {
 
 // Escape while a menu or list of the editor is open closes that menu and nothing else; the
 // menu is gone from the screen, and the editor still answers Escape afterwards.
-struct EscapeInAMenu : EditorKeys {
-    // Whether X shows the window; one that no longer exists is not drawn.
-    static bool isDrawn(WId window) {
-        const ToolRun info = runToolToItsEnd("xwininfo", {"-id", QString::number(window)});
-        return info.succeeded && info.output.contains("IsViewable");
-    }
-    void expectEscapeClosesOnly(QWidget* popup) {
-        const WId popupWindow = popup->winId();
-        ASSERT_TRUE(isDrawn(popupWindow));
-        type(QStringLiteral("Escape"));
-        EXPECT_TRUE(
-            QTest::qWaitFor([&] { return QApplication::activePopupWidget() != popup; }, 5000));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !isDrawn(popupWindow); }, 5000))
-            << "the menu is still drawn";
-        QTest::qWait(200);
-        EXPECT_TRUE(editorIsOpen());
-    }
-    QWidget* waitForPopup() {
-        QWidget* popup = nullptr;
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return (popup = QApplication::activePopupWidget()) != nullptr; }, 5000));
-        if (popup) {
-            EXPECT_TRUE(QTest::qWaitForWindowExposed(popup, screenTestTimeoutMs));
-        }
-        return popup;
-    }
-    void escapeClosesTheEditor() {
-        type(QStringLiteral("Escape"));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !editorIsOpen(); }, 5000));
-    }
-};
 
 TEST_F(EscapeInAMenu, OfTheMenuBar) {
-    auto* bar = editor->findChild<QMenuBar*>();
-    ASSERT_NE(bar, nullptr);
-    const QList<QAction*> titles = bar->actions();
     for (const char* title : {"File", "Edit"}) {
         SCOPED_TRACE(title);
-        QAction* menu = *std::ranges::find(titles, QString::fromLatin1(title), &QAction::text);
-        clickAt(bar->mapToGlobal(bar->actionGeometry(menu).center()));
-        QWidget* popup = waitForPopup();
-        ASSERT_EQ(popup, menu->menu());
+        QWidget* popup = openMenuOfTheBar(QString::fromLatin1(title));
+        ASSERT_TRUE(popup);
         expectEscapeClosesOnly(popup);
         EXPECT_FALSE(QApplication::activePopupWidget());
         if (HasFailure())
@@ -286,6 +281,28 @@ TEST_F(EscapeInAMenu, OfTheThemesInThePromptPopover) {
     EXPECT_EQ(QApplication::activePopupWidget(), panel->promptPopover.data());
     type(QStringLiteral("Escape"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !editorIsOpen(); }, 5000));
+}
+
+TEST_F(EditMenuItems, PasteAndSelectAllWantAFieldThatIsShown) {
+    clickAt(centreOf(panel->editButton));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return panel->promptPopover && panel->promptPopover->isShown(); }, 5000));
+    QTest::qWait(200);
+    type(QStringLiteral("a"));
+    MainMenu::update();
+    EXPECT_TRUE(menuItem(QStringLiteral("Paste"))->isEnabled());
+    EXPECT_TRUE(menuItem(QStringLiteral("Select All"))->isEnabled());
+
+    // A click beside the popover closes it; its field, with its text, is gone from the screen.
+    clickAt(editor->mapToGlobal(QPoint(40, editor->height() - 40)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !panel->promptPopover->isShown(); }, 5000));
+    QTest::qWait(200);
+    QWidget* menu = openMenuOfTheBar(QStringLiteral("Edit"));
+    ASSERT_TRUE(menu);
+    for (const char* title : {"Cut", "Copy", "Paste", "Select All"})
+        EXPECT_FALSE(menuItem(QString::fromLatin1(title))->isEnabled()) << title;
+    type(QStringLiteral("Escape"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !menu->isVisible(); }, 5000));
 }
 
 } // namespace
