@@ -3,9 +3,9 @@
 // result on the clipboard, the menus reach the editor and the settings, and Quit ends it.
 #include "platform/HotKey.h"
 
-#include "KeyboardLayout.h"
 #include "RunningApplication.h"
 #include "ScreenTestTools.h"
+#include "KeyboardLayout.h"
 
 #include <QApplication>
 #include <QDir>

@@ -157,6 +157,12 @@ struct EditorInTheShell : ::testing::Test {
         type(QStringLiteral("Escape"));
         EXPECT_TRUE(QTest::qWaitFor([&] { return !editorIsOpen(); }, 5000));
     }
+    void openPromptPopover() {
+        clickAt(centreOf(panel->editButton));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return panel->promptPopover && panel->promptPopover->isShown(); }, 5000));
+        QTest::qWait(200);
+    }
     QAction* menuItem(const QString& title) const {
         return *std::ranges::find(menuItems, title, &QAction::text);
     }
@@ -264,10 +270,8 @@ TEST_F(EscapeInAMenu, OfTheShareButton) {
 }
 
 TEST_F(EscapeInAMenu, OfTheThemesInThePromptPopover) {
-    clickAt(centreOf(panel->editButton));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return panel->promptPopover && panel->promptPopover->isShown(); }, 5000));
-    QTest::qWait(200);
+    openPromptPopover();
+    ASSERT_FALSE(HasFailure());
     clickAt(centreOf(panel->promptThemeSelector));
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return panel->promptThemeSelector->view()->isVisible(); }, 5000));
@@ -280,10 +284,8 @@ TEST_F(EscapeInAMenu, OfTheThemesInThePromptPopover) {
 }
 
 TEST_F(EditMenuItems, PasteAndSelectAllWantAFieldThatIsShown) {
-    clickAt(centreOf(panel->editButton));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return panel->promptPopover && panel->promptPopover->isShown(); }, 5000));
-    QTest::qWait(200);
+    openPromptPopover();
+    ASSERT_FALSE(HasFailure());
     type(QStringLiteral("a"));
     MainMenu::update();
     EXPECT_TRUE(menuItem(QStringLiteral("Paste"))->isEnabled());
