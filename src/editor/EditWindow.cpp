@@ -1,6 +1,7 @@
 #include "editor/EditWindow.h"
 
 #include "editor/EditViewController.h"
+#include "editor/Popover.h"
 #include "platform/ApplicationKeyMonitor.h"
 #include "platform/KeyIdentity.h"
 #include "platform/MainMenu.h"
@@ -77,24 +78,54 @@ EditWindow::~EditWindow() {
 void EditWindow::setupKeyboardShortcuts() {
     QPointer<EditWindow> weakWindow(this);
     localEventMonitor = ApplicationKeyMonitor::addLocalMonitorForKeyDown(
-        [weakWindow](QKeyEvent& event) { return weakWindow && weakWindow->handleKeyDown(event); });
+        [weakWindow](QKeyEvent& event) { return weakWindow && weakWindow->handleKeyDown(event); },
+        // The keys are recognised by position, the menu's shortcuts by the letter a key
+        // carries: on layouts where these disagree a shortcut would otherwise take the
+        // editor's key, and the editor must claim it first.
+        [weakWindow](const QKeyEvent& event) {
+            return weakWindow && keyCommandFor(event) != KeyCommand::none;
+        });
 }
 
-bool EditWindow::handleKeyDown(const QKeyEvent& event) {
+EditWindow::KeyCommand EditWindow::keyCommandFor(const QKeyEvent& event) {
     const PhysicalKey key = KeyIdentity::fromEvent(event);
     const bool command = event.modifiers().testFlag(Qt::ControlModifier);
     const bool shift = event.modifiers().testFlag(Qt::ShiftModifier);
-    if (key == PhysicalKey::escape) {
+    if (key == PhysicalKey::escape)
+        return openMenu() ? KeyCommand::closeMenu : KeyCommand::close;
+    if (key == PhysicalKey::z && command)
+        return shift ? KeyCommand::redo : KeyCommand::undo;
+    if (key == PhysicalKey::y && command)
+        return KeyCommand::redo;
+    return KeyCommand::none;
+}
+
+QWidget* EditWindow::openMenu() {
+    // The editor's popovers are popups too, but they are windows of the editor, which Escape
+    // closes; any other popup is a menu or the list of a pop-up button.
+    QWidget* popup = QApplication::activePopupWidget();
+    return qobject_cast<Popover*>(popup) ? nullptr : popup;
+}
+
+bool EditWindow::handleKeyDown(const QKeyEvent& event) {
+    switch (keyCommandFor(event)) {
+    case KeyCommand::close:
         close();
         return true;
-    }
-    if (key == PhysicalKey::z && command && !shift) {
+    case KeyCommand::closeMenu:
+        // Closed here, as a click outside closes it, rather than left to the menu: a list
+        // that closes on Escape hands the press on to its window, where it would be seen as
+        // an Escape in the editor's windows.
+        openMenu()->close();
+        return true;
+    case KeyCommand::undo:
         undo();
         return true;
-    }
-    if ((key == PhysicalKey::z && command && shift) || (key == PhysicalKey::y && command)) {
+    case KeyCommand::redo:
         redo();
         return true;
+    case KeyCommand::none:
+        return false;
     }
     return false;
 }

@@ -46,8 +46,14 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    // What the editor's keys ask for.
+    enum class KeyCommand { none, close, closeMenu, undo, redo };
+
     static QSize fittedContentSize(QSize content, const QScreen* screen);
     void setupKeyboardShortcuts();
+    static KeyCommand keyCommandFor(const QKeyEvent& event);
+    // The menu or pop-up list that is open, if one is.
+    static QWidget* openMenu();
     bool handleKeyDown(const QKeyEvent& event);
     void windowDidBecomeKey();
     // The separate windows the editor opened: popovers, alerts, the colour dialog, menus.

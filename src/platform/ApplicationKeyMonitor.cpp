@@ -4,12 +4,14 @@
 #include <QKeyEvent>
 
 std::unique_ptr<ApplicationKeyMonitor>
-ApplicationKeyMonitor::addLocalMonitorForKeyDown(Handler handler) {
-    return std::unique_ptr<ApplicationKeyMonitor>(new ApplicationKeyMonitor(std::move(handler)));
+ApplicationKeyMonitor::addLocalMonitorForKeyDown(Handler handler, Claim claims) {
+    return std::unique_ptr<ApplicationKeyMonitor>(
+        new ApplicationKeyMonitor(std::move(handler), std::move(claims)));
 }
 
-ApplicationKeyMonitor::ApplicationKeyMonitor(Handler handler)
-    : handler(std::move(handler)) {
+ApplicationKeyMonitor::ApplicationKeyMonitor(Handler handler, Claim claims)
+    : handler(std::move(handler))
+    , claims(std::move(claims)) {
     if (auto* application = QCoreApplication::instance())
         application->installEventFilter(this);
 }
@@ -20,6 +22,13 @@ ApplicationKeyMonitor::~ApplicationKeyMonitor() {
 }
 
 bool ApplicationKeyMonitor::eventFilter(QObject* watched, QEvent* event) {
+    // An accepted override keeps the press from the shortcuts: it is delivered as a key press,
+    // which this monitor then sees.
+    if (event->type() == QEvent::ShortcutOverride && claims &&
+        claims(static_cast<const QKeyEvent&>(*event))) {
+        event->accept();
+        return true;
+    }
     if (event->type() != QEvent::KeyPress || !handler)
         return QObject::eventFilter(watched, event);
     // Key events travel up the widget tree and meet application filters once per widget;

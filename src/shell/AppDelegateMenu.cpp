@@ -45,6 +45,10 @@ struct FocusedText {
 
     static FocusedText current() {
         QWidget* focus = QApplication::focusWidget();
+        // A field of a popover keeps the focus after the popover has closed; hidden, it can
+        // take nothing.
+        if (!focus || !focus->isVisible())
+            return {};
         return {qobject_cast<QLineEdit*>(focus), qobject_cast<QTextEdit*>(focus),
                 qobject_cast<QPlainTextEdit*>(focus)};
     }

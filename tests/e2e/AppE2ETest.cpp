@@ -9,6 +9,7 @@
 #include "LoopbackHttpServer.h"
 #include "RunningApplication.h"
 #include "ScreenTestTools.h"
+#include "KeyboardLayout.h"
 
 #include <QApplication>
 #include <QDir>
@@ -370,6 +371,29 @@ TEST_F(Termination, AnEditWaitingForItsServerOrItsErrorAlertQuitsAsQuitDoes) {
     }
     expectNoAbnormalSessionAtTheNextStart();
 }
+
+TEST_F(Pixaloom, OnAFrenchKeyboardCtrlAtTheZPositionUndoesAndDoesNotCloseTheEditor) {
+    const auto editor = captureColours();
+    ASSERT_FALSE(editor.id.isEmpty());
+    click(toolbarButton(editor, editButton));
+    QTest::qWait(300);
+    xdo({"type", "--delay", "20", "invert it"});
+    xdo({"key", "Return"});
+    ASSERT_TRUE(editorShows(editor, inverted)) << app->log().toStdString();
+    QTest::qWait(400);
+
+    // AZERTY has W where US keyboards have Z: Ctrl with it is the editor's undo, not the
+    // menu's Close Window.
+    KeyboardLayout azerty(QStringLiteral("fr"));
+    xdo({"windowactivate", "--sync", editor.id});
+    xdo({"key", "ctrl+w"});
+    EXPECT_TRUE(editorShows(editor, [](QRgb c) { return QColor(c); }));
+    xdo({"key", "ctrl+shift+w"});
+    EXPECT_TRUE(editorShows(editor, inverted));
+    EXPECT_FALSE(app->log().contains("Preparing edit window for close"));
+    EXPECT_TRUE(app->waitForWindow([&editor](auto& w) { return w.id == editor.id; }, 1000));
+}
+
 } // namespace
 
 namespace {

@@ -1,6 +1,8 @@
 #include "platform/ApplicationKeyMonitor.h"
 #include "platform/KeyIdentity.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTest>
@@ -77,6 +79,36 @@ TEST(ApplicationKeyMonitor, AHandlerMayRemoveItsOwnMonitor) {
     EXPECT_EQ(*state, 1);
     QTest::keyClick(&field, Qt::Key_Escape);
     EXPECT_EQ(*state, 1);
+}
+
+TEST(ApplicationKeyMonitor, AKeyItClaimsReachesItInsteadOfAShortcutOfThatKey) {
+    QWidget window;
+    auto* field = new QLineEdit(&window);
+    QAction* item = window.addAction(QStringLiteral("Close"));
+    item->setShortcut(QKeySequence(QStringLiteral("Ctrl+W")));
+    window.show();
+    QApplication::setActiveWindow(&window);
+    field->setFocus();
+    const struct {
+        bool claimed;
+        int shortcutFires, handlerSees;
+    } cases[] = {{true, 0, 1}, {false, 1, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.claimed);
+        int fired = 0, seen = 0;
+        const auto connection = QObject::connect(item, &QAction::triggered, [&] { ++fired; });
+        auto monitor = ApplicationKeyMonitor::addLocalMonitorForKeyDown(
+            [&](QKeyEvent& event) {
+                seen += event.key() == Qt::Key_W;
+                return event.key() == Qt::Key_W;
+            },
+            [&](const QKeyEvent& event) { return c.claimed && event.key() == Qt::Key_W; });
+        QTest::keyClick(field, Qt::Key_W, Qt::ControlModifier);
+        QObject::disconnect(connection);
+        EXPECT_EQ(fired, c.shortcutFires);
+        EXPECT_EQ(seen, c.handlerSees);
+        EXPECT_EQ(field->text(), "") << "a consumed press goes no further";
+    }
 }
 
 } // namespace
