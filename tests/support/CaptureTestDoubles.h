@@ -7,8 +7,10 @@
 #include "shell/CaptureReceiver.h"
 
 #include <QColor>
+#include <QEventLoop>
 #include <QImage>
 #include <QRect>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -65,6 +67,33 @@ public:
 
 private:
     std::function<QImage(const QRect&)> answer;
+};
+
+// Waits for the desktop in an event loop of its own before it answers, as the screenshot
+// portal does; `duringWait` runs inside that wait. Records in `destroyedWhileWaiting` whether
+// it was destroyed in the middle of its own wait.
+class WaitingScreenGrabber : public ScreenGrabber {
+public:
+    WaitingScreenGrabber(std::function<void()> duringWait,
+                         std::shared_ptr<bool> destroyedWhileWaiting)
+        : duringWait(std::move(duringWait))
+        , destroyedWhileWaiting(std::move(destroyedWhileWaiting)) {}
+    ~WaitingScreenGrabber() override { *destroyedWhileWaiting = waiting; }
+
+    QImage grab(const QRect& area) override {
+        waiting = true;
+        QEventLoop loop;
+        QTimer::singleShot(0, &loop, duringWait);
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        waiting = false;
+        return ScriptedScreenGrabber::solid(Qt::red)(area);
+    }
+
+private:
+    std::function<void()> duringWait;
+    std::shared_ptr<bool> destroyedWhileWaiting;
+    bool waiting = false;
 };
 
 // The grabbers a test hands to a capture window, with pointers kept for inspection.
