@@ -35,6 +35,16 @@ public:
     // Starts the executable once more, as a user would a second time, and waits for that
     // start to end; its exit code, or nullopt when it did not end or crashed.
     std::optional<int> startAgain();
+    // The same, but the start's request to the running one is held on the way, so that a
+    // test can make it arrive at a moment of its choosing: the start runs with a runtime
+    // folder of its own, where this process holds the lock and listens in the running one's
+    // place. Returns once the request is held (false when none came in time); it must then
+    // be delivered within the start's answer time of three seconds.
+    bool startAgainHeld();
+    // Passes the held request on to the running one and its answer back; whether it answered.
+    bool deliverHeldStart();
+    // Waits for the held start to end, as startAgain does.
+    std::optional<int> waitForHeldStart();
     // Ends the edit server, as a server that goes away would.
     void stopEditServer();
     // The application's visible top-level windows and the tray icon, as the X server has them.
@@ -57,12 +67,15 @@ public:
 private:
     void startTray();
     void startApplication();
+    static std::optional<int> exitCodeOf(QProcess& start);
 
     QTemporaryDir folder;
     LocalEditServer editServer;
     QProcess tray;
     QProcess application;
     QString errors;
+    struct HeldStart;
+    std::unique_ptr<HeldStart> heldStart;
 };
 
 // Runs xdotool while this process keeps serving its own windows; returns its output.
