@@ -44,6 +44,13 @@ void stop(QProcess& process) {
 
 } // namespace
 
+struct RunningApplication::HeldStart {
+    QProcess process;
+    std::unique_ptr<QLockFile> lock;
+    QLocalServer relay;
+    QLocalSocket* request = nullptr;
+};
+
 QString xdo(const QStringList& arguments) {
     return QString::fromUtf8(runToolToItsEnd(QStringLiteral("xdotool"), arguments).output)
         .trimmed();
@@ -64,13 +71,6 @@ QImage waitForClipboardImage(int timeoutMs) {
         timeoutMs);
     return image;
 }
-
-struct RunningApplication::HeldStart {
-    QProcess process;
-    std::unique_ptr<QLockFile> lock;
-    QLocalServer relay;
-    QLocalSocket* request = nullptr;
-};
 
 RunningApplication::RunningApplication(bool withTray) {
     for (const char* sub : {"config", "cache", "data", "runtime", "bin"})

@@ -65,9 +65,9 @@ public:
     QString settingsFile() const;
 
 private:
+    static std::optional<int> exitCodeOf(QProcess& start);
     void startTray();
     void startApplication();
-    static std::optional<int> exitCodeOf(QProcess& start);
 
     QTemporaryDir folder;
     LocalEditServer editServer;
