@@ -17,9 +17,9 @@
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QPointer>
-#include <QtMath>
 #include <QScreen>
 #include <QTimer>
+#include <QtMath>
 #include <QVBoxLayout>
 
 #include <chrono>
