@@ -153,24 +153,7 @@ TEST(PortalScreenGrabberE2E, CropsThePortalsPictureAndRemovesItsFile) {
 }
 
 TEST(PortalScreenGrabberE2E, ACaptureEndedWhileThePortalIsAwaitedStaysEndedAndUntouched) {
-    const struct {
-        const char* name;
-        std::function<void(std::unique_ptr<ScreenCaptureWindow>&)> end;
-    } cases[] = {
-        {"closed",
-         [](auto& window) {
-             window->close();
-         }},
-        {"let go of by its owner",
-         [](auto& window) {
-             window.release()->deleteLater();
-         }},
-        {"destroyed by its owner",
-         [](auto& window) {
-             window.reset();
-         }},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : captureWindowEndings()) {
         SCOPED_TRACE(c.name);
         QTemporaryDir folder;
         const QString file = folder.filePath(QStringLiteral("Screenshot.png"));

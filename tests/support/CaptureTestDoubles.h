@@ -5,6 +5,7 @@
 
 #include "platform/ScreenGrabber.h"
 #include "shell/CaptureReceiver.h"
+#include "shell/ScreenCaptureWindow.h"
 
 #include <QColor>
 #include <QEventLoop>
@@ -95,6 +96,31 @@ private:
     std::shared_ptr<bool> destroyedWhileWaiting;
     bool waiting = false;
 };
+
+// The ways a capture window can end while its screen grab waits: closed by the user, let go
+// of by its owner (deleted on a later turn of the event loop), or destroyed by its owner.
+struct CaptureWindowEnding {
+    const char* name;
+    std::function<void(std::unique_ptr<ScreenCaptureWindow>&)> end;
+};
+
+inline const std::vector<CaptureWindowEnding>& captureWindowEndings() {
+    static const std::vector<CaptureWindowEnding> endings{
+        {"closed",
+         [](auto& window) {
+             window->close();
+         }},
+        {"let go of by its owner",
+         [](auto& window) {
+             window.release()->deleteLater();
+         }},
+        {"destroyed by its owner",
+         [](auto& window) {
+             window.reset();
+         }},
+    };
+    return endings;
+}
 
 // The grabbers a test hands to a capture window, with pointers kept for inspection.
 struct ScriptedGrabbers {

@@ -260,24 +260,7 @@ TEST(ScreenCaptureWindow, EndingDuringTheGrabsWaitHandsNothingOnAndStaysClosed) 
 }
 
 TEST(ScreenCaptureWindow, EndingWhileAGrabberWaitsForTheDesktopStaysEndedAndUntouched) {
-    const struct {
-        const char* name;
-        std::function<void(std::unique_ptr<ScreenCaptureWindow>&)> end;
-    } cases[] = {
-        {"closed",
-         [](auto& window) {
-             window->close();
-         }},
-        {"let go of by its owner",
-         [](auto& window) {
-             window.release()->deleteLater();
-         }},
-        {"destroyed by its owner",
-         [](auto& window) {
-             window.reset();
-         }},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : captureWindowEndings()) {
         SCOPED_TRACE(c.name);
         RecordingCaptureReceiver receiver;
         std::unique_ptr<ScreenCaptureWindow> window;
