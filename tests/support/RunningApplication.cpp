@@ -146,7 +146,11 @@ bool RunningApplication::startAgainHeld() {
     heldStart = std::make_unique<HeldStart>();
     const QString name = runtime + QLatin1Char('/') + SingleInstance::applicationName;
     heldStart->lock = std::make_unique<QLockFile>(name + QStringLiteral(".lock"));
-    if (!heldStart->lock->tryLock(0) || !heldStart->relay.listen(name + QStringLiteral(".socket")))
+    if (!heldStart->lock->tryLock(0))
+        return false;
+    // The socket of an earlier held start may still be there.
+    QLocalServer::removeServer(name + QStringLiteral(".socket"));
+    if (!heldStart->relay.listen(name + QStringLiteral(".socket")))
         return false;
     QProcessEnvironment environment = application.processEnvironment();
     environment.insert("XDG_RUNTIME_DIR", runtime);
