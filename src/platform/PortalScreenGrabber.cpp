@@ -116,9 +116,8 @@ QImage PortalScreenGrabber::crop(const QImage& desktop, const QRect& area) {
     if (desktopArea.isEmpty())
         return {};
     const qreal scale = qreal(desktop.width()) / desktopArea.width();
-    const QRectF wanted(QPointF(area.topLeft() - desktopArea.topLeft()) * scale,
-                        QSizeF(area.size()) * scale);
-    const QRect pixels = wanted.toAlignedRect().intersected(desktop.rect());
+    const QRect pixels = onPixelGrid(QRectF(area.translated(-desktopArea.topLeft())), scale)
+                             .intersected(desktop.rect());
     if (pixels.isEmpty())
         return {};
     QImage image = desktop.copy(pixels);

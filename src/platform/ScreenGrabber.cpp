@@ -13,6 +13,11 @@ QImage ScreenGrabber::tellingAllRows(QImage image, const RowsRead& rowsRead) {
     return image;
 }
 
+QRect ScreenGrabber::onPixelGrid(const QRectF& area, qreal ratio) {
+    return QRect(qRound(area.x() * ratio), qRound(area.y() * ratio), qRound(area.width() * ratio),
+                 qRound(area.height() * ratio));
+}
+
 std::vector<std::unique_ptr<ScreenGrabber>> ScreenGrabber::standardGrabbers() {
     std::vector<std::unique_ptr<ScreenGrabber>> grabbers;
     grabbers.push_back(std::make_unique<QtScreenGrabber>());

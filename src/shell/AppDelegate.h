@@ -141,6 +141,8 @@ private:
     std::unique_ptr<WindowNotificationCenter> windowNotifications;
     // The window that became key last, to bring back when the application is activated.
     QPointer<QWidget> lastKeyWindow;
+    // Asked for while a capture window handed its selection on; started after it closes.
+    bool captureRequestedDuringHandOff = false;
     // The standard about panel, deleted when closed.
     QPointer<QMessageBox> aboutPanel;
 };

@@ -23,6 +23,12 @@ void makeKeyAndOrderFront(QWidget& window) {
 } // namespace
 
 void AppDelegate::takeScreenshot() {
+    // The selection that the capture window is reading off the screen goes to the editor
+    // first; this capture starts once that window has closed.
+    if (captureWindow && captureWindow->isHandingOff()) {
+        captureRequestedDuringHandOff = true;
+        return;
+    }
     isCapturingScreen = true;
     if (posthog)
         posthog->capture(QStringLiteral("screenshot_capture_started"));
@@ -79,6 +85,10 @@ void AppDelegate::handleWindowClosed(QWidget* window) {
             retire(editWindow);
         } else if (closed && closed == settingsWindow.get()) {
             retire(settingsWindow);
+        }
+        if (captureRequestedDuringHandOff && !(captureWindow && captureWindow->isHandingOff())) {
+            captureRequestedDuringHandOff = false;
+            takeScreenshot();
         }
         hasOpenWindows = captureWindow || editWindow || settingsWindow;
         updateActivationPolicy();

@@ -19,6 +19,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
+#include <QtMath>
 #include <QVBoxLayout>
 
 #include <chrono>
@@ -33,7 +34,7 @@ constexpr std::chrono::milliseconds waitAfterHiding{50};
 
 ScreenCaptureWindow::ScreenCaptureWindow(std::vector<std::unique_ptr<ScreenGrabber>> grabbers)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
-    , screenGrabbers(std::move(grabbers)) {
+    , screenGrabbers(std::make_shared<const ScreenGrabbers>(std::move(grabbers))) {
     const QScreen* screen = mainScreen();
     const QRect frame = screen ? screen->geometry() : QRect();
     setGeometry(frame);
@@ -109,6 +110,7 @@ void ScreenCaptureWindow::captureSelectedArea(const QRectF& rect) {
         return;
     }
     const QPointer<ScreenCaptureWindow> self(this);
+    handingOff = true;
     const QImage image = captureScreenArea(rect);
     // Closed (Escape) or destroyed by its owner while the grab waited: the user is no longer
     // capturing, so nothing is handed on.
@@ -129,10 +131,12 @@ void ScreenCaptureWindow::captureSelectedArea(const QRectF& rect) {
 }
 
 QImage ScreenCaptureWindow::captureScreenArea(const QRectF& rect) {
-    if (!mainScreen())
+    const QScreen* screen = mainScreen();
+    if (!screen)
         return {};
     // The overlay's coordinates are the window's; the grab wants the desktop's.
-    const QRect area = rect.translated(geometry().topLeft()).toAlignedRect();
+    const QRect grabbed = areaToGrab(rect, screen->devicePixelRatio()).intersected(this->rect());
+    const QRect area = grabbed.translated(geometry().topLeft());
 
     const bool wasVisible = isVisible();
     hide();
@@ -140,15 +144,44 @@ QImage ScreenCaptureWindow::captureScreenArea(const QRectF& rect) {
     QEventLoop loop;
     QTimer::singleShot(waitAfterHiding, &loop, &QEventLoop::quit);
     loop.exec();
-    // Queued calls run during the wait; a window closed or destroyed meanwhile must not come
-    // back on screen without its cursor and key monitors.
+    // Queued calls run during the wait, and during a grabber's own wait for the desktop; a
+    // window closed or destroyed meanwhile must not come back on screen without its cursor
+    // and key monitors, nor be touched at all once destroyed.
+    if (!self || closed)
+        return {};
+    const QImage image = grabScreen(screenGrabbers, area);
     if (!self || closed)
         return {};
 
-    QImage image = grabScreen(area);
     if (wasVisible)
         makeKeyAndOrderFront();
-    return image;
+    return selectionOf(image, grabbed, rect);
+}
+
+QRect ScreenCaptureWindow::areaToGrab(const QRectF& rect, qreal ratio) {
+    // The whole device-independent pixels that hold every device pixel of the selection.
+    const QRect pixels = ScreenGrabber::onPixelGrid(rect, ratio);
+    const QPoint topLeft(qFloor(pixels.left() / ratio), qFloor(pixels.top() / ratio));
+    const QPoint pastBottomRight(qCeil((pixels.right() + 1) / ratio),
+                                 qCeil((pixels.bottom() + 1) / ratio));
+    return QRect(topLeft, pastBottomRight - QPoint(1, 1));
+}
+
+QImage ScreenCaptureWindow::selectionOf(const QImage& image, const QRect& grabbed,
+                                        const QRectF& rect) {
+    // The grab covers whole device-independent pixels around the selection; the selection
+    // itself is the device pixels it spans, so the image measures its size.
+    if (image.isNull())
+        return image;
+    const qreal ratio = image.devicePixelRatio();
+    const QRect wanted =
+        ScreenGrabber::onPixelGrid(rect, ratio)
+            .translated(-ScreenGrabber::onPixelGrid(QRectF(grabbed), ratio).topLeft());
+    if (wanted == image.rect())
+        return image;
+    QImage selection = image.copy(wanted);
+    selection.setDevicePixelRatio(ratio);
+    return selection;
 }
 
 bool ScreenCaptureWindow::canPaintAhead(const QImage* surface, const QRect& frame) {
@@ -178,7 +211,7 @@ void ScreenCaptureWindow::showScreenPicture(const QRect& frame, QImage* surface)
             OverlayView::paintDimmedPicture(rows, pictureRows);
         };
     }
-    const QImage screenPicture = grabScreen(frame, paintRows);
+    const QImage screenPicture = grabScreen(screenGrabbers, frame, paintRows);
     // Nothing to paint beneath: the dimming alone, as over a desktop that composites.
     if (screenPicture.isNull())
         setAttribute(Qt::WA_TranslucentBackground);
@@ -194,9 +227,9 @@ bool ScreenCaptureWindow::fitsSurface(const QImage& picture, QSize surfaceSize) 
            picture.format() == QImage::Format_RGB32;
 }
 
-QImage ScreenCaptureWindow::grabScreen(const QRect& area,
-                                       const ScreenGrabber::RowsRead& rowsRead) const {
-    for (const auto& grabber : screenGrabbers) {
+QImage ScreenCaptureWindow::grabScreen(std::shared_ptr<const ScreenGrabbers> grabbers,
+                                       const QRect& area, const ScreenGrabber::RowsRead& rowsRead) {
+    for (const auto& grabber : *grabbers) {
         QImage image = grabber->grabAsRead(area, rowsRead);
         if (!image.isNull())
             return image;

@@ -32,6 +32,9 @@ public:
 
     // Closed windows are never shown again.
     bool isClosed() const { return closed; }
+    // From the release of a selection until its image has been handed on and the window
+    // closes: hidden for most of it while the screen beneath is read.
+    bool isHandingOff() const { return handingOff && !closed; }
 
     // Called by the overlay with the released selection, in the overlay's coordinates.
     void captureSelectedArea(const QRectF& rect);
@@ -47,7 +50,11 @@ private:
     static bool canPaintAhead(const QImage* surface, const QRect& frame);
     void showScreenPicture(const QRect& frame, QImage* surface);
     static bool fitsSurface(const QImage& picture, QSize surfaceSize);
-    QImage grabScreen(const QRect& area, const ScreenGrabber::RowsRead& rowsRead = {}) const;
+    using ScreenGrabbers = std::vector<std::unique_ptr<ScreenGrabber>>;
+    static QImage grabScreen(std::shared_ptr<const ScreenGrabbers> grabbers, const QRect& area,
+                             const ScreenGrabber::RowsRead& rowsRead = {});
+    static QRect areaToGrab(const QRectF& rect, qreal ratio);
+    static QImage selectionOf(const QImage& image, const QRect& grabbed, const QRectF& rect);
     void endCapture();
     void makeKeyAndOrderFront();
 
@@ -57,7 +64,10 @@ private:
     // Set by the first close; the screen grab's wait runs the event loop, where an Escape can
     // close the window in the middle of a capture.
     bool closed = false;
+    bool handingOff = false;
     std::unique_ptr<ApplicationKeyMonitor> localEventMonitor;
     std::unique_ptr<GlobalKeyMonitor> globalEventMonitor;
-    std::vector<std::unique_ptr<ScreenGrabber>> screenGrabbers;
+    // Shared with a grab under way: a grabber that waits for the desktop runs the event loop,
+    // where the window can be deleted, and must outlive its own wait.
+    std::shared_ptr<const ScreenGrabbers> screenGrabbers;
 };

@@ -1,17 +1,24 @@
 // The screenshot portal grabber against a portal of our own on the session bus (the tests
 // run inside dbus-run-session): the request, the answer on the request object, the crop of
-// the desktop picture and the removal of the portal's file.
+// the desktop picture and the removal of the portal's file; and a capture window ended while
+// it waits for the portal's answer.
 
+#include "platform/CursorStack.h"
 #include "platform/PortalScreenGrabber.h"
+#include "shell/ScreenCaptureWindow.h"
+
+#include "CaptureTestDoubles.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QFile>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -33,6 +40,10 @@ public:
         , file(std::move(file)) {}
 
     QVariantMap lastOptions;
+    // How long the answer takes, and what the asking application's main thread is made to do
+    // meanwhile.
+    std::chrono::milliseconds answerDelay{0};
+    std::function<void()> whileAnswerIsAwaited;
 
 public slots:
     QDBusObjectPath Screenshot(const QString&, const QVariantMap& options,
@@ -42,19 +53,16 @@ public slots:
         sender.replace(QLatin1Char('.'), QLatin1Char('_'));
         const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
                                  .arg(sender, options.value("handle_token").toString());
+        if (whileAnswerIsAwaited)
+            QMetaObject::invokeMethod(qApp, whileAnswerIsAwaited, Qt::QueuedConnection);
         // After the reply has gone out, as the real portal answers later.
-        QMetaObject::invokeMethod(
-            this,
-            [this, path] {
-                QDBusMessage response = QDBusMessage::createSignal(
-                    path, QStringLiteral("org.freedesktop.portal.Request"),
-                    QStringLiteral("Response"));
-                response << responseCode
-                         << QVariantMap{
-                                {QStringLiteral("uri"), QUrl::fromLocalFile(file).toString()}};
-                connection.send(response);
-            },
-            Qt::QueuedConnection);
+        QTimer::singleShot(answerDelay, this, [this, path] {
+            QDBusMessage response = QDBusMessage::createSignal(
+                path, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
+            response << responseCode
+                     << QVariantMap{{QStringLiteral("uri"), QUrl::fromLocalFile(file).toString()}};
+            connection.send(response);
+        });
         return QDBusObjectPath(path);
     }
 
@@ -62,6 +70,38 @@ private:
     QDBusConnection connection;
     uint responseCode;
     QString file;
+};
+
+// The fake portal on the session bus, answering from a thread of its own, for one test case.
+class PortalOnBus {
+public:
+    PortalOnBus(uint responseCode, const QString& file, bool runs = true)
+        : connection(
+              QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("portal")))
+        , portal(new FakeScreenshotPortal(connection, responseCode, file)) {
+        portal->moveToThread(&thread);
+        QObject::connect(&thread, &QThread::finished, portal, &QObject::deleteLater);
+        thread.start();
+        if (runs) {
+            EXPECT_TRUE(connection.registerService(portalService));
+            EXPECT_TRUE(
+                connection.registerObject(portalPath, portal, QDBusConnection::ExportAllSlots));
+        }
+    }
+    ~PortalOnBus() {
+        connection.unregisterObject(portalPath);
+        connection.unregisterService(portalService);
+        thread.quit();
+        thread.wait();
+        QDBusConnection::disconnectFromBus(QStringLiteral("portal"));
+    }
+
+    QDBusConnection connection;
+    QThread thread;
+    FakeScreenshotPortal* portal;
+
+private:
+    const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 };
 
 // The desktop as the portal pictures it: every device pixel's colour tells its place.
@@ -92,18 +132,8 @@ TEST(PortalScreenGrabberE2E, CropsThePortalsPictureAndRemovesItsFile) {
         const QImage desktop = desktopPicture(c.ratio);
         ASSERT_TRUE(desktop.save(file));
 
-        QDBusConnection connection =
-            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("portal"));
-        QThread thread;
-        auto* portal = new FakeScreenshotPortal(connection, c.responseCode, file);
-        portal->moveToThread(&thread);
-        QObject::connect(&thread, &QThread::finished, portal, &QObject::deleteLater);
-        thread.start();
-        if (c.portalRuns) {
-            ASSERT_TRUE(connection.registerService(portalService));
-            ASSERT_TRUE(connection.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"),
-                                                  portal, QDBusConnection::ExportAllSlots));
-        }
+        PortalOnBus bus(c.responseCode, file, c.portalRuns);
+        const FakeScreenshotPortal* portal = bus.portal;
 
         PortalScreenGrabber grabber(std::chrono::seconds(5));
         const QRect area(300, 200, 120, 80);
@@ -119,12 +149,39 @@ TEST(PortalScreenGrabberE2E, CropsThePortalsPictureAndRemovesItsFile) {
         } else {
             EXPECT_TRUE(image.isNull());
         }
+    }
+}
 
-        connection.unregisterObject(QStringLiteral("/org/freedesktop/portal/desktop"));
-        connection.unregisterService(portalService);
-        thread.quit();
-        thread.wait();
-        QDBusConnection::disconnectFromBus(QStringLiteral("portal"));
+TEST(PortalScreenGrabberE2E, ACaptureEndedWhileThePortalIsAwaitedStaysEndedAndUntouched) {
+    for (const auto& c : captureWindowEndings()) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir folder;
+        const QString file = folder.filePath(QStringLiteral("Screenshot.png"));
+        ASSERT_TRUE(desktopPicture(1.0).save(file));
+        // Qt's grab yields nothing, as on Wayland, so the portal is asked.
+        std::vector<std::unique_ptr<ScreenGrabber>> grabbers;
+        grabbers.push_back(
+            std::make_unique<ScriptedScreenGrabber>(ScriptedScreenGrabber::failing()));
+        grabbers.push_back(std::make_unique<PortalScreenGrabber>(std::chrono::seconds(5)));
+        RecordingCaptureReceiver receiver;
+        auto window = std::make_unique<ScreenCaptureWindow>(std::move(grabbers));
+        const QPointer<ScreenCaptureWindow> watched = window.get();
+        window->setAppDelegate(&receiver);
+
+        PortalOnBus bus(0, file);
+        bus.portal->answerDelay = std::chrono::milliseconds(200);
+        bus.portal->whileAnswerIsAwaited = [&] {
+            c.end(window);
+        };
+        window->captureSelectedArea(QRectF(300, 200, 120, 80));
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+        EXPECT_TRUE(receiver.handOffs.empty());
+        if (watched) {
+            EXPECT_FALSE(watched->isVisible());
+        }
+        EXPECT_EQ(CursorStack::depth(), 0);
     }
 }
 

@@ -5,10 +5,13 @@
 
 #include "platform/ScreenGrabber.h"
 #include "shell/CaptureReceiver.h"
+#include "shell/ScreenCaptureWindow.h"
 
 #include <QColor>
+#include <QEventLoop>
 #include <QImage>
 #include <QRect>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -66,6 +69,58 @@ public:
 private:
     std::function<QImage(const QRect&)> answer;
 };
+
+// Waits for the desktop in an event loop of its own before it answers, as the screenshot
+// portal does; `duringWait` runs inside that wait. Records in `destroyedWhileWaiting` whether
+// it was destroyed in the middle of its own wait.
+class WaitingScreenGrabber : public ScreenGrabber {
+public:
+    WaitingScreenGrabber(std::function<void()> duringWait,
+                         std::shared_ptr<bool> destroyedWhileWaiting)
+        : duringWait(std::move(duringWait))
+        , destroyedWhileWaiting(std::move(destroyedWhileWaiting)) {}
+    ~WaitingScreenGrabber() override { *destroyedWhileWaiting = waiting; }
+
+    QImage grab(const QRect& area) override {
+        waiting = true;
+        QEventLoop loop;
+        QTimer::singleShot(0, &loop, duringWait);
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        waiting = false;
+        return ScriptedScreenGrabber::solid(Qt::red)(area);
+    }
+
+private:
+    std::function<void()> duringWait;
+    std::shared_ptr<bool> destroyedWhileWaiting;
+    bool waiting = false;
+};
+
+// The ways a capture window can end while its screen grab waits: closed by the user, let go
+// of by its owner (deleted on a later turn of the event loop), or destroyed by its owner.
+struct CaptureWindowEnding {
+    const char* name;
+    std::function<void(std::unique_ptr<ScreenCaptureWindow>&)> end;
+};
+
+inline const std::vector<CaptureWindowEnding>& captureWindowEndings() {
+    static const std::vector<CaptureWindowEnding> endings{
+        {"closed",
+         [](auto& window) {
+             window->close();
+         }},
+        {"let go of by its owner",
+         [](auto& window) {
+             window.release()->deleteLater();
+         }},
+        {"destroyed by its owner",
+         [](auto& window) {
+             window.reset();
+         }},
+    };
+    return endings;
+}
 
 // The grabbers a test hands to a capture window, with pointers kept for inspection.
 struct ScriptedGrabbers {

@@ -7,6 +7,9 @@
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
@@ -15,6 +18,8 @@
 
 #include <csignal>
 #include <sys/prctl.h>
+
+#include "platform/SingleInstance.h"
 
 namespace {
 
@@ -45,6 +50,13 @@ bool showsLaunchFinished(const QString& log) {
     return log.contains(QStringLiteral("Successfully registered global shortcut")) ||
            log.contains(QStringLiteral("Failed to register hotkey"));
 }
+
+struct RunningApplication::HeldStart {
+    QProcess process;
+    std::unique_ptr<QLockFile> lock;
+    QLocalServer relay;
+    QLocalSocket* request = nullptr;
+};
 
 QString xdo(const QStringList& arguments) {
     return QString::fromUtf8(runToolToItsEnd(QStringLiteral("xdotool"), arguments).output)
@@ -94,6 +106,8 @@ void RunningApplication::waitUntilStarted() {
 }
 
 RunningApplication::~RunningApplication() {
+    if (heldStart)
+        stop(heldStart->process);
     stop(application);
     stop(tray);
 }
@@ -162,12 +176,65 @@ std::optional<int> RunningApplication::startAgain() {
     second.setProcessEnvironment(application.processEnvironment());
     endWithParent(second);
     second.start(application.program(), {});
-    if (!second.waitForStarted() ||
-        !waitUntil([&] { return second.state() == QProcess::NotRunning; }, startTimeoutMs))
+    return exitCodeOf(second);
+}
+
+bool RunningApplication::startAgainHeld() {
+    const QString runtime = folder.filePath(QStringLiteral("held-runtime"));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    heldStart = std::make_unique<HeldStart>();
+    const QString name = runtime + QLatin1Char('/') + SingleInstance::applicationName;
+    heldStart->lock = std::make_unique<QLockFile>(name + QStringLiteral(".lock"));
+    if (!heldStart->lock->tryLock(0))
+        return false;
+    // The socket of an earlier held start may still be there.
+    QLocalServer::removeServer(name + QStringLiteral(".socket"));
+    if (!heldStart->relay.listen(name + QStringLiteral(".socket")))
+        return false;
+    QProcessEnvironment environment = application.processEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", runtime);
+    heldStart->process.setProcessEnvironment(environment);
+    endWithParent(heldStart->process);
+    heldStart->process.start(application.program(), {});
+    return waitUntil(
+        [this] {
+            if (!heldStart->request)
+                heldStart->request = heldStart->relay.nextPendingConnection();
+            return heldStart->request && heldStart->request->bytesAvailable() > 0 &&
+                   heldStart->request->peek(64).endsWith('\n');
+        },
+        startTimeoutMs);
+}
+
+bool RunningApplication::deliverHeldStart() {
+    QLocalSocket running;
+    running.connectToServer(folder.filePath(QStringLiteral("runtime/")) +
+                            SingleInstance::applicationName + QStringLiteral(".socket"));
+    if (!running.waitForConnected(1000))
+        return false;
+    running.write(heldStart->request->readAll());
+    running.waitForBytesWritten(1000);
+    QByteArray answer;
+    while (!answer.endsWith('\n') && running.waitForReadyRead(3000))
+        answer += running.readAll();
+    heldStart->request->write(answer);
+    heldStart->request->flush();
+    heldStart->request->disconnectFromServer();
+    return !answer.isEmpty();
+}
+
+std::optional<int> RunningApplication::waitForHeldStart() {
+    return exitCodeOf(heldStart->process);
+}
+
+std::optional<int> RunningApplication::exitCodeOf(QProcess& start) {
+    if (!start.waitForStarted() ||
+        !waitUntil([&] { return start.state() == QProcess::NotRunning; }, startTimeoutMs))
         return std::nullopt;
-    if (second.exitStatus() != QProcess::NormalExit)
+    if (start.exitStatus() != QProcess::NormalExit)
         return std::nullopt;
-    return second.exitCode();
+    return start.exitCode();
 }
 
 void RunningApplication::stopEditServer() {

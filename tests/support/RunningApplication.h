@@ -47,6 +47,16 @@ public:
     // Starts the executable once more, as a user would a second time, and waits for that
     // start to end; its exit code, or nullopt when it did not end or crashed.
     std::optional<int> startAgain();
+    // The same, but the start's request to the running one is held on the way, so that a
+    // test can make it arrive at a moment of its choosing: the start runs with a runtime
+    // folder of its own, where this process holds the lock and listens in the running one's
+    // place. Returns once the request is held (false when none came in time); it must then
+    // be delivered within the start's answer time of three seconds.
+    bool startAgainHeld();
+    // Passes the held request on to the running one and its answer back; whether it answered.
+    bool deliverHeldStart();
+    // Waits for the held start to end, as startAgain does.
+    std::optional<int> waitForHeldStart();
     // Ends the edit server, as a server that goes away would.
     void stopEditServer();
     // The application's visible top-level windows and the tray icon, as the X server has them.
@@ -69,6 +79,7 @@ public:
     QString settingsFile() const;
 
 private:
+    static std::optional<int> exitCodeOf(QProcess& start);
     void startTray();
     void startApplication();
     void waitUntilStarted();
@@ -82,6 +93,8 @@ private:
     QProcess tray;
     QProcess application;
     QString errors;
+    struct HeldStart;
+    std::unique_ptr<HeldStart> heldStart;
 };
 
 // Whether the application's log shows its launch finished: its last step, the hot key's

@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
+
+#include <sys/uio.h>
 
 #include <cstdlib>
 
@@ -206,3 +209,74 @@ inline QImage plainScreenRead(xcb_connection_t* connection, QRect area) {
     std::free(reply);
     return image;
 }
+
+// Input and questions sent straight from this process, with no tool to start in between: for
+// tests that must act within a few milliseconds of something they see on the X server.
+namespace XServer {
+
+inline xcb_window_t rootWindow(xcb_connection_t* connection) {
+    return xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+}
+
+// The XTEST extension's FakeInput request, as a tool such as xdotool sends it; waits until the
+// server has handled it, so that the event has gone out to the window under the pointer.
+inline bool fakeInput(uint8_t type, uint8_t detail, QPoint at = {}) {
+    static xcb_extension_t xtest = {"XTEST", 0};
+    struct {
+        uint8_t majorOpcode, minorOpcode;
+        uint16_t length;
+        uint8_t type, detail, pad0[2];
+        uint32_t time;
+        xcb_window_t root;
+        uint8_t pad1[8];
+        int16_t rootX, rootY;
+        uint8_t pad2[7], deviceId;
+    } request{};
+    static_assert(sizeof(request) == 36);
+    xcb_connection_t* connection = qtXConnection();
+    request.type = type;
+    request.detail = detail;
+    request.root = rootWindow(connection);
+    request.rootX = int16_t(at.x());
+    request.rootY = int16_t(at.y());
+    const xcb_protocol_request_t header{.count = 2, .ext = &xtest, .opcode = 2, .isvoid = 1};
+    iovec parts[4] = {{}, {}, {&request, sizeof(request)}, {nullptr, 0}};
+    const xcb_void_cookie_t cookie{
+        xcb_send_request(connection, XCB_REQUEST_CHECKED, parts + 2, &header)};
+    xcb_generic_error_t* error = xcb_request_check(connection, cookie);
+    std::free(error);
+    return !error;
+}
+
+inline bool movePointer(QPoint to) {
+    return fakeInput(XCB_MOTION_NOTIFY, 0, to);
+}
+inline bool pressButton(bool down) {
+    return fakeInput(down ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, 1);
+}
+
+inline bool isMapped(WId window) {
+    xcb_connection_t* connection = qtXConnection();
+    xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(
+        connection, xcb_get_window_attributes(connection, xcb_window_t(window)), nullptr);
+    const bool mapped = reply && reply->map_state != XCB_MAP_STATE_UNMAPPED;
+    std::free(reply);
+    return mapped;
+}
+
+// The innermost window under the pointer: the one a click goes to.
+inline xcb_window_t windowUnderPointer() {
+    xcb_connection_t* connection = qtXConnection();
+    xcb_window_t window = rootWindow(connection);
+    while (true) {
+        xcb_query_pointer_reply_t* reply =
+            xcb_query_pointer_reply(connection, xcb_query_pointer(connection, window), nullptr);
+        const xcb_window_t child = reply ? reply->child : XCB_WINDOW_NONE;
+        std::free(reply);
+        if (child == XCB_WINDOW_NONE)
+            return window;
+        window = child;
+    }
+}
+
+} // namespace XServer

@@ -8,6 +8,7 @@
 #include "editor/EditWindow.h"
 #include "platform/BundleInfo.h"
 #include "platform/MainMenu.h"
+#include "platform/MainQueue.h"
 #include "platform/UserDefaults.h"
 #include "sdk/PostHogSDK.h"
 #include "sdk/SentryOptions.h"
@@ -300,6 +301,49 @@ TEST_F(Shell, TrayLeftClickIsIgnoredDuringACaptureAndOtherwiseClosesTheEditorFir
     EXPECT_TRUE(settings.isNull());
     EXPECT_TRUE(delegate->captureWindow);
     EXPECT_TRUE(delegate->isCapturingScreen);
+}
+
+TEST_F(Shell, ACaptureAskedForWhileTheSelectionIsReadOpensAfterItsEditor) {
+    const struct {
+        const char* name;
+        bool openedByHotKey;
+        std::function<void(AppDelegate&)> ask;
+        bool newCapture;
+    } cases[] = {
+        {"a second start", false, [](AppDelegate& d) { d.takeScreenshot(); }, true},
+        {"a tray click in a hot-key capture", true, [](AppDelegate& d) { d.statusItemClicked(); },
+         true},
+        {"a tray click in a tray capture", false, [](AppDelegate& d) { d.statusItemClicked(); },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.openedByHotKey)
+            delegate->handleHotKeyEvent();
+        else
+            delegate->takeScreenshot();
+        settle();
+        ASSERT_TRUE(delegate->captureWindow);
+        const QPointer<ScreenCaptureWindow> selecting = delegate->captureWindow.get();
+        PostHogSDK::shared().clearEvents();
+        // Queued before the release, so it comes while the window is hidden for the grab.
+        MainQueue::async([this, &c] { c.ask(*delegate); });
+        captureArea(QRectF(20, 10, 240, 160));
+
+        ASSERT_TRUE(delegate->editWindow);
+        const QImage shown =
+            EditViewControllerInspector::shown(*delegate->editWindow->editViewController);
+        EXPECT_EQ(shown.deviceIndependentSize(), QSizeF(240, 160));
+        EXPECT_TRUE(selecting.isNull());
+        EXPECT_EQ(bool(delegate->captureWindow), c.newCapture);
+        EXPECT_EQ(eventNames().count("screenshot_capture_started"), c.newCapture ? 1 : 0);
+        if (delegate->captureWindow) {
+            EXPECT_TRUE(delegate->captureWindow->isVisible());
+            delegate->captureWindow->close();
+        }
+        delegate->editWindow->close();
+        settle();
+    }
 }
 
 TEST_F(Shell, SettingsIsOneWindowBroughtBackByASecondCommand) {

@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QScreen>
 #include <QTest>
 
@@ -255,6 +256,63 @@ TEST(ScreenCaptureWindow, EndingDuringTheGrabsWaitHandsNothingOnAndStaysClosed) 
             EXPECT_FALSE(window->isVisible());
         }
         EXPECT_EQ(CursorStack::depth(), 0);
+    }
+}
+
+TEST(ScreenCaptureWindow, EndingWhileAGrabberWaitsForTheDesktopStaysEndedAndUntouched) {
+    for (const auto& c : captureWindowEndings()) {
+        SCOPED_TRACE(c.name);
+        RecordingCaptureReceiver receiver;
+        std::unique_ptr<ScreenCaptureWindow> window;
+        QPointer<ScreenCaptureWindow> watched;
+        auto destroyedWhileWaiting = std::make_shared<bool>(false);
+        std::vector<std::unique_ptr<ScreenGrabber>> grabbers;
+        grabbers.push_back(
+            std::make_unique<WaitingScreenGrabber>([&] { c.end(window); }, destroyedWhileWaiting));
+        window = std::make_unique<ScreenCaptureWindow>(std::move(grabbers));
+        watched = window.get();
+        window->setAppDelegate(&receiver);
+        selectArea(window->findChild<OverlayView*>(), QRectF(10, 20, 50, 40));
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+        EXPECT_TRUE(receiver.handOffs.empty());
+        EXPECT_FALSE(*destroyedWhileWaiting);
+        if (watched) {
+            EXPECT_FALSE(watched->isVisible());
+        }
+        EXPECT_EQ(CursorStack::depth(), 0);
+    }
+}
+
+TEST(ScreenCaptureWindow, TheImageMeasuresTheSelectionOnTheDevicePixelGrid) {
+    const struct {
+        const char* name;
+        QRectF selection;
+        QRect grabbed;
+        QSize pixels;
+    } cases[] = {
+        {"whole pixels", {40, 30, 120, 80}, {40, 30, 120, 80}, {120, 80}},
+        {"fractional corner", {101.34, 83.67, 300, 200}, {101, 84, 300, 200}, {300, 200}},
+        {"fractional corner and size", {10.4, 20.6, 50.2, 40.7}, {10, 21, 50, 41}, {50, 41}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedGrabbers grabbers{{ScriptedScreenGrabber::solid(Qt::blue)}};
+        auto* grabber = grabbers.grabbers[0];
+        RecordingCaptureReceiver receiver;
+        ScreenCaptureWindow window(std::move(grabbers.list));
+        window.setAppDelegate(&receiver);
+        window.captureSelectedArea(c.selection);
+        QCoreApplication::processEvents();
+
+        EXPECT_EQ(grabber->requests, std::vector<QRect>{c.grabbed});
+        ASSERT_EQ(receiver.handOffs.size(), 1u);
+        const QImage& image = receiver.handOffs[0].image;
+        EXPECT_EQ(image.size(), c.pixels);
+        EXPECT_EQ(image.devicePixelRatio(), 1.0);
+        EXPECT_EQ(image.pixel(image.width() - 1, image.height() - 1), qRgb(0, 0, 255));
+        EXPECT_EQ(receiver.handOffs[0].frame, c.selection);
     }
 }
 
