@@ -56,6 +56,8 @@ public:
     QSizeF sizeToFitScreen(QSizeF points) const;
     void showError(const QString& message);
 
+    // Both false while an edit is in flight: its result lands after the entry that was shown
+    // when it began.
     bool canUndo() const;
     bool canRedo() const;
     void performUndo();
@@ -173,6 +175,8 @@ private:
     const QColor backgroundColor{17, 17, 17};
     const Logger logger{QStringLiteral("com.app.pixaloom"), QStringLiteral("EditViewController")};
     std::optional<std::chrono::steady_clock::time_point> editStartTime;
+    // From an accepted edit until its result step: the history does not move meanwhile.
+    bool editInFlight = false;
     QImage originalImage;
     bool hasBackgroundColor = false;
     std::optional<QColor> currentBackgroundColor;

@@ -108,7 +108,7 @@ void EditViewController::updateUndoRedoButtonsState() {
 }
 
 void EditViewController::controlPanelDidClickUndo(ControlPanel*) {
-    if (currentHistoryIndex < 1)
+    if (!canUndo())
         return;
     --currentHistoryIndex;
     logger.info("Reverted to previous edit (history index: %ld)", currentHistoryIndex);
@@ -119,7 +119,7 @@ void EditViewController::controlPanelDidClickUndo(ControlPanel*) {
 }
 
 void EditViewController::controlPanelDidClickRedo(ControlPanel*) {
-    if (currentHistoryIndex >= static_cast<int>(imageHistory.size()) - 1)
+    if (!canRedo())
         return;
     ++currentHistoryIndex;
     logger.info("Restored to next edit (history index: %ld)", currentHistoryIndex);
