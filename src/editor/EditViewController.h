@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -108,6 +109,8 @@ private:
     void revealLoadingOverlay();
 
     void autoCopyImageIfEnabled();
+    // What autoCopyImageIfEnabled() does, for a PNG still being made.
+    void autoCopyPng(std::shared_future<QByteArray> png);
     static bool autoCopyEnabled();
 
     void addToHistory(const QImage& image);
@@ -117,8 +120,6 @@ private:
     // Shows the entry at currentHistoryIndex: at once when its pixels are at hand, else once
     // the history's worker has unpacked it and scaled it for the view.
     void showHistoryEntry();
-    // What a step ends with once its entry's image is ready.
-    void finishStep(const QImage& image, const QImage& scaledForView = {});
     // Whatever needs the shown image now (copy, share, edit, background) gets the entry a
     // step is still unpacking, unpacked here, not the image shown before the step.
     void showPendingStepNow();
@@ -192,7 +193,8 @@ private:
     QPointer<QAbstractAnimation> loadingFade;
 
     // The step whose entry the history's worker is making ready, 0 for none; read by the
-    // worker too, so a step overtaken by another before its turn is not unpacked at all.
+    // worker too, so a step overtaken by another before its turn is not unpacked at all
+    // unless its auto-copy needs the pixels.
     // Any image shown meanwhile overtakes it as well.
     std::shared_ptr<std::atomic<quint64>> pendingStep = std::make_shared<std::atomic<quint64>>(0);
     quint64 stepsRequested = 0;
