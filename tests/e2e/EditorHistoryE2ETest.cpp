@@ -1,6 +1,10 @@
 // The editor's undo/redo history on a real X server, as a user drives it: edits through the
 // prompt popover against a scripted local edit server, the keys sent with xdotool, the
 // toolbar clicked, and the auto-copies read back by another X client (xclip).
+#include <QScreen>
+
+#include <gtest/gtest.h>
+
 #include "editor/EditWindow.h"
 #include "editor/ToolbarButton.h"
 #include "service/PixaloomService.h"
@@ -9,10 +13,6 @@
 #include "ScreenTestTools.h"
 
 #include "../unit/editor/EditViewControllerInspector.h"
-
-#include <QScreen>
-
-#include <gtest/gtest.h>
 
 using Inspector = EditViewControllerInspector;
 
