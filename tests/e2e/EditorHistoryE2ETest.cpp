@@ -232,8 +232,8 @@ TEST_F(EditorHistoryOnX11, AnUndosAutoCopyReachesTheClipboardWhenTheEditorCloses
     struct CloseAfterUndo : QObject {
         std::unique_ptr<EditWindow>* window;
         bool eventFilter(QObject*, QEvent* event) override {
-            const auto* key = static_cast<QKeyEvent*>(event);
-            if (event->type() == QEvent::KeyPress && key->key() == Qt::Key_Z)
+            if (event->type() == QEvent::KeyPress &&
+                static_cast<QKeyEvent*>(event)->key() == Qt::Key_Z)
                 QMetaObject::invokeMethod(
                     this, [this] { window->reset(); }, Qt::QueuedConnection);
             return false;
