@@ -228,7 +228,8 @@ TEST_F(EditorHistoryOnX11, AnUndosAutoCopyReachesTheClipboardWhenTheEditorCloses
     waitForEditToEnd();
     ASSERT_TRUE(waitUntilPacked(0));
 
-    // The editor closes on the turn after Ctrl+Z, while the capture is still being unpacked.
+    // The editor closes on the turn after Ctrl+Z, as the menu's Close Window and the shell's
+    // retiring of the window do, while the capture is still being unpacked.
     struct CloseAfterUndo : QObject {
         std::unique_ptr<EditWindow>* window;
         bool eventFilter(QObject*, QEvent* event) override {
