@@ -10,6 +10,7 @@
 #include "service/PixaloomService.h"
 #include "LoopbackHttpServer.h"
 #include "QtPng.h"
+#include "RunningApplication.h"
 #include "ScreenTestTools.h"
 
 #include "../unit/editor/EditViewControllerInspector.h"
@@ -39,11 +40,7 @@ int pixelsOf(const QImage& image, QRgb colour) {
 
 // The clipboard's image as another X client pastes it, in one format for comparing.
 QImage pasted() {
-    return QImage::fromData(runToolToItsEnd(QStringLiteral("xclip"),
-                                            {"-selection", "clipboard", "-t", "image/png", "-o"})
-                                .output,
-                            "PNG")
-        .convertToFormat(QImage::Format_ARGB32);
+    return clipboardImage().convertToFormat(QImage::Format_ARGB32);
 }
 
 QImage solid(QSize size, QColor colour) {
