@@ -292,11 +292,11 @@ void EditViewController::presentAlert(const QString& messageText, const QString&
 }
 
 bool EditViewController::canUndo() const {
-    return currentHistoryIndex >= 1;
+    return !editInFlight && currentHistoryIndex >= 1;
 }
 
 bool EditViewController::canRedo() const {
-    return currentHistoryIndex < static_cast<int>(imageHistory.size()) - 1;
+    return !editInFlight && currentHistoryIndex < static_cast<int>(imageHistory.size()) - 1;
 }
 
 void EditViewController::performUndo() {

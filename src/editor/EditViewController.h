@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -58,6 +59,8 @@ public:
     void showError(const QString& message);
     static constexpr qsizetype maxAlertTextLength = 400;
 
+    // Both false while an edit is in flight: its result lands after the entry that was shown
+    // when it began.
     bool canUndo() const;
     bool canRedo() const;
     void performUndo();
@@ -108,6 +111,8 @@ private:
     void revealLoadingOverlay();
 
     void autoCopyImageIfEnabled();
+    // What autoCopyImageIfEnabled() does, for a PNG still being made.
+    void autoCopyPng(std::shared_future<QByteArray> png);
     static bool autoCopyEnabled();
 
     void addToHistory(const QImage& image);
@@ -117,8 +122,6 @@ private:
     // Shows the entry at currentHistoryIndex: at once when its pixels are at hand, else once
     // the history's worker has unpacked it and scaled it for the view.
     void showHistoryEntry();
-    // What a step ends with once its entry's image is ready.
-    void finishStep(const QImage& image, const QImage& scaledForView = {});
     // Whatever needs the shown image now (copy, share, edit, background) gets the entry a
     // step is still unpacking, unpacked here, not the image shown before the step.
     void showPendingStepNow();
@@ -175,6 +178,8 @@ private:
     const QColor backgroundColor{17, 17, 17};
     const Logger logger{QStringLiteral("com.app.pixaloom"), QStringLiteral("EditViewController")};
     std::optional<std::chrono::steady_clock::time_point> editStartTime;
+    // From an accepted edit until its result step: the history does not move meanwhile.
+    bool editInFlight = false;
     QImage originalImage;
     bool hasBackgroundColor = false;
     std::optional<QColor> currentBackgroundColor;
@@ -190,7 +195,8 @@ private:
     QPointer<QAbstractAnimation> loadingFade;
 
     // The step whose entry the history's worker is making ready, 0 for none; read by the
-    // worker too, so a step overtaken by another before its turn is not unpacked at all.
+    // worker too, so a step overtaken by another before its turn is not unpacked at all
+    // unless its auto-copy needs the pixels.
     // Any image shown meanwhile overtakes it as well.
     std::shared_ptr<std::atomic<quint64>> pendingStep = std::make_shared<std::atomic<quint64>>(0);
     quint64 stepsRequested = 0;

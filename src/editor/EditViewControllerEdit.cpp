@@ -99,6 +99,7 @@ void EditViewController::controlPanelDidClickEditWithPromptThemeImprovePrompt(
                                   {QStringLiteral("improve_prompt"), improvePrompt},
                                   {QStringLiteral("image_width"), points.width()},
                                   {QStringLiteral("image_height"), points.height()}});
+    editInFlight = true;
     showLoading();
     // Fire and forget: the task owns its frame and a strong reference to this controller,
     // and ends by itself once the result step has run.
@@ -181,6 +182,7 @@ void EditViewController::handleEditResult(const EditRequest& request,
                                           const std::optional<QByteArray>& bytes,
                                           const DecodedResult& decoded,
                                           const std::optional<PixaloomError>& error) {
+    editInFlight = false;
     hideLoading();
     const QString theme = themeProperty(request.theme);
     if (bytes) {

@@ -6,6 +6,7 @@
 #include "editor/ImageView.h"
 #include "editor/ToolbarButton.h"
 #include "platform/BackgroundWork.h"
+#include "platform/ClipboardWriter.h"
 #include "sdk/PostHogSDK.h"
 
 namespace {
@@ -63,9 +64,16 @@ void EditViewController::showHistoryEntry() {
     const int index = currentHistoryIndex;
     HistoryImage& entry = imageHistory[size_t(index)];
     if (!entry.isPacked() || !imageView) {
-        finishStep(entry.image());
+        showImage(entry.image());
+        autoCopyImageIfEnabled();
         return;
     }
+    // The step's copy goes to the clipboard now, with its log line and event, and is filled
+    // once the entry is unpacked: whatever overtakes the showing (another step, the window
+    // closing) cannot lose it, and a paste meanwhile waits for it.
+    std::optional<ClipboardWriter::PendingPng> copy;
+    if (autoCopyEnabled())
+        copy = ClipboardWriter::encodePngLater();
     // Unpacking a 4K entry and scaling it to the view take milliseconds each, tens on a
     // loaded machine: the worker does both, and the GUI thread only shows what it made.
     const quint64 step = ++stepsRequested;
@@ -73,31 +81,33 @@ void EditViewController::showHistoryEntry() {
     BackgroundWork::run(
         &historyWorker, this,
         [unpack = entry.unpacker(), pending = pendingStep, step,
-         viewSize = QSizeF(imageView->size()), ratio = imageView->devicePixelRatioF()] {
+         copy = copy ? copy->deliver : nullptr, viewSize = QSizeF(imageView->size()),
+         ratio = imageView->devicePixelRatioF()] {
             ReadyEntry ready;
-            if (pending->load() != step)
+            if (pending->load() != step && !copy)
                 return ready;
             ready.image = unpack();
-            ready.scaledForView = ImageView::scaledForView(ready.image, viewSize, ratio);
+            if (copy)
+                copy(ready.image);
+            if (pending->load() == step)
+                ready.scaledForView = ImageView::scaledForView(ready.image, viewSize, ratio);
             return ready;
         },
         [this, step, index](ReadyEntry ready) {
             if (pendingStep->load() != step || currentHistoryIndex != index)
                 return;
             imageHistory[size_t(index)].keepUnpacked(ready.image);
-            finishStep(ready.image, ready.scaledForView);
+            showImage(ready.image, ready.scaledForView);
         });
-}
-
-void EditViewController::finishStep(const QImage& image, const QImage& scaledForView) {
-    showImage(image, scaledForView);
-    autoCopyImageIfEnabled();
+    // Claimed once the unpacking is under way, which alone a paste then waits for.
+    if (copy)
+        autoCopyPng(copy->png);
 }
 
 void EditViewController::showPendingStepNow() {
-    if (pendingStep->load() == 0)
-        return;
-    finishStep(imageHistory[size_t(currentHistoryIndex)].image());
+    // The step has claimed its copy already.
+    if (pendingStep->load() != 0)
+        showImage(imageHistory[size_t(currentHistoryIndex)].image());
 }
 
 void EditViewController::updateUndoRedoButtonsState() {
@@ -108,7 +118,7 @@ void EditViewController::updateUndoRedoButtonsState() {
 }
 
 void EditViewController::controlPanelDidClickUndo(ControlPanel*) {
-    if (currentHistoryIndex < 1)
+    if (!canUndo())
         return;
     --currentHistoryIndex;
     logger.info("Reverted to previous edit (history index: %ld)", currentHistoryIndex);
@@ -119,7 +129,7 @@ void EditViewController::controlPanelDidClickUndo(ControlPanel*) {
 }
 
 void EditViewController::controlPanelDidClickRedo(ControlPanel*) {
-    if (currentHistoryIndex >= static_cast<int>(imageHistory.size()) - 1)
+    if (!canRedo())
         return;
     ++currentHistoryIndex;
     logger.info("Restored to next edit (history index: %ld)", currentHistoryIndex);

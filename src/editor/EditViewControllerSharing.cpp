@@ -21,6 +21,11 @@ void EditViewController::autoCopyImageIfEnabled() {
     logger.info("Auto-copied image to clipboard");
 }
 
+void EditViewController::autoCopyPng(std::shared_future<QByteArray> png) {
+    ClipboardWriter::writePng(std::move(png));
+    logger.info("Auto-copied image to clipboard");
+}
+
 void EditViewController::controlPanelDidClickCopy(ControlPanel*) {
     showPendingStepNow();
     if (!imageView || imageView->image().isNull()) {

@@ -41,6 +41,7 @@ PackedImage PackedImage::pack(const QImage& image) {
     packed.size = image.size();
     packed.format = image.format();
     packed.devicePixelRatio = image.devicePixelRatio();
+    packed.colorTable = image.colorTable();
     packed.bytesPerLine = image.bytesPerLine();
     packed.rowsPerStrip =
         int(std::clamp<qsizetype>(stripBytes / packed.bytesPerLine, 1, image.height()));
@@ -83,6 +84,7 @@ QImage PackedImage::unpack() const {
         return {};
     QImage image(size, format);
     image.setDevicePixelRatio(devicePixelRatio);
+    image.setColorTable(colorTable);
     const int distance = filterDistance(image);
     // Taken once: scanLine() on the shared image from several threads would race on its
     // detach bookkeeping.

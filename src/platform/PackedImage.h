@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QList>
 
 #include <vector>
 
@@ -14,7 +15,8 @@ public:
     PackedImage() = default;
     static PackedImage pack(const QImage& image);
 
-    // The same pixels, format and device pixel ratio as the packed image; null for a null one.
+    // The same pixels, format, colour table and device pixel ratio as the packed image; null
+    // for a null one.
     QImage unpack() const;
     // Bytes held by the packed form.
     qsizetype byteSize() const;
@@ -23,6 +25,8 @@ private:
     QSize size;
     QImage::Format format = QImage::Format_Invalid;
     qreal devicePixelRatio = 1.0;
+    // An indexed or one-bit image's pixels mean nothing without it.
+    QList<QRgb> colorTable;
     qsizetype bytesPerLine = 0;
     int rowsPerStrip = 0;
     std::vector<QByteArray> strips;

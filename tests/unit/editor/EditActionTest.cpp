@@ -386,6 +386,47 @@ TEST_F(EditFixture, NothingToAskForOnlyAlerts) {
     EXPECT_TRUE(logs.messages(controllerLog).contains("Applying theme: pixel_art"));
 }
 
+TEST_F(EditFixture, TheHistoryStandsStillWhileAnEditIsInFlight) {
+    // From the newest entry only undo has somewhere to go; one step back, only redo.
+    for (const bool steppedBack : {false, true}) {
+        SCOPED_TRACE(steppedBack);
+        controller = makeController(capture);
+        const QImage first = solidImage(60, 40, Qt::blue);
+        server.reply({200, LoopbackEditServer::imageReply(first)});
+        edit("first");
+        waitForResult(steppedBack ? 3 : 1);
+        if (steppedBack)
+            controller->performUndo();
+        const int begun = Inspector::index(*controller);
+
+        const QImage second = solidImage(60, 40, Qt::green);
+        server.reply({200, LoopbackEditServer::imageReply(second), std::chrono::milliseconds(600)});
+        edit("second");
+        auto* panel = Inspector::panel(*controller);
+        for (int round = 0; round < 2; ++round) {
+            EXPECT_FALSE(controller->canUndo());
+            EXPECT_FALSE(controller->canRedo());
+            // The buttons' own reports, as a click would send them.
+            controller->controlPanelDidClickUndo(panel);
+            controller->controlPanelDidClickRedo(panel);
+            EXPECT_EQ(Inspector::index(*controller), begun);
+            for (ToolbarButton* button : {panel->undoButton, panel->redoButton}) {
+                EXPECT_FALSE(button->isEnabled());
+                EXPECT_DOUBLE_EQ(button->alphaValue(), 0.5);
+            }
+            QTest::qWait(250); // again once the overlay has faded in
+        }
+        waitForResult(steppedBack ? 4 : 2);
+        const auto history = Inspector::history(*controller);
+        ASSERT_EQ(int(history.size()), begun + 2);
+        EXPECT_EQ(history[size_t(begun)].pixelColor(0, 0),
+                  steppedBack ? capture.pixelColor(0, 0) : first.pixelColor(0, 0));
+        EXPECT_EQ(history.back().pixelColor(0, 0), second.pixelColor(0, 0));
+        EXPECT_EQ(Inspector::index(*controller), begun + 1);
+        EXPECT_TRUE(controller->canUndo());
+    }
+}
+
 TEST(EditLifetime, ClosingTheWindowDuringAnEditStillRunsTheResultStep) {
     TemporarySettings settings;
     settings.setAutoCopy(true);

@@ -239,4 +239,46 @@ TEST_F(PackedHistoryFixture, WhatTakesTheShownImageDuringAStepGetsTheSteppedToEn
     }
 }
 
+TEST_F(PackedHistoryFixture, EveryStepCopiesItsEntryWhateverComesBeforeItIsUnpacked) {
+    struct Case {
+        const char* steps; // u = undo, r = redo, from the newest of four entries
+        bool closeAtOnce;  // the editor goes right after the steps
+        std::vector<int> copied;
+    };
+    const Case cases[] = {
+        {"u", false, {2}}, {"uu", false, {2, 1}}, {"uur", false, {2, 1, 2}}, {"u", true, {2}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.steps << (c.closeAtOnce ? " and close" : ""));
+        open(4);
+        settings.setAutoCopy(true);
+        // Each copy as a paste would read it the moment it was made.
+        std::vector<QImage> pasted;
+        const QMetaObject::Connection watch =
+            QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, [&] {
+                const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+                pasted.push_back(QImage::fromData(data->data("image/png"), "PNG")
+                                     .convertToFormat(QImage::Format_ARGB32));
+            });
+        LogCapture logs;
+        for (const char* s = c.steps; *s; ++s)
+            *s == 'u' ? controller->performUndo() : controller->performRedo();
+        if (c.closeAtOnce)
+            controller.reset();
+        else
+            Inspector::finishPendingWork(*controller);
+        QTest::qWait(50);
+        QObject::disconnect(watch);
+        EXPECT_EQ(pasted.size(), c.copied.size());
+        for (size_t i = 0; i < std::min(pasted.size(), c.copied.size()); ++i) {
+            // The PNG holds straight alpha.
+            EXPECT_EQ(pasted[i], added[size_t(c.copied[i])].convertToFormat(QImage::Format_ARGB32))
+                << i;
+        }
+        EXPECT_EQ(logs.messages("com.app.pixaloom.EditViewController")
+                      .filter("Auto-copied image to clipboard")
+                      .size(),
+                  qsizetype(c.copied.size()));
+    }
+}
+
 } // namespace
