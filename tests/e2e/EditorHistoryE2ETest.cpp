@@ -19,17 +19,6 @@ using Inspector = EditViewControllerInspector;
 
 namespace {
 
-QPoint centreOf(const QWidget* widget) {
-    return widget->mapToGlobal(widget->rect().center());
-}
-
-QImage onScreen(const QWidget* widget) {
-    const QRect area(widget->mapToGlobal(QPoint()), widget->size());
-    return QGuiApplication::primaryScreen()
-        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
-        .toImage();
-}
-
 int pixelsOf(const QImage& image, QRgb colour) {
     int count = 0;
     for (int y = 0; y < image.height(); ++y)

@@ -34,10 +34,6 @@ QImage capture() {
     return image;
 }
 
-QPoint centreOf(const QWidget* widget) {
-    return widget->mapToGlobal(widget->rect().center());
-}
-
 void collectActions(const QMenu* menu, QList<QAction*>& into) {
     for (QAction* action : menu->actions()) {
         if (action->menu())

@@ -32,20 +32,6 @@ QImage solidCapture(QSize size) {
     return image;
 }
 
-QPoint centreOf(const QWidget* widget) {
-    return widget->mapToGlobal(widget->rect().center());
-}
-
-// What the screen shows of a widget's area now, whichever window that is; `inset` leaves
-// out rounded corners.
-QImage onScreen(const QWidget* widget, int inset = 0) {
-    const QRect area =
-        QRect(widget->mapToGlobal(QPoint()), widget->size()).adjusted(inset, inset, -inset, -inset);
-    return QGuiApplication::primaryScreen()
-        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
-        .toImage();
-}
-
 int pixelsMatching(const QImage& image, const std::function<bool(QColor)>& wanted) {
     int count = 0;
     for (int y = 0; y < image.height(); ++y)

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QProcess>
+#include <QScreen>
 #include <QTest>
 #include <QWidget>
 #include <QtGui/qguiapplication_platform.h>
@@ -88,6 +89,21 @@ inline void avoidSyncMoveToTheSamePlace(const QStringList& arguments) {
 inline QString xdotool(const QStringList& arguments) {
     avoidSyncMoveToTheSamePlace(arguments);
     return runXdotool(arguments);
+}
+
+// The middle of a widget on the desktop (device-independent pixels).
+inline QPoint centreOf(const QWidget* widget) {
+    return widget->mapToGlobal(widget->rect().center());
+}
+
+// What the screen shows of a widget's area now, whichever window that is; `inset` leaves
+// out rounded corners.
+inline QImage onScreen(const QWidget* widget, int inset = 0) {
+    const QRect area =
+        QRect(widget->mapToGlobal(QPoint()), widget->size()).adjusted(inset, inset, -inset, -inset);
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+        .toImage();
 }
 
 // Moves the pointer to a point of the desktop (device-independent pixels) and clicks there.
