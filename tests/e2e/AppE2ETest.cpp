@@ -135,6 +135,14 @@ struct Pixaloom : ::testing::Test {
         return editor.value_or(RunningApplication::Window{});
     }
 
+    // Opens the prompt popover from the toolbar's edit button and sends `prompt` with Return.
+    void sendEdit(const RunningApplication::Window& editor, const QString& prompt) {
+        click(toolbarButton(editor, editButton));
+        QTest::qWait(300);
+        xdo({"type", "--delay", "20", prompt});
+        xdo({"key", "Return"});
+    }
+
     // Waits until the editor's image (centred in the view below the toolbar) looks so.
     bool editorShows(const RunningApplication::Window& editor,
                      const std::function<QColor(QRgb)>& expected) {
@@ -161,10 +169,7 @@ TEST_F(Pixaloom, FromTheTrayToAnEditedImageOnTheClipboardAndBackThroughTheMenu) 
     ASSERT_FALSE(editor.id.isEmpty());
     EXPECT_TRUE(editorShows(editor, [](QRgb c) { return QColor(c); }));
 
-    click(toolbarButton(editor, editButton));
-    QTest::qWait(300);
-    xdo({"type", "--delay", "20", "invert it"});
-    xdo({"key", "Return"});
+    sendEdit(editor, "invert it");
     ASSERT_TRUE(app->waitForLog("Sending edit request with prompt: invert it, theme: None"))
         << app->log().toStdString();
     ASSERT_TRUE(editorShows(editor, inverted)) << app->log().toStdString();
@@ -201,10 +206,7 @@ TEST_F(Pixaloom, AnEditServerThatHasGoneEndsInAnAlertAndTheEditorStaysUsable) {
     const auto editor = captureColours();
     ASSERT_FALSE(editor.id.isEmpty());
     app->stopEditServer();
-    click(toolbarButton(editor, editButton));
-    QTest::qWait(300);
-    xdo({"type", "--delay", "20", "anything"});
-    xdo({"key", "Return"});
+    sendEdit(editor, "anything");
     const auto alert = app->waitForWindow([](auto& w) { return w.name == "Error"; });
     ASSERT_TRUE(alert) << app->log().toStdString();
     xdo({"windowactivate", "--sync", alert->id});
@@ -277,7 +279,7 @@ TEST_F(Pixaloom, ACaptureAskedForWhileTheSelectionIsReadNeverCostsTheSelection) 
         ASSERT_TRUE(XServer::pressButton(false));
         QElapsedTimer sinceHidden;
         QDeadlineTimer deadline(5000);
-        while (XServer::isMapped(selecting->id.toULong()) && !deadline.hasExpired()) {
+        while (isMappedOnX(selecting->id.toULong()) && !deadline.hasExpired()) {
         }
         sinceHidden.start();
         ASSERT_FALSE(deadline.hasExpired()) << "the overlay never left the screen";
@@ -439,10 +441,7 @@ TEST_F(Termination, AnEditWaitingForItsServerOrItsErrorAlertQuitsAsQuitDoes) {
         editServer.setDefaultReply(c.reply);
         const auto editor = captureColours();
         ASSERT_FALSE(editor.id.isEmpty());
-        click(toolbarButton(editor, editButton));
-        QTest::qWait(300);
-        xdo({"type", "--delay", "20", "anything"});
-        xdo({"key", "Return"});
+        sendEdit(editor, "anything");
         ASSERT_TRUE(c.reached(*app)) << app->log().toStdString();
         expectQuitOn(c.signal);
     }
@@ -452,10 +451,7 @@ TEST_F(Termination, AnEditWaitingForItsServerOrItsErrorAlertQuitsAsQuitDoes) {
 TEST_F(Pixaloom, OnAFrenchKeyboardCtrlAtTheZPositionUndoesAndDoesNotCloseTheEditor) {
     const auto editor = captureColours();
     ASSERT_FALSE(editor.id.isEmpty());
-    click(toolbarButton(editor, editButton));
-    QTest::qWait(300);
-    xdo({"type", "--delay", "20", "invert it"});
-    xdo({"key", "Return"});
+    sendEdit(editor, "invert it");
     ASSERT_TRUE(editorShows(editor, inverted)) << app->log().toStdString();
     QTest::qWait(400);
 

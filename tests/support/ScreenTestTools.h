@@ -117,12 +117,6 @@ inline WId focusedWindow() {
     return runXdotool({"getwindowfocus", "-f"}).toULongLong();
 }
 
-// Whether X shows the window (xwininfo's map state), whatever Qt believes.
-inline bool isMappedOnX(WId window) {
-    return runTool(QStringLiteral("xwininfo"), {"-id", QString::number(window)})
-        .contains("IsViewable");
-}
-
 // Four quadrants of known colours at an exact place.
 class KnownColours : public QWidget {
 public:
@@ -199,6 +193,17 @@ inline xcb_connection_t* qtXConnection() {
     return x11 ? x11->connection() : nullptr;
 }
 
+// Whether X shows the window (its map state: viewable), whatever Qt believes. Asked on Qt's
+// own connection, with no tool to start, so a test can watch for it within milliseconds.
+inline bool isMappedOnX(WId window) {
+    xcb_connection_t* connection = qtXConnection();
+    xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(
+        connection, xcb_get_window_attributes(connection, xcb_window_t(window)), nullptr);
+    const bool viewable = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(reply);
+    return viewable;
+}
+
 // An area of the root window of the connection's first screen as one plain GetImage gives it,
 // with the fourth byte of each pixel made opaque. Null where that fails or the root's pixels
 // are not 32 bits.
@@ -269,15 +274,6 @@ inline bool movePointer(QPoint to) {
 }
 inline bool pressButton(bool down) {
     return fakeInput(down ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, 1);
-}
-
-inline bool isMapped(WId window) {
-    xcb_connection_t* connection = qtXConnection();
-    xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(
-        connection, xcb_get_window_attributes(connection, xcb_window_t(window)), nullptr);
-    const bool mapped = reply && reply->map_state != XCB_MAP_STATE_UNMAPPED;
-    std::free(reply);
-    return mapped;
 }
 
 // The innermost window under the pointer: the one a click goes to.
